@@ -1,0 +1,267 @@
+#include "Movies.h"
+
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <unordered_set>
+
+#include "Handles.h"
+#include "MovieFile.h"
+#include "MovieModel.h"
+
+namespace qt {
+namespace {
+
+constexpr int16_t kSyncSampleFlags = 0;
+constexpr uint32_t kSecondsFrom1904To1970 = 2082844800u;
+
+// Every live record, so that a disposed or foreign reference is refused
+// instead of dereferenced.
+struct Registry {
+  std::mutex lock;
+  std::unordered_set<const void*> live;
+};
+
+Registry& registry() {
+  static Registry* r = new Registry;  // outlives any static that holds a movie
+  return *r;
+}
+
+bool isLive(const void* p) {
+  if (!p) return false;
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  return r.live.count(p) != 0;
+}
+
+void enroll(const void* p) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  r.live.insert(p);
+}
+
+void withdraw(const void* p) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  r.live.erase(p);
+}
+
+OSErr lastError = noErr;
+
+OSErr done(OSErr err) {
+  lastError = err;
+  return err;
+}
+
+// The image description behind a handle, checked: a live handle at least as
+// large as the record, whose own size field stays inside the handle.
+OSErr checkDescription(ImageDescriptionHandle h, const ImageDescription** out) {
+  Handle raw = reinterpret_cast<Handle>(h);
+  if (OSErr err = CheckHandle(raw)) return err;
+  int32_t handleSize = GetHandleSize(raw);
+  if (handleSize < int32_t(sizeof(ImageDescription))) return badImageDescription;
+  const ImageDescription* d = reinterpret_cast<const ImageDescription*>(*raw);
+  if (d->idSize < int32_t(sizeof(ImageDescription)) || d->idSize > handleSize)
+    return badImageDescription;
+  if (d->cType == 0 || d->width <= 0 || d->height <= 0) return badImageDescription;
+  *out = d;
+  return noErr;
+}
+
+// A later sample must decode with the media's one description.
+bool sameFormat(const std::vector<uint8_t>& stored, const ImageDescription& d) {
+  ImageDescription first;
+  std::memcpy(&first, stored.data(), sizeof first);
+  return first.cType == d.cType && first.width == d.width && first.height == d.height &&
+         first.depth == d.depth;
+}
+
+OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeValue duration,
+                ImageDescriptionHandle description, int32_t numberOfSamples,
+                int16_t sampleFlags, TimeValue* sampleTime) {
+  if (!isLive(media)) return invalidMedia;
+  MovieRecord& movie = *media->track->movie;
+  if (movie.resourceWritten) return dataNotOpenForWrite;
+  if (!media->inEdits) return invalidEditState;
+  if (OSErr err = CheckHandle(data)) return err;
+  if (offset < 0 || size == 0 || size > uint32_t(INT32_MAX)) return paramErr;
+  if (int64_t(offset) + int64_t(size) > int64_t(GetHandleSize(data))) return paramErr;
+  if (duration <= 0) return invalidDuration;
+  if (numberOfSamples != 1 || sampleFlags != kSyncSampleFlags) return paramErr;
+  const ImageDescription* d = nullptr;
+  if (OSErr err = checkDescription(description, &d)) return err;
+  if (!media->description.empty() && !sameFormat(media->description, *d))
+    return invalidSampleDescription;
+  SampleTable& table = media->samples;
+  // Media durations are written as 32-bit signed values.
+  if (table.totalDuration() + uint64_t(duration) > uint64_t(INT32_MAX)) return invalidDuration;
+  if (table.count() == UINT32_MAX) return paramErr;
+
+  const uint64_t at = movie.end;
+  if (OSErr err = movie.sink->write(at, *data + offset, size)) return err;
+  if (media->description.empty()) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(d);
+    media->description.assign(bytes, bytes + d->idSize);
+  }
+  if (sampleTime) *sampleTime = TimeValue(table.totalDuration());
+  table.add(at, size, uint32_t(duration));
+  movie.end = at + size;
+  return noErr;
+}
+
+}  // namespace
+
+uint32_t currentMacTime() { return uint32_t(std::time(nullptr)) + kSecondsFrom1904To1970; }
+
+OSErr CreateMovieInSink(std::shared_ptr<Sink> sink, const MovieOptions& options, Movie* movie) {
+  if (!movie) return done(paramErr);
+  *movie = nullptr;
+  if (!sink) return done(paramErr);
+  std::unique_ptr<MovieRecord> m(new (std::nothrow) MovieRecord);
+  if (!m) return done(memFullErr);
+  m->sink = std::move(sink);
+  m->timeScale = kMovieTimeScale;
+  m->creationTime = options.creationTime;
+  if (OSErr err = writeFileHeader(*m)) return done(err);
+  *movie = m.release();
+  enroll(*movie);
+  return done(noErr);
+}
+
+OSErr NewMovieTrack(Movie movie, Fixed width, Fixed height, int16_t volume, Track* track) {
+  if (!track) return done(paramErr);
+  *track = nullptr;
+  if (!isLive(movie)) return done(invalidMovie);
+  if (movie->resourceWritten) return done(dataNotOpenForWrite);
+  if (width < 0 || height < 0) return done(paramErr);
+  std::unique_ptr<TrackRecord> t(new (std::nothrow) TrackRecord);
+  if (!t) return done(memFullErr);
+  t->movie = movie;
+  t->id = uint32_t(movie->tracks.size() + 1);
+  t->width = width;
+  t->height = height;
+  t->volume = volume;
+  *track = t.get();
+  movie->tracks.push_back(std::move(t));
+  enroll(*track);
+  return done(noErr);
+}
+
+OSErr NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef,
+                    OSType dataRefType, Media* media) {
+  if (!media) return done(paramErr);
+  *media = nullptr;
+  if (!isLive(track)) return done(invalidTrack);
+  if (track->movie->resourceWritten) return done(dataNotOpenForWrite);
+  if (mediaType != VideoMediaType) return done(noMediaHandler);
+  if (timeScale <= 0) return done(paramErr);
+  if (dataRef || dataRefType) return done(invalidDataRef);
+  if (track->media) return done(paramErr);  // one media per track
+  std::unique_ptr<MediaRecord> m(new (std::nothrow) MediaRecord);
+  if (!m) return done(memFullErr);
+  m->track = track;
+  m->type = mediaType;
+  m->timeScale = timeScale;
+  track->media = std::move(m);
+  *media = track->media.get();
+  enroll(*media);
+  return done(noErr);
+}
+
+OSErr BeginMediaEdits(Media media) {
+  if (!isLive(media)) return done(invalidMedia);
+  if (media->track->movie->resourceWritten) return done(dataNotOpenForWrite);
+  media->inEdits = true;
+  return done(noErr);
+}
+
+OSErr EndMediaEdits(Media media) {
+  if (!isLive(media)) return done(invalidMedia);
+  if (!media->inEdits) return done(invalidEditState);
+  media->inEdits = false;
+  return done(noErr);
+}
+
+OSErr AddMediaSample(Media media, Handle data, int32_t offset, uint32_t size, TimeValue duration,
+                     ImageDescriptionHandle description, int32_t numberOfSamples,
+                     int16_t sampleFlags, TimeValue* sampleTime) {
+  return done(addSample(media, data, offset, size, duration, description, numberOfSamples,
+                        sampleFlags, sampleTime));
+}
+
+TimeValue GetMediaDuration(Media media) {
+  if (!isLive(media)) {
+    done(invalidMedia);
+    return 0;
+  }
+  done(noErr);
+  return TimeValue(media->samples.totalDuration());
+}
+
+OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime,
+                           TimeValue mediaDuration, Fixed mediaRate) {
+  constexpr Fixed kRateOne = 0x10000;
+  if (!isLive(track)) return done(invalidTrack);
+  if (!track->media) return done(invalidMedia);
+  if (track->movie->resourceWritten) return done(dataNotOpenForWrite);
+  if (trackStart != 0 || mediaTime != 0 || mediaRate != kRateOne) return done(paramErr);
+  if (mediaDuration < 0 || uint64_t(mediaDuration) > track->media->samples.totalDuration())
+    return done(invalidDuration);
+  if (mediaDuration == 0) return done(noErr);
+  if (track->editMediaDuration > 0) return done(badEditList);
+  track->editMediaDuration = mediaDuration;
+  return done(noErr);
+}
+
+OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param name) {
+  (void)name;  // the data fork holds no resource names
+  if (!isLive(movie)) return done(invalidMovie);
+  if (!file || file != movie->sink.get()) return done(paramErr);
+  if (resId != movieInDataForkResID) return done(paramErr);
+  if (movie->resourceWritten) return done(dataNotOpenForWrite);
+  if (OSErr err = writeMovieResource(*movie)) return done(err);
+  movie->resourceWritten = true;
+  return done(noErr);
+}
+
+OSErr DisposeMovie(Movie movie) {
+  if (!isLive(movie)) return done(invalidMovie);
+  for (const auto& t : movie->tracks) {
+    if (t->media) withdraw(t->media.get());
+    withdraw(t.get());
+  }
+  withdraw(movie);
+  delete movie;
+  return done(noErr);
+}
+
+TimeValue GetMovieDuration(Movie movie) {
+  if (!isLive(movie)) {
+    done(invalidMovie);
+    return 0;
+  }
+  done(noErr);
+  TimeValue longest = 0;
+  for (const auto& t : movie->tracks) {
+    if (!t->media || t->editMediaDuration <= 0) continue;
+    TimeValue d = TimeValue(toMovieTime(uint64_t(t->editMediaDuration), t->media->timeScale));
+    if (d > longest) longest = d;
+  }
+  return longest;
+}
+
+TimeScale GetMovieTimeScale(Movie movie) {
+  if (!isLive(movie)) {
+    done(invalidMovie);
+    return 0;
+  }
+  done(noErr);
+  return movie->timeScale;
+}
+
+OSErr GetMoviesError() { return lastError; }
+
+size_t MediaTableBytes(Media media) { return isLive(media) ? media->samples.memoryBytes() : 0; }
+
+}  // namespace qt

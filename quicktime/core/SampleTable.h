@@ -1,0 +1,40 @@
+// The per-sample bookkeeping of one media: durations as runs, sizes, and the
+// file offset of each sample (one sample per chunk, since each is written to
+// the file the moment it is added).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qt {
+
+struct TimeRun {
+  uint32_t count;
+  uint32_t duration;
+};
+
+class SampleTable {
+ public:
+  // Appends one sample. The caller has checked that size and duration are
+  // positive and that the total duration stays within 31 bits.
+  void add(uint64_t offset, uint32_t size, uint32_t duration);
+
+  uint32_t count() const { return uint32_t(sizes_.size()); }
+  uint64_t totalDuration() const { return totalDuration_; }
+  const std::vector<TimeRun>& timeRuns() const { return timeRuns_; }
+  const std::vector<uint32_t>& sizes() const { return sizes_; }
+  const std::vector<uint64_t>& offsets() const { return offsets_; }
+  // True once an offset no longer fits in a 32-bit chunk offset table.
+  bool needsLargeOffsets() const { return !offsets_.empty() && offsets_.back() > UINT32_MAX; }
+  // Bytes held by the tables, including spare capacity.
+  size_t memoryBytes() const;
+
+ private:
+  std::vector<TimeRun> timeRuns_;
+  std::vector<uint32_t> sizes_;
+  std::vector<uint64_t> offsets_;
+  uint64_t totalDuration_ = 0;
+};
+
+}  // namespace qt

@@ -1,0 +1,24 @@
+// Where a movie file's bytes go. The library never opens files itself: the
+// DLL opens the real file with Win32 and hands the writer a Sink, and tests
+// hand it sinks that count, record or fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "QuickTimeTypes.h"
+
+namespace qt {
+
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Writes `size` bytes at absolute `offset`, growing the file as needed.
+  // Returns noErr, or the code of the failure (dskFulErr, ioErr, ...); after a
+  // failure the bytes at that range are undefined.
+  virtual OSErr write(uint64_t offset, const void* data, size_t size) = 0;
+  // Cuts or extends the file to exactly `length` bytes.
+  virtual OSErr setLength(uint64_t length) = 0;
+};
+
+}  // namespace qt

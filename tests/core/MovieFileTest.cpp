@@ -1,0 +1,194 @@
+// The bytes of finished movie files: atom tree, durations, sample tables and
+// the 64-bit layout past 4 GiB.
+#include "MovieFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Handles.h"
+#include "Movies.h"
+#include "TestSupport.h"
+
+namespace {
+
+using test::be32At;
+using test::be64At;
+using test::findAtom;
+
+// Adds `count` samples of `size` bytes (byte value = sample index) with the given durations.
+void addSamples(test::MovieParts& p, const std::vector<TimeValue>& durations, uint32_t size) {
+  ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
+  Handle data = qt::NewHandle(int32_t(size));
+  for (size_t i = 0; i < durations.size(); ++i) {
+    std::memset(*data, int(0x40 + i), size);
+    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, size, durations[i], desc, 1, 0, nullptr), noErr);
+  }
+  qt::DisposeHandle(data);
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+}
+
+std::vector<uint8_t> movieBytes(const std::vector<TimeValue>& durations) {
+  auto sink = std::make_shared<test::MemorySink>();
+  test::MovieParts p = test::makeMovie(sink, 2, 2);
+  addSamples(p, durations, 12);
+  EXPECT_EQ(test::finishMovie(p), noErr);
+  qt::DisposeMovie(p.movie);
+  return sink->bytes;
+}
+
+TEST(MovieFile, MediaDataFirstThenMovieAtom) {
+  std::vector<uint8_t> f = movieBytes({100, 120, 95});
+  ASSERT_GE(f.size(), 36u);
+  EXPECT_EQ(std::memcmp(f.data() + 4, "ftyp", 4), 0);
+  EXPECT_EQ(std::memcmp(f.data() + 8, "qt  ", 4), 0);
+  EXPECT_EQ(be32At(f, 20), 8u);
+  EXPECT_EQ(std::memcmp(f.data() + 24, "wide", 4), 0);
+  test::AtomRef mdat = findAtom(f, "mdat");
+  ASSERT_TRUE(mdat.found);
+  EXPECT_EQ(mdat.offset, 28u);
+  EXPECT_EQ(mdat.size, 8u + 3 * 12);
+  test::AtomRef moov = findAtom(f, "moov");
+  ASSERT_TRUE(moov.found);
+  EXPECT_EQ(moov.offset, mdat.offset + mdat.size);
+  EXPECT_EQ(moov.offset + moov.size, f.size()) << "nothing after the movie atom";
+
+  test::AtomRef stco = findAtom(f, "moov/trak/mdia/minf/stbl/stco");
+  ASSERT_TRUE(stco.found);
+  ASSERT_EQ(be32At(f, stco.offset + 12), 3u);
+  for (uint32_t i = 0; i < 3; ++i) {
+    uint32_t at = be32At(f, stco.offset + 16 + 4 * i);
+    EXPECT_EQ(at, 36u + 12 * i);
+    EXPECT_EQ(f[at], 0x40 + i) << "sample " << i << " lies where its offset says";
+  }
+}
+
+TEST(MovieFile, DurationsAreKeptPerSampleAndAgreeAcrossHeaders) {
+  std::vector<uint8_t> f = movieBytes({100, 120, 95, 95});
+  test::AtomRef mvhd = findAtom(f, "moov/mvhd");
+  ASSERT_TRUE(mvhd.found);
+  EXPECT_EQ(be32At(f, mvhd.offset + 20), 1000u) << "movie time scale";
+  EXPECT_EQ(be32At(f, mvhd.offset + 24), 410u) << "movie duration";
+  EXPECT_EQ(be32At(f, mvhd.offset + 104), 2u) << "next track id";
+  test::AtomRef tkhd = findAtom(f, "moov/trak/tkhd");
+  ASSERT_TRUE(tkhd.found);
+  EXPECT_EQ(be32At(f, tkhd.offset + 8) & 0xFFFFFF, 0xFu) << "flags";
+  EXPECT_EQ(be32At(f, tkhd.offset + 20), 1u) << "track id";
+  EXPECT_EQ(be32At(f, tkhd.offset + 28), 410u) << "track duration";
+  EXPECT_EQ(be32At(f, tkhd.offset + 84), 2u << 16) << "width";
+  EXPECT_EQ(be32At(f, tkhd.offset + 88), 2u << 16) << "height";
+  test::AtomRef elst = findAtom(f, "moov/trak/edts/elst");
+  ASSERT_TRUE(elst.found);
+  EXPECT_EQ(be32At(f, elst.offset + 12), 1u);
+  EXPECT_EQ(be32At(f, elst.offset + 16), 410u);
+  EXPECT_EQ(be32At(f, elst.offset + 20), 0u);
+  EXPECT_EQ(be32At(f, elst.offset + 24), 0x10000u);
+  test::AtomRef mdhd = findAtom(f, "moov/trak/mdia/mdhd");
+  ASSERT_TRUE(mdhd.found);
+  EXPECT_EQ(be32At(f, mdhd.offset + 20), 1000u);
+  EXPECT_EQ(be32At(f, mdhd.offset + 24), 410u);
+  test::AtomRef stts = findAtom(f, "moov/trak/mdia/minf/stbl/stts");
+  ASSERT_TRUE(stts.found);
+  ASSERT_EQ(be32At(f, stts.offset + 12), 3u);
+  const uint32_t expected[6] = {1, 100, 1, 120, 2, 95};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(be32At(f, stts.offset + 16 + 4 * i), expected[i]) << i;
+  EXPECT_FALSE(findAtom(f, "moov/trak/mdia/minf/stbl/stss").found) << "all samples are sync";
+  EXPECT_FALSE(findAtom(f, "moov/trak/mdia/minf/stbl/co64").found);
+}
+
+TEST(MovieFile, SampleDescriptionIsTheImageDescriptionBigEndian) {
+  std::vector<uint8_t> f = movieBytes({40});
+  test::AtomRef stsd = findAtom(f, "moov/trak/mdia/minf/stbl/stsd");
+  ASSERT_TRUE(stsd.found);
+  size_t e = stsd.offset + 16;
+  EXPECT_EQ(be32At(f, stsd.offset + 12), 1u) << "one description";
+  EXPECT_EQ(be32At(f, e), 86u);
+  EXPECT_EQ(std::memcmp(f.data() + e + 4, "raw ", 4), 0);
+  EXPECT_EQ(f[e + 15], 1) << "data reference index";
+  EXPECT_EQ(std::memcmp(f.data() + e + 20, "test", 4), 0) << "vendor";
+  EXPECT_EQ(be32At(f, e + 28), uint32_t(codecNormalQuality));
+  EXPECT_EQ(be32At(f, e + 32), 0x00020002u) << "width, height";
+  EXPECT_EQ(be32At(f, e + 36), 0x00480000u);
+  EXPECT_EQ(f[e + 50], 4);
+  EXPECT_EQ(std::memcmp(f.data() + e + 51, "Test", 4), 0);
+  EXPECT_EQ(be32At(f, e + 82), 0x0018FFFFu) << "depth 24, no colour table";
+  test::AtomRef dref = findAtom(f, "moov/trak/mdia/minf/dinf/dref");
+  ASSERT_TRUE(dref.found);
+  EXPECT_EQ(be32At(f, dref.offset + 16), 12u);
+  EXPECT_EQ(std::memcmp(f.data() + dref.offset + 20, "alis", 4), 0);
+  EXPECT_EQ(be32At(f, dref.offset + 24), 1u) << "self reference";
+}
+
+TEST(MovieFile, SameInputGivesSameBytes) {
+  EXPECT_EQ(movieBytes({100, 120, 95}), movieBytes({100, 120, 95}));
+  EXPECT_NE(movieBytes({100, 120, 95}), movieBytes({100, 120, 96}));
+}
+
+TEST(MovieFile, MediaScaleOtherThanMillisecondsIsConvertedForTheMovie) {
+  auto sink = std::make_shared<test::MemorySink>();
+  test::MovieParts p = test::makeMovie(sink, 2, 2, 600);
+  addSamples(p, {20, 20, 21}, 12);  // 61/600 s
+  ASSERT_EQ(test::finishMovie(p), noErr);
+  qt::DisposeMovie(p.movie);
+  const std::vector<uint8_t>& f = sink->bytes;
+  EXPECT_EQ(be32At(f, findAtom(f, "moov/trak/mdia/mdhd").offset + 24), 61u);
+  EXPECT_EQ(be32At(f, findAtom(f, "moov/mvhd").offset + 24), 102u) << "61/600 s rounded to ms";
+  EXPECT_EQ(be32At(f, findAtom(f, "moov/trak/tkhd").offset + 28), 102u);
+}
+
+TEST(MovieFile, PastFourGiBOffsetsAndMdatSizeAre64Bit) {
+  auto sink = std::make_shared<test::CountingSink>();
+  test::MovieParts p = test::makeMovie(sink, 2, 2);
+  ASSERT_NE(p.media, nullptr);
+  const uint32_t kSample = 64u << 20;
+  Handle data = qt::NewHandle(int32_t(kSample));
+  ASSERT_NE(data, nullptr);
+  ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
+  const int kSamples = 66;  // 4.125 GiB
+  for (int i = 0; i < kSamples; ++i)
+    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 33, desc, 1, 0, nullptr), noErr) << i;
+  ASSERT_EQ(test::finishMovie(p), noErr);
+  qt::DisposeMovie(p.movie);
+  qt::DisposeHandle(data);
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+
+  const uint64_t mdatEnd = 36 + uint64_t(kSample) * kSamples;
+  ASSERT_TRUE(sink->kept.count(20)) << "the wide atom was rewritten";
+  const std::vector<uint8_t>& header = sink->kept[20];
+  ASSERT_EQ(header.size(), 16u);
+  EXPECT_EQ(be32At(header, 0), 1u) << "size 1: 64-bit size follows";
+  EXPECT_EQ(std::memcmp(header.data() + 4, "mdat", 4), 0);
+  EXPECT_EQ(be64At(header, 8), mdatEnd - 20);
+
+  ASSERT_TRUE(sink->kept.count(mdatEnd)) << "movie atom right after the media data";
+  const std::vector<uint8_t>& moov = sink->kept[mdatEnd];
+  EXPECT_EQ(sink->length, mdatEnd + moov.size());
+  EXPECT_FALSE(findAtom(moov, "moov/trak/mdia/minf/stbl/stco").found);
+  test::AtomRef co64 = findAtom(moov, "moov/trak/mdia/minf/stbl/co64");
+  ASSERT_TRUE(co64.found);
+  ASSERT_EQ(be32At(moov, co64.offset + 12), uint32_t(kSamples));
+  for (int i = 0; i < kSamples; ++i)
+    ASSERT_EQ(be64At(moov, co64.offset + 16 + 8 * size_t(i)), 36 + uint64_t(kSample) * uint64_t(i));
+  EXPECT_EQ(be32At(moov, findAtom(moov, "moov/mvhd").offset + 24), 33u * kSamples);
+}
+
+TEST(MovieFile, FailedMovieAtomLeavesMdatOpenAndCanBeRetried) {
+  auto sink = std::make_shared<test::FailingSink>();
+  test::MovieParts p = test::makeMovie(sink, 2, 2);
+  addSamples(p, {100, 100}, 12);
+  sink->limit = sink->bytes.size() + 40;  // the disk fills up inside the movie atom
+  ASSERT_EQ(qt::EndMediaEdits(p.media), noErr);
+  ASSERT_EQ(qt::InsertMediaIntoTrack(p.track, 0, 0, 200, 0x10000), noErr);
+  EXPECT_EQ(qt::AddMovieResource(p.movie, sink.get(), movieInDataForkResID, nullptr), dskFulErr);
+  EXPECT_EQ(qt::GetMoviesError(), dskFulErr);
+  EXPECT_EQ(be32At(sink->bytes, 28), 0u) << "mdat still runs to the end of the file";
+  sink->limit = UINT64_MAX;
+  ASSERT_EQ(qt::AddMovieResource(p.movie, sink.get(), movieInDataForkResID, nullptr), noErr);
+  qt::DisposeMovie(p.movie);
+  EXPECT_EQ(findAtom(sink->bytes, "mdat").size, 8u + 24);
+  test::AtomRef moov = findAtom(sink->bytes, "moov");
+  ASSERT_TRUE(moov.found);
+  EXPECT_EQ(moov.offset + moov.size, sink->bytes.size());
+}
+
+}  // namespace

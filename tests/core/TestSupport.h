@@ -1,0 +1,105 @@
+// Fixtures shared by the core tests: sinks that record, count or fail,
+// a tiny atom reader, pixel fixtures and a runner for ffprobe/ffmpeg.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "QuickTimeTypes.h"
+#include "Sink.h"
+
+namespace test {
+
+// Keeps every byte in memory.
+class MemorySink : public qt::Sink {
+ public:
+  OSErr write(uint64_t offset, const void* data, size_t size) override;
+  OSErr setLength(uint64_t length) override;
+  std::vector<uint8_t> bytes;
+  int writes = 0;
+};
+
+// A memory sink that fails with `error` once armed: every write, or only
+// writes that would take the file past `limit` (a disk that fills up).
+class FailingSink : public MemorySink {
+ public:
+  OSErr write(uint64_t offset, const void* data, size_t size) override;
+  OSErr setLength(uint64_t length) override;
+  bool failAll = false;
+  uint64_t limit = UINT64_MAX;
+  OSErr error = dskFulErr;
+};
+
+// Records writes smaller than kKeepBelow bytes (headers, the movie atom) and
+// only counts the rest, so a movie can pass 4 GiB without storing it.
+class CountingSink : public qt::Sink {
+ public:
+  static constexpr size_t kKeepBelow = 1 << 20;
+  OSErr write(uint64_t offset, const void* data, size_t size) override;
+  OSErr setLength(uint64_t length) override;
+  std::map<uint64_t, std::vector<uint8_t>> kept;
+  uint64_t bytesWritten = 0;
+  uint64_t length = 0;
+};
+
+// Writes the sink's bytes to a file in the build folder; returns its path.
+std::string saveFile(const std::string& name, const std::vector<uint8_t>& bytes);
+std::string outputPath(const std::string& name);
+
+// Runs a shell command and returns its standard output.
+std::string run(const std::string& command);
+
+// Atoms of a movie file, found by path such as "moov/trak/mdia/mdhd".
+struct AtomRef {
+  size_t offset = 0;  // start of the header
+  size_t size = 0;    // whole atom
+  size_t header = 8;
+  bool found = false;
+};
+AtomRef findAtom(const std::vector<uint8_t>& file, const std::string& path);
+uint32_t be32At(const std::vector<uint8_t>& b, size_t at);
+uint64_t be64At(const std::vector<uint8_t>& b, size_t at);
+
+// A BGRX image in memory, rows top-down.
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> bgrx;
+  uint8_t* row(int y) { return bgrx.data() + size_t(y) * size_t(width) * 4; }
+  const uint8_t* row(int y) const { return bgrx.data() + size_t(y) * size_t(width) * 4; }
+  void set(int x, int y, uint8_t r, uint8_t g, uint8_t b, uint8_t x4 = 0xA5);
+};
+
+// 6 x 5 "F", red on blue: any flip, transposition or R/B swap shows.
+Image letterF();
+// Noise with runs, the worst case for run-length coding.
+Image noise(int width, int height, uint32_t seed, int runChance = 3);
+// A synthetic screen: flat panels, text-like strokes, a gradient.
+Image screenLike(int width, int height, uint32_t seed);
+
+// RGB24 rows, as decoders give them, from an image.
+std::vector<uint8_t> toRgb(const Image& img);
+
+}  // namespace test
+
+namespace test {
+
+// An image description handle filled the way the compressor fills it.
+ImageDescriptionHandle makeDescription(OSType codec, int16_t width, int16_t height, int16_t depth = 24);
+
+// Everything one movie needs, made through the public operations.
+struct MovieParts {
+  std::shared_ptr<qt::Sink> sink;
+  Movie movie = nullptr;
+  Track track = nullptr;
+  Media media = nullptr;
+};
+// Creates movie, track (width x height) and 'vide' media at `scale`, edits begun.
+MovieParts makeMovie(std::shared_ptr<qt::Sink> sink, int width, int height, TimeScale scale = 1000);
+// Ends edits, inserts the whole media and writes the movie resource.
+OSErr finishMovie(MovieParts& parts);
+
+}  // namespace test

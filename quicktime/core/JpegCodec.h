@@ -1,0 +1,27 @@
+// Photo - JPEG ('jpeg'): each sample is a whole baseline JFIF file (SOF0,
+// Huffman tables of ITU T.81 Annex K, 8-bit).
+//
+// Quality maps to the familiar libjpeg 1..100 scale of the Annex K tables:
+//   minimum 30, low 50, normal 75, high 90, maximum 97, lossless 100
+// (values between the levels are interpolated). Chroma is 4:2:0 except at
+// lossless quality, which keeps full-resolution chroma (4:4:4) so that it
+// really is the best the format offers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "PixelRows.h"
+#include "QuickTimeTypes.h"
+
+namespace qt::jpeg {
+
+// The libjpeg-style quality (1..100) used for a codec quality.
+int jpegQuality(CodecQ quality);
+
+uint64_t maxSize(int width, int height, CodecQ quality);
+
+// Writes one JFIF file into `out` (at least maxSize bytes); returns its size.
+size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out);
+
+}  // namespace qt::jpeg

@@ -1,0 +1,121 @@
+// Photo - JPEG frames decode with libavcodec's mjpeg decoder at a PSNR above
+// a floor per quality level (on a smooth photo-like image and on a screen).
+#include "JpegCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "CodecTestSupport.h"
+
+namespace {
+
+using test::Image;
+
+// Smooth gradients with a little texture: what JPEG is made for.
+Image photo(int w, int h) {
+  Image img{w, h, std::vector<uint8_t>(size_t(w) * size_t(h) * 4)};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      img.set(x, y, uint8_t(128 + 100 * std::sin(x * 0.05)), uint8_t(y * 2),  // same slope at every size
+              uint8_t(128 + 60 * std::cos((x + y) * 0.03) + (x * 7 + y * 13) % 9));
+  return img;
+}
+
+struct Floor {
+  CodecQ quality;
+  int jpegQuality;
+  double photoDb;
+  double screenDb;
+};
+// Floors stated for these fixtures; measured values sit a few dB above them.
+const Floor kFloors[] = {
+    {codecMinQuality, 30, 30.0, 20.0},      {codecLowQuality, 50, 32.0, 22.0},
+    {codecNormalQuality, 75, 34.0, 24.0},   {codecHighQuality, 90, 36.0, 27.0},
+    {codecMaxQuality, 97, 38.0, 31.0},      {codecLosslessQuality, 100, 42.0, 38.0},
+};
+
+TEST(JpegCodec, QualityLevelsMapToSpacedJpegQualities) {
+  for (const Floor& f : kFloors) EXPECT_EQ(qt::jpeg::jpegQuality(f.quality), f.jpegQuality);
+  EXPECT_EQ(qt::jpeg::jpegQuality(0x180), 62) << "between low and normal";
+}
+
+TEST(JpegCodec, PsnrAboveTheFloorAtEveryQuality) {
+  const Image p = photo(160, 120);
+  const Image s = test::screenLike(160, 120, 4);
+  double lastPhoto = 0;
+  for (const Floor& f : kFloors) {
+    test::Decoded dp = test::roundTrip(kJPEGCodecType, p, f.quality);
+    ASSERT_TRUE(dp.ok) << dp.error;
+    ASSERT_EQ(dp.width, 160);
+    double db = test::psnr(dp.rgb, test::toRgb(p));
+    EXPECT_GE(db, f.photoDb) << "photo at jpeg quality " << f.jpegQuality;
+    EXPECT_GE(db, lastPhoto - 0.1) << "higher quality, not worse";
+    lastPhoto = db;
+    test::Decoded ds = test::roundTrip(kJPEGCodecType, s, f.quality);
+    ASSERT_TRUE(ds.ok) << ds.error;
+    EXPECT_GE(test::psnr(ds.rgb, test::toRgb(s)), f.screenDb) << "screen at jpeg quality " << f.jpegQuality;
+  }
+}
+
+TEST(JpegCodec, ColoursKeepTheirPlaceAndChannel) {
+  // A 16 x 16 block per colour: red, green, blue, white on the left/top.
+  Image img{32, 32, std::vector<uint8_t>(32 * 32 * 4)};
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 32; ++x) {
+      int quad = (y / 16) * 2 + x / 16;
+      const uint8_t c[4][3] = {{220, 20, 20}, {20, 220, 20}, {20, 20, 220}, {240, 240, 240}};
+      img.set(x, y, c[quad][0], c[quad][1], c[quad][2]);
+    }
+  test::Decoded d = test::roundTrip(kJPEGCodecType, img, codecHighQuality);
+  ASSERT_TRUE(d.ok) << d.error;
+  auto at = [&](int x, int y, int c) { return int(d.rgb[(size_t(y) * 32 + size_t(x)) * 3 + size_t(c)]); };
+  EXPECT_GT(at(8, 8, 0), 180);
+  EXPECT_LT(at(8, 8, 2), 60);
+  EXPECT_GT(at(24, 8, 1), 180);
+  EXPECT_GT(at(8, 24, 2), 180);
+  EXPECT_LT(at(8, 24, 0), 60);
+  EXPECT_GT(at(24, 24, 0), 200);
+}
+
+TEST(JpegCodec, OddSizesDecodeAtTheirSize) {
+  for (auto wh : {std::pair<int, int>{1, 1}, {7, 3}, {17, 9}, {33, 31}}) {
+    for (CodecQ q : {codecNormalQuality, codecLosslessQuality}) {
+      Image img = photo(wh.first, wh.second);
+      test::Decoded d = test::roundTrip(kJPEGCodecType, img, q);
+      ASSERT_TRUE(d.ok) << wh.first << "x" << wh.second << ": " << d.error;
+      EXPECT_EQ(d.width, wh.first);
+      EXPECT_EQ(d.height, wh.second);
+      EXPECT_GE(test::psnr(d.rgb, test::toRgb(img)), 28.0) << wh.first << "x" << wh.second << " q " << q;
+    }
+  }
+}
+
+TEST(JpegCodec, NoiseAtFullQualityStaysWithinTheBound) {
+  // Noise at quality 100 gives the largest coefficients the format allows.
+  Image img = test::noise(64, 48, 8, 0);
+  size_t size = 0;
+  test::Decoded d = test::roundTrip(kJPEGCodecType, img, codecLosslessQuality, &size);
+  ASSERT_TRUE(d.ok) << d.error;
+  EXPECT_LE(size, qt::jpeg::maxSize(64, 48, codecLosslessQuality));
+  EXPECT_GE(test::psnr(d.rgb, test::toRgb(img)), 38.0);
+}
+
+TEST(JpegCodec, IsBaselineJfif) {
+  Image img = photo(16, 16);
+  std::vector<uint8_t> buf(qt::jpeg::maxSize(16, 16, codecNormalQuality));
+  size_t n = qt::jpeg::compress(test::rowsOf(img), codecNormalQuality, buf.data());
+  ASSERT_GT(n, 4u);
+  EXPECT_EQ(buf[0], 0xFF);
+  EXPECT_EQ(buf[1], 0xD8);
+  EXPECT_EQ(std::memcmp(buf.data() + 6, "JFIF", 5), 0);
+  EXPECT_EQ(buf[n - 2], 0xFF);
+  EXPECT_EQ(buf[n - 1], 0xD9);
+  bool sof0 = false;
+  for (size_t i = 0; i + 1 < n; ++i)
+    if (buf[i] == 0xFF && buf[i + 1] == 0xC0) sof0 = true;
+  EXPECT_TRUE(sof0);
+}
+
+}  // namespace

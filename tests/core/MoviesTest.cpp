@@ -76,7 +76,7 @@ TEST_F(MovieTest, FfmpegDecodesTheSamplesAsWritten) {
   std::memset(*frame, 0x7F, 12);
   ASSERT_EQ(add(50), noErr);
   std::string path = finishAndSave("decode.mov");
-  std::string rgb = test::run("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt rgb24 -");
+  std::string rgb = test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
   ASSERT_EQ(rgb.size(), 24u);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(uint8_t(rgb[size_t(i)]), 10 + i) << i;
   for (int i = 12; i < 24; ++i) EXPECT_EQ(uint8_t(rgb[size_t(i)]), 0x7F) << i;
@@ -180,7 +180,7 @@ TEST_F(MovieTest, FailingWriteAddsNoSampleAndTheFileStaysValid) {
   EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -show_entries packet=pts,duration "
                       "-of csv=p=0 " + path),
             "0,100\n100,70\n");
-  std::string rgb = test::run("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt rgb24 -");
+  std::string rgb = test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
   ASSERT_EQ(rgb.size(), 24u);
   EXPECT_EQ(uint8_t(rgb[12]), 0x33) << "the retried sample replaced the torn one";
 }

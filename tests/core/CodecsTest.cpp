@@ -1,0 +1,229 @@
+// The image compression calls as the program makes them: codec list, worst
+// case, CompressImage from a pixel map, and whole movies of each codec that
+// ffmpeg decodes.
+#include "Codecs.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "AvDecode.h"
+#include "Handles.h"
+#include "Movies.h"
+#include "TestSupport.h"
+
+namespace {
+
+using test::Image;
+
+// A pixel map over an image, allocated as the DLL allocates its pixel maps.
+struct PixMapFixture {
+  explicit PixMapFixture(Image img, int16_t left = 0, int16_t top = 0) : image(std::move(img)) {
+    handle = reinterpret_cast<PixMapHandle>(qt::NewHandle(sizeof(PixMap)));
+    PixMap& pm = **handle;
+    pm.baseAddr = reinterpret_cast<Ptr>(image.bgrx.data());
+    pm.rowBytes = int16_t(kPixMapFlag | (image.width * 4));
+    pm.bounds = Rect{top, left, int16_t(top + image.height), int16_t(left + image.width)};
+    pm.pixelSize = 32;
+    pm.cmpCount = 3;
+    pm.cmpSize = 8;
+    pm.pixelFormat = k32BGRAPixelFormat;
+    pm.rowStride = image.width * 4;
+  }
+  ~PixMapFixture() { qt::DisposeHandle(reinterpret_cast<Handle>(handle)); }
+  Rect all() const { return (**handle).bounds; }
+  Image image;
+  PixMapHandle handle;
+};
+
+TEST(Codecs, NameListHasTheFourCodecsIn44ByteEntries) {
+  CodecNameSpecListPtr list = nullptr;
+  ASSERT_EQ(qt::GetCodecNameList(&list, 0), noErr);
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->count, 4);
+  const char* names[4] = {"Animation", "None", "Photo - JPEG", "PNG"};
+  const OSType types[4] = {kAnimationCodecType, kRawCodecType, kJPEGCodecType, kPNGCodecType};
+  const char* base = reinterpret_cast<const char*>(list) + 2;
+  for (int i = 0; i < 4; ++i) {
+    const CodecNameSpec* e = reinterpret_cast<const CodecNameSpec*>(base + i * sizeof(CodecNameSpec));
+    const OSType type = e->cType;  // a copy: packed fields cannot bind to references
+    EXPECT_EQ(type, types[i]);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(e->typeName + 1), e->typeName[0]), names[i]);
+  }
+  EXPECT_EQ(qt::DisposeCodecNameList(list), noErr);
+  EXPECT_EQ(qt::GetCodecNameList(nullptr, 0), paramErr);
+  EXPECT_EQ(qt::DisposeCodecNameList(nullptr), paramErr);
+}
+
+TEST(Codecs, CompressImageFillsTheDescriptionAndGrowsItsHandle) {
+  PixMapFixture pm(test::letterF());
+  Rect r = pm.all();
+  int32_t max = 0;
+  ASSERT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 0, codecLosslessQuality, kAnimationCodecType,
+                                      anyCodec, &max), noErr);
+  EXPECT_EQ(uint64_t(max), qt::maxCompressedSize(kAnimationCodecType, 6, 5, codecLosslessQuality));
+  Handle data = qt::NewHandle(max);
+  qt::HLock(data);
+  ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(qt::NewHandle(4));
+  ASSERT_EQ(qt::CompressImage(pm.handle, &r, codecLosslessQuality, kAnimationCodecType, desc, *data), noErr);
+  ASSERT_EQ(qt::GetHandleSize(reinterpret_cast<Handle>(desc)), 86);
+  const ImageDescription& d = **desc;
+  EXPECT_EQ(d.idSize, 86);
+  EXPECT_EQ(d.cType, kAnimationCodecType);
+  EXPECT_EQ(d.spatialQuality, uint32_t(codecLosslessQuality));
+  EXPECT_EQ(d.width, 6);
+  EXPECT_EQ(d.height, 5);
+  EXPECT_EQ(d.hRes, 72 << 16);
+  EXPECT_EQ(d.vRes, 72 << 16);
+  EXPECT_GT(d.dataSize, 8);
+  EXPECT_LE(d.dataSize, max);
+  EXPECT_EQ(uint32_t(d.dataSize), test::be32At(std::vector<uint8_t>(*data, *data + 4), 0));
+  EXPECT_EQ(d.frameCount, 1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(d.name + 1), d.name[0]), "Animation");
+  EXPECT_EQ(d.depth, 24);
+  EXPECT_EQ(d.clutID, -1);
+  qt::DisposeHandle(data);
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+}
+
+TEST(Codecs, SourceRectangleIsTakenFromInsideThePixelMap) {
+  // Crop the F out of a larger map whose bounds do not start at 0, 0.
+  Image big = test::noise(20, 12, 3);
+  Image f = test::letterF();
+  for (int y = 0; y < 5; ++y) std::memcpy(big.row(y + 4) + 7 * 4, f.row(y), 6 * 4);
+  PixMapFixture pm(big, 100, 50);
+  Rect r{54, 107, 59, 113};  // top, left, bottom, right
+  std::vector<uint8_t> out(qt::maxCompressedSize(kRawCodecType, 6, 5, 0));
+  ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(qt::NewHandle(0));
+  ASSERT_EQ(qt::CompressImage(pm.handle, &r, codecNormalQuality, kRawCodecType, desc,
+                              reinterpret_cast<Ptr>(out.data())), noErr);
+  EXPECT_EQ((**desc).dataSize, 90);
+  EXPECT_TRUE(out == test::toRgb(f));
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+}
+
+TEST(Codecs, WideRowsUseTheRowStrideField) {
+  Image img = test::noise(5000, 2, 4);  // 20000 bytes a row: beyond 14-bit rowBytes
+  PixMapFixture pm(img);
+  (**pm.handle).rowBytes = int16_t(kPixMapFlag | kRowBytesMask);
+  Rect r = pm.all();
+  std::vector<uint8_t> out(qt::maxCompressedSize(kRawCodecType, 5000, 2, 0));
+  ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(qt::NewHandle(0));
+  ASSERT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, reinterpret_cast<Ptr>(out.data())), noErr);
+  EXPECT_TRUE(out == test::toRgb(img));
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+}
+
+TEST(Codecs, BadArgumentsAreRefusedWithSpecificCodes) {
+  PixMapFixture pm(test::letterF());
+  Rect r = pm.all();
+  int32_t size = -1;
+  EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 0, 0, fourCC("h264"), anyCodec, &size), noCodecErr);
+  EXPECT_EQ(size, 0);
+  EXPECT_EQ(qt::GetMaxCompressionSize(nullptr, &r, 0, 0, kRawCodecType, anyCodec, &size), nilHandleErr);
+  EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, nullptr, 0, 0, kRawCodecType, anyCodec, &size), paramErr);
+  EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 0, 0, kRawCodecType, anyCodec, nullptr), paramErr);
+  EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 16, 0, kRawCodecType, anyCodec, &size), paramErr);
+  EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 0, 0x401, kRawCodecType, anyCodec, &size), paramErr);
+  for (Rect bad : {Rect{0, 0, 5, 7}, Rect{-1, 0, 5, 6}, Rect{0, 0, 0, 6}, Rect{0, 3, 5, 3},
+                   Rect{3, 0, 2, 6}, Rect{0, -32768, 5, 32767}})
+    EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &bad, 0, 0, kRawCodecType, anyCodec, &size), paramErr)
+        << bad.top << "," << bad.left << "," << bad.bottom << "," << bad.right;
+
+  std::vector<uint8_t> out(4096);
+  Ptr data = reinterpret_cast<Ptr>(out.data());
+  ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(qt::NewHandle(4));
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, fourCC("h264"), desc, data), noCodecErr);
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, nullptr, data), nilHandleErr);
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, nullptr), paramErr);
+  Handle small = qt::NewHandle(20);  // smaller than the worst case
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, *small), paramErr);
+  qt::DisposeHandle(small);
+  (**pm.handle).pixelSize = 16;
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, data), paramErr);
+  (**pm.handle).pixelSize = 32;
+  (**pm.handle).pixelFormat = fourCC("2vuy");
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, data), paramErr);
+  (**pm.handle).pixelFormat = 0;  // the default 32-bit format is B, G, R, X too
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, data), noErr);
+  (**pm.handle).rowStride = 8;  // rows overlapping
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, data), paramErr);
+  (**pm.handle).rowStride = 0;  // falls back to rowBytes
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, data), noErr);
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, data), memWZErr);
+  EXPECT_EQ(out[4095], 0) << "nothing written past the frame";
+}
+
+// The program's whole path for one codec: compress each frame from a pixel
+// map into a locked handle, append it, finish; then ffmpeg decodes the file.
+std::string recordMovie(OSType codec, CodecQ quality, const std::vector<Image>& frames,
+                        const std::vector<TimeValue>& durations, const std::string& name) {
+  auto sink = std::make_shared<test::MemorySink>();
+  const int w = frames[0].width, h = frames[0].height;
+  test::MovieParts parts = test::makeMovie(sink, w, h);
+  PixMapFixture pm(frames[0]);
+  Rect bounds = pm.all();
+  int32_t max = 0;
+  EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &bounds, 0, quality, codec, anyCodec, &max), noErr);
+  Handle data = qt::NewHandle(max);
+  qt::MoveHHi(data);
+  qt::HLock(data);
+  ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(qt::NewHandle(4));
+  for (size_t i = 0; i < frames.size(); ++i) {
+    pm.image = frames[i];
+    (**pm.handle).baseAddr = reinterpret_cast<Ptr>(pm.image.bgrx.data());
+    EXPECT_EQ(qt::CompressImage(pm.handle, &bounds, quality, codec, desc, *data), noErr);
+    EXPECT_EQ(qt::AddMediaSample(parts.media, data, 0, uint32_t((**desc).dataSize), durations[i], desc,
+                                 1, 0, nullptr), noErr);
+  }
+  EXPECT_EQ(test::finishMovie(parts), noErr);
+  qt::DisposeMovie(parts.movie);
+  qt::HUnlock(data);
+  qt::DisposeHandle(data);
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+  return test::saveFile(name, sink->bytes);
+}
+
+struct MovieCase {
+  OSType codec;
+  const char* ffmpegName;
+  const char* file;
+  CodecQ quality;
+};
+
+TEST(Codecs, MoviesOfEachLosslessCodecDecodeBitExactWithFfmpeg) {
+  const MovieCase cases[] = {{kAnimationCodecType, "qtrle", "rle.mov", codecLosslessQuality},
+                             {kRawCodecType, "rawvideo", "raw.mov", codecNormalQuality},
+                             {kPNGCodecType, "png", "png.mov", codecHighQuality}};
+  for (const MovieCase& c : cases) {
+    // Odd width on purpose; three different frames.
+    std::vector<Image> frames = {test::screenLike(45, 21, 1), test::noise(45, 21, 2, 4), test::screenLike(45, 21, 3)};
+    std::string path = recordMovie(c.codec, c.quality, frames, {100, 120, 95}, c.file);
+    std::string probe = test::run("ffprobe -v error -select_streams v:0 -show_entries "
+                                  "stream=codec_name,width,height,time_base,nb_frames -of default=nw=1 " + path);
+    EXPECT_EQ(probe, std::string("codec_name=") + c.ffmpegName + "\nwidth=45\nheight=21\ntime_base=1/1000\nnb_frames=3\n");
+    EXPECT_EQ(test::run("ffprobe -v error -show_entries packet=duration -of csv=p=0 " + path), "100\n120\n95\n");
+    std::string rgb = test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
+    std::string expected;
+    for (const Image& f : frames) {
+      std::vector<uint8_t> v = test::toRgb(f);
+      expected.append(v.begin(), v.end());
+    }
+    EXPECT_TRUE(rgb == expected) << c.file << ": decoded " << rgb.size() << " bytes, frames differ";
+  }
+}
+
+TEST(Codecs, PhotoJpegMovieDecodesAboveItsFloor) {
+  std::vector<Image> frames = {test::screenLike(64, 48, 5), test::screenLike(64, 48, 6)};
+  std::string path = recordMovie(kJPEGCodecType, codecHighQuality, frames, {40, 60}, "jpeg.mov");
+  EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,nb_frames "
+                      "-of default=nw=1 " + path), "codec_name=mjpeg\nnb_frames=2\n");
+  std::string rgb = test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
+  ASSERT_EQ(rgb.size(), 2u * 64 * 48 * 3);
+  std::vector<uint8_t> second(rgb.begin() + 64 * 48 * 3, rgb.end());
+  // Same floor as the codec's own test at high quality on screen content.
+  EXPECT_GE(test::psnr(second, test::toRgb(frames[1])), 27.0);
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+# The two commands: `make run` and `make test`. Both install what is missing.
+SHELL := /bin/bash
+PRESETS := win32 win64 host
+
+.PHONY: setup run test build bench fuzz clean $(addprefix build-,$(PRESETS))
+
+setup:
+	@scripts/setup.sh
+
+build-%: setup
+	@cmake --preset $* >/dev/null
+	@cmake --build --preset $*
+
+build: $(addprefix build-,$(PRESETS))
+
+run: build-win64
+	@scripts/run.sh build/win64
+
+test: build
+	@scripts/test.sh
+
+bench: setup
+	@scripts/bench.sh
+
+fuzz: setup
+	@scripts/fuzz.sh
+
+clean:
+	@for d in build/*; do [ -d "$$d/wine-session" ] && scripts/wine-session.sh stop "$$d"; done; true
+	rm -rf build

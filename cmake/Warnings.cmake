@@ -1,0 +1,11 @@
+# Warnings for our own targets only; third-party sources keep their own flags.
+function(skelby_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(SKELBY_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(SKELBY_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()

@@ -1,0 +1,31 @@
+#!/bin/bash
+# Installs, from Debian's packages, whatever the build and the tests need and
+# this machine lacks. Quick and silent when everything is already there.
+set -euo pipefail
+
+packages=(
+  make cmake g++ mingw-w64 googletest
+  wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick
+  ffmpeg mediainfo
+  libz-mingw-w64-dev zlib1g-dev
+  clang libclang-rt-14-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev pkg-config
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  sudo=sudo
+else
+  sudo=
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+# wine32 cannot run on these machines; never let a recommendation pull it in.
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

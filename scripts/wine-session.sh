@@ -1,0 +1,64 @@
+#!/bin/bash
+# Starts or stops the Wine world of one build folder: its own prefix, its own
+# Xvfb (display chosen by the server itself) and a persistent wineserver, so
+# a test run pays the start-up cost once and depends on nothing the machine
+# happens to have running.
+#   wine-session.sh start BUILD_DIR   prints nothing; idempotent
+#   wine-session.sh stop BUILD_DIR
+#   wine-session.sh env BUILD_DIR     prints the variables to export
+set -euo pipefail
+cmd=$1
+build=$(cd "$2" && pwd)
+state=$build/wine-session
+export WINEPREFIX=$build/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+display_alive() {
+  [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
+}
+
+start() {
+  mkdir -p "$state"
+  exec 9>"$state/lock"
+  flock 9
+  if ! display_alive; then
+    # -displayfd: the server picks a free display and tells us which.
+    rm -f "$state/display"
+    Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp 8>"$state/display" 9>&- \
+      >"$state/xvfb.log" 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 100); do
+      [ -s "$state/display" ] && break
+      sleep 0.1
+    done
+    [ -s "$state/display" ] || { echo "wine-session: Xvfb did not start" >&2; exit 1; }
+  fi
+  export DISPLAY=:$(head -n1 "$state/display")
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 9>&- || true
+    wineserver -w
+    # A crashing test program must fail its test, not wait for a click.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 9>&-
+    wineserver -w
+  fi
+  wineserver -p >/dev/null 2>&1 9>&- || true
+}
+
+stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if display_alive; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+  fi
+  rm -f "$state/xvfb.pid" "$state/display"
+}
+
+case $cmd in
+  start) start ;;
+  stop) stop ;;
+  env)
+    echo "export WINEPREFIX=$WINEPREFIX WINEDEBUG=$WINEDEBUG WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
+    [ -s "$state/display" ] && echo "export DISPLAY=:$(head -n1 "$state/display")"
+    ;;
+  *) echo "usage: $0 start|stop|env BUILD_DIR" >&2; exit 2 ;;
+esac

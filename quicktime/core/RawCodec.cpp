@@ -2,7 +2,7 @@
 
 namespace qt::raw {
 
-uint64_t rowBytes(int width) { return (uint64_t(width) * 3 + 1) & ~uint64_t(1); }
+uint64_t rowBytes(int width) { return (uint64_t(width) * 3 + 3) & ~uint64_t(3); }
 
 uint64_t maxSize(int width, int height) { return rowBytes(width) * uint64_t(height); }
 
@@ -16,7 +16,7 @@ size_t compress(const PixelRows& src, uint8_t* out) {
       o[1] = p[1];
       o[2] = p[0];
     }
-    if (src.width & 1) *o = 0;  // pad byte
+    for (uint8_t* end = out + stride * size_t(y + 1); o < end;) *o++ = 0;  // padding
   }
   return stride * size_t(src.height);
 }

@@ -11,7 +11,7 @@
 
 namespace {
 
-// A 2 x 2 'raw ' frame: rows of R, G, B, six bytes each (already even).
+// A 2 x 2 'raw ' frame made by hand: rows of R, G, B, six bytes each.
 Handle rawFrame(uint8_t shade) {
   Handle h = qt::NewHandle(12);
   for (int i = 0; i < 12; ++i) (*h)[i] = char(shade + i);

@@ -1,0 +1,255 @@
+// Our encoders against libavcodec's on the same screen-like frames, single
+// thread, key frames only. Prints throughput and sizes per codec and frame
+// size. Fixtures: bench/fixtures/*.png (real-looking windows) plus a
+// scrolling-text sequence made from the editor fixture.
+//
+// libavcodec's encoders get their input already in the pixel format they
+// take (RGB24, or YUV 4:2:0 for mjpeg), outside the timed loop; ours start
+// from the 32-bit B, G, R, X rows a DIB section holds, conversion included.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+}
+
+#include "AvDecode.h"
+#include "Codecs.h"
+#include "JpegCodec.h"
+
+namespace {
+
+struct Frame {
+  int width = 0, height = 0;
+  std::vector<uint8_t> bgrx;
+  std::vector<uint8_t> rgb() const {
+    std::vector<uint8_t> out(size_t(width) * size_t(height) * 3);
+    for (size_t i = 0, j = 0; i < bgrx.size(); i += 4, j += 3) {
+      out[j] = bgrx[i + 2];
+      out[j + 1] = bgrx[i + 1];
+      out[j + 2] = bgrx[i];
+    }
+    return out;
+  }
+};
+
+double now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::vector<uint8_t> readFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// Decodes a fixture PNG (RGB) with libavcodec into a BGRX frame.
+bool loadFixture(const std::string& path, Frame* out) {
+  std::vector<uint8_t> png = readFile(path);
+  if (png.empty()) return false;
+  test::Decoded d = test::avDecode(kPNGCodecType, 0, 0, 24, png.data(), png.size());
+  if (!d.ok) return false;
+  out->width = d.width;
+  out->height = d.height;
+  out->bgrx.resize(size_t(d.width) * size_t(d.height) * 4);
+  for (size_t i = 0, j = 0; j < d.rgb.size(); i += 4, j += 3) {
+    out->bgrx[i] = d.rgb[j + 2];
+    out->bgrx[i + 1] = d.rgb[j + 1];
+    out->bgrx[i + 2] = d.rgb[j];
+    out->bgrx[i + 3] = 0;  // GDI leaves it undefined; zero here
+  }
+  return true;
+}
+
+Frame crop(const Frame& src, int width, int height, int scrollRows = 0) {
+  Frame f{width, height, std::vector<uint8_t>(size_t(width) * size_t(height) * 4)};
+  for (int y = 0; y < height; ++y) {
+    int sy = (y + scrollRows) % src.height;
+    std::memcpy(f.bgrx.data() + size_t(y) * size_t(width) * 4, src.bgrx.data() + size_t(sy) * size_t(src.width) * 4,
+                size_t(width) * 4);
+  }
+  return f;
+}
+
+qt::PixelRows rowsOf(const Frame& f) {
+  qt::PixelRows r;
+  r.base = f.bgrx.data();
+  r.stride = ptrdiff_t(f.width) * 4;
+  r.width = f.width;
+  r.height = f.height;
+  return r;
+}
+
+struct Result {
+  double seconds = 0;
+  uint64_t bytes = 0;
+  int frames = 0;
+  double psnr = 0;
+};
+
+Result runOurs(OSType codec, CodecQ q, const std::vector<Frame>& frames, int rounds) {
+  Result r;
+  std::vector<uint8_t> out(qt::maxCompressedSize(codec, frames[0].width, frames[0].height, q));
+  double t0 = now();
+  for (int k = 0; k < rounds; ++k)
+    for (const Frame& f : frames) {
+      size_t n = qt::compressRows(codec, rowsOf(f), q, out.data(), out.size());
+      if (k == 0) r.bytes += n;
+      ++r.frames;
+    }
+  r.seconds = now() - t0;
+  if (codec == kJPEGCodecType) {
+    size_t n = qt::compressRows(codec, rowsOf(frames[0]), q, out.data(), out.size());
+    test::Decoded d = test::avDecode(codec, frames[0].width, frames[0].height, 24, out.data(), n);
+    r.psnr = test::psnr(d.rgb, frames[0].rgb());
+  }
+  return r;
+}
+
+// BGRX to full-range YCbCr 4:2:0 planes for libavcodec's mjpeg encoder.
+void toYuv420(const Frame& f, AVFrame* av) {
+  for (int y = 0; y < f.height; ++y)
+    for (int x = 0; x < f.width; ++x) {
+      const uint8_t* p = f.bgrx.data() + (size_t(y) * size_t(f.width) + size_t(x)) * 4;
+      av->data[0][y * av->linesize[0] + x] = uint8_t((19595 * p[2] + 38470 * p[1] + 7471 * p[0] + 32768) >> 16);
+    }
+  for (int y = 0; y < (f.height + 1) / 2; ++y)
+    for (int x = 0; x < (f.width + 1) / 2; ++x) {
+      int r = 0, g = 0, b = 0, n = 0;
+      for (int dy = 0; dy < 2; ++dy)
+        for (int dx = 0; dx < 2; ++dx) {
+          int yy = 2 * y + dy, xx = 2 * x + dx;
+          if (yy >= f.height || xx >= f.width) continue;
+          const uint8_t* p = f.bgrx.data() + (size_t(yy) * size_t(f.width) + size_t(xx)) * 4;
+          r += p[2];
+          g += p[1];
+          b += p[0];
+          ++n;
+        }
+      r /= n;
+      g /= n;
+      b /= n;
+      av->data[1][y * av->linesize[1] + x] = uint8_t((-11059 * r - 21709 * g + 32768 * b + (128 << 16) + 32767) >> 16);
+      av->data[2][y * av->linesize[2] + x] = uint8_t((32768 * r - 27439 * g - 5329 * b + (128 << 16) + 32767) >> 16);
+    }
+}
+
+Result runTheirs(AVCodecID id, int qscale, const std::vector<Frame>& frames, int rounds) {
+  Result r;
+  const AVCodec* codec = avcodec_find_encoder(id);
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  ctx->width = frames[0].width;
+  ctx->height = frames[0].height;
+  ctx->time_base = AVRational{1, 1000};
+  ctx->gop_size = 1;  // key frames only
+  ctx->thread_count = 1;
+  ctx->pix_fmt = id == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_RGB24;
+  if (id == AV_CODEC_ID_MJPEG) {
+    ctx->flags |= AV_CODEC_FLAG_QSCALE;
+    ctx->global_quality = qscale * FF_QP2LAMBDA;
+  }
+  if (avcodec_open2(ctx, codec, nullptr) < 0) {
+    std::fprintf(stderr, "cannot open %s\n", codec->name);
+    return r;
+  }
+  std::vector<AVFrame*> inputs;
+  for (const Frame& f : frames) {
+    AVFrame* av = av_frame_alloc();
+    av->format = ctx->pix_fmt;
+    av->width = f.width;
+    av->height = f.height;
+    av_frame_get_buffer(av, 0);
+    if (id == AV_CODEC_ID_MJPEG) {
+      toYuv420(f, av);
+    } else {
+      std::vector<uint8_t> rgb = f.rgb();
+      for (int y = 0; y < f.height; ++y)
+        std::memcpy(av->data[0] + y * av->linesize[0], rgb.data() + size_t(y) * size_t(f.width) * 3, size_t(f.width) * 3);
+    }
+    inputs.push_back(av);
+  }
+  AVPacket* pkt = av_packet_alloc();
+  std::vector<uint8_t> first;
+  int64_t pts = 0;
+  double t0 = now();
+  for (int k = 0; k < rounds; ++k)
+    for (AVFrame* av : inputs) {
+      av->pts = pts++;
+      avcodec_send_frame(ctx, av);
+      while (avcodec_receive_packet(ctx, pkt) == 0) {
+        if (k == 0) r.bytes += uint64_t(pkt->size);
+        if (first.empty()) first.assign(pkt->data, pkt->data + pkt->size);
+        av_packet_unref(pkt);
+      }
+      ++r.frames;
+    }
+  r.seconds = now() - t0;
+  if (id == AV_CODEC_ID_MJPEG) {
+    test::Decoded d = test::avDecode(kJPEGCodecType, frames[0].width, frames[0].height, 24, first.data(), first.size());
+    r.psnr = test::psnr(d.rgb, frames[0].rgb());
+  }
+  av_packet_free(&pkt);
+  for (AVFrame* av : inputs) av_frame_free(&av);
+  avcodec_free_context(&ctx);
+  return r;
+}
+
+void report(const char* codec, const char* setting, const char* content, const Frame& f, const Result& ours,
+            const Result& theirs) {
+  const double mb = double(f.width) * f.height * 3 / 1e6;
+  const double oursRate = ours.frames / ours.seconds, theirRate = theirs.frames / theirs.seconds;
+  std::printf("| %-9s | %-16s | %-9s | %4dx%-4d | %8.1f | %8.1f | %6.2fx | %9.1f | %9.1f | %5.3f |",
+              codec, setting, content, f.width, f.height, oursRate * mb, theirRate * mb, oursRate / theirRate,
+              double(ours.bytes) / 1024, double(theirs.bytes) / 1024, double(ours.bytes) / double(theirs.bytes));
+  if (ours.psnr > 0) std::printf(" %.1f / %.1f dB", ours.psnr, theirs.psnr);
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string dir = argc > 1 ? argv[1] : "bench/fixtures";
+  std::vector<Frame> fixtures;
+  for (const char* name : {"editor.png", "dialog.png", "sheet.png"}) {
+    Frame f;
+    if (!loadFixture(dir + "/" + name, &f)) {
+      std::fprintf(stderr, "cannot load %s/%s\n", dir.c_str(), name);
+      return 1;
+    }
+    fixtures.push_back(std::move(f));
+  }
+  std::printf("Throughput in MB/s of 24-bit input; sizes are the sum over the content's frames\n"
+              "(KiB); ratio = our size / theirs. Single thread, key frames only.\n\n");
+  std::printf("| codec     | setting          | content   | size      | ours MB/s | lavc MB/s | speed  | ours KiB  | lavc KiB  | size  |\n");
+  std::printf("|-----------|------------------|-----------|-----------|----------:|----------:|-------:|----------:|----------:|------:|\n");
+  const int sizes[3][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
+  for (const auto& wh : sizes) {
+    std::vector<Frame> windows, scroll;
+    for (const Frame& f : fixtures) windows.push_back(crop(f, wh[0], wh[1]));
+    for (int i = 0; i < 8; ++i) scroll.push_back(crop(fixtures[0], wh[0], wh[1], 40 + 19 * i));
+    struct Content {
+      const char* name;
+      const std::vector<Frame>* frames;
+    } contents[2] = {{"windows", &windows}, {"scrolling", &scroll}};
+    for (const Content& c : contents) {
+      const std::vector<Frame>& fr = *c.frames;
+      const int rounds = wh[0] >= 1920 ? 2 : 4;
+      report("Animation", "lossless/qtrle", c.name, fr[0], runOurs(kAnimationCodecType, codecLosslessQuality, fr, rounds * 4),
+             runTheirs(AV_CODEC_ID_QTRLE, 0, fr, 1));
+      report("PNG", "normal/default", c.name, fr[0], runOurs(kPNGCodecType, codecNormalQuality, fr, rounds),
+             runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
+      report("PNG", "lossless/default", c.name, fr[0], runOurs(kPNGCodecType, codecLosslessQuality, fr, rounds),
+             runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
+      report("JPEG", "normal/q 3", c.name, fr[0], runOurs(kJPEGCodecType, codecNormalQuality, fr, rounds),
+             runTheirs(AV_CODEC_ID_MJPEG, 3, fr, rounds));
+      report("JPEG", "high/q 2", c.name, fr[0], runOurs(kJPEGCodecType, codecHighQuality, fr, rounds),
+             runTheirs(AV_CODEC_ID_MJPEG, 2, fr, rounds));
+    }
+  }
+  return 0;
+}

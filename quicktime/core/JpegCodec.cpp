@@ -197,9 +197,18 @@ struct Component {
 
 // DCT, quantisation and Huffman coding of one block of level-shifted samples.
 void encodeBlock(float* block, Component& comp, BitWriter& bw) {
-  for (int r = 0; r < 8; ++r) dct8(block + r * 8, 1);
-  for (int c = 0; c < 8; ++c) dct8(block + c, 8);
   int q[kBlock];
+  bool flat = true;
+  for (int i = 1; i < kBlock && flat; ++i) flat = block[i] == block[0];
+  if (flat) {
+    // Flat panels are most of a screen. The transform of a constant block is
+    // exactly 64 x the value at DC and 0 elsewhere, so skip it.
+    block[0] *= 64.0f;
+    for (int i = 1; i < kBlock; ++i) block[i] = 0.0f;
+  } else {
+    for (int r = 0; r < 8; ++r) dct8(block + r * 8, 1);
+    for (int c = 0; c < 8; ++c) dct8(block + c, 8);
+  }
   for (int i = 0; i < kBlock; ++i) {
     // Round to nearest; the offset keeps the cast a floor for negatives too.
     int v = int(block[i] * comp.divisor[i] + 16384.5f) - 16384;

@@ -2,7 +2,6 @@
 
 #include <zlib.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -15,18 +14,13 @@ constexpr size_t kChunkOverhead = 12;  // length, type, CRC
 constexpr size_t kIhdrData = 13;
 constexpr int kBpp = 3;  // bytes per pixel, RGB
 
-enum Filter : uint8_t { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
+constexpr uint8_t kFilterNone = 0;
 
-struct Effort {
-  int level;
-  bool adaptive;
-};
-
-Effort effortFor(CodecQ q) {
-  if (q < codecNormalQuality) return {1, false};
-  if (q < codecHighQuality) return {3, false};
-  if (q < codecMaxQuality) return {4, true};
-  return {6, true};
+int levelFor(CodecQ q) {
+  if (q < codecNormalQuality) return 1;
+  if (q < codecHighQuality) return 3;
+  if (q < codecMaxQuality) return 5;
+  return 6;
 }
 
 void put32(uint8_t* o, uint32_t v) {
@@ -50,7 +44,7 @@ uint8_t* closeChunk(uint8_t* o, const char type[4], size_t dataSize) {
 struct Encoder {
   z_stream z{};
   int level = -1;
-  std::vector<uint8_t> prev, cur, filtered[5];
+  std::vector<uint8_t> row;  // filter byte, then RGB
   ~Encoder() {
     if (level >= 0) deflateEnd(&z);
   }
@@ -64,9 +58,8 @@ struct Encoder {
     } else if (deflateReset(&z) != Z_OK) {
       return false;
     }
-    prev.assign(rowSize, 0);
-    cur.resize(rowSize);
-    for (auto& f : filtered) f.resize(rowSize + 1);
+    row.resize(rowSize + 1);
+    row[0] = kFilterNone;
     return true;
   }
 };
@@ -84,56 +77,6 @@ void toRgb(const uint8_t* bgrx, int width, uint8_t* rgb) {
   }
 }
 
-inline uint8_t paeth(int a, int b, int c) {
-  int p = a + b - c;
-  int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-  if (pa <= pb && pa <= pc) return uint8_t(a);
-  return uint8_t(pb <= pc ? b : c);
-}
-
-void filterRow(Filter f, const uint8_t* cur, const uint8_t* prev, size_t n, uint8_t* out) {
-  out[0] = f;
-  uint8_t* o = out + 1;
-  switch (f) {
-    case kNone: std::memcpy(o, cur, n); break;
-    case kSub:
-      for (size_t i = 0; i < n; ++i) o[i] = uint8_t(cur[i] - (i >= kBpp ? cur[i - kBpp] : 0));
-      break;
-    case kUp:
-      for (size_t i = 0; i < n; ++i) o[i] = uint8_t(cur[i] - prev[i]);
-      break;
-    case kAverage:
-      for (size_t i = 0; i < n; ++i)
-        o[i] = uint8_t(cur[i] - ((i >= kBpp ? cur[i - kBpp] : 0) + prev[i]) / 2);
-      break;
-    case kPaeth:
-      for (size_t i = 0; i < n; ++i) {
-        int a = i >= kBpp ? cur[i - kBpp] : 0, c = i >= kBpp ? prev[i - kBpp] : 0;
-        o[i] = uint8_t(cur[i] - paeth(a, prev[i], c));
-      }
-      break;
-  }
-}
-
-// The usual heuristic: the filter whose output, read as signed bytes, has
-// the smallest sum of magnitudes.
-const std::vector<uint8_t>& bestFilter(Encoder& e, size_t n) {
-  static const Filter kTried[] = {kNone, kSub, kUp, kPaeth};
-  const std::vector<uint8_t>* best = nullptr;
-  uint64_t bestCost = UINT64_MAX;
-  for (Filter f : kTried) {
-    std::vector<uint8_t>& out = e.filtered[f];
-    filterRow(f, e.cur.data(), e.prev.data(), n, out.data());
-    uint64_t cost = 0;
-    for (size_t i = 1; i <= n; ++i) cost += uint64_t(std::abs(int(int8_t(out[i]))));
-    if (cost < bestCost) {
-      bestCost = cost;
-      best = &out;
-    }
-  }
-  return *best;
-}
-
 }  // namespace
 
 uint64_t maxSize(int width, int height, CodecQ quality) {
@@ -143,7 +86,7 @@ uint64_t maxSize(int width, int height, CodecQ quality) {
   // builds only for frames far beyond 16-bit dimensions, which the caller refuses.
   z_stream z{};
   uint64_t bound;
-  if (deflateInit(&z, effortFor(quality).level) == Z_OK) {
+  if (deflateInit(&z, levelFor(quality)) == Z_OK) {
     bound = deflateBound(&z, uLong(raw));
     deflateEnd(&z);
   } else {
@@ -159,10 +102,9 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capac
   const size_t headerSize = sizeof kSignature + kChunkOverhead + kIhdrData + 8;
   const size_t trailerSize = 4 + kChunkOverhead;  // IDAT CRC, IEND
   if (capacity < headerSize + trailerSize) return 0;
-  const Effort effort = effortFor(quality);
   const size_t n = size_t(src.width) * kBpp;
   Encoder& e = encoder();
-  if (!e.start(effort.level, n)) return 0;
+  if (!e.start(levelFor(quality), n)) return 0;
 
   uint8_t* o = out;
   std::memcpy(o, kSignature, sizeof kSignature);
@@ -173,7 +115,7 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capac
   d[8] = 8;                        // bit depth
   d[9] = 2;                        // colour type: RGB
   d[10] = 0;                       // compression: deflate
-  d[11] = 0;                       // filter method: adaptive
+  d[11] = 0;                       // filter method 0 (each row says None)
   d[12] = 0;                       // interlace: none
   o = closeChunk(o, "IHDR", kIhdrData);
 
@@ -181,20 +123,12 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capac
   e.z.next_out = idat + 8;
   e.z.avail_out = uInt(capacity - size_t(idat + 8 - out) - trailerSize);
   for (int y = 0; y < src.height; ++y) {
-    toRgb(src.row(y), src.width, e.cur.data());
-    const std::vector<uint8_t>* row;
-    if (effort.adaptive) {
-      row = &bestFilter(e, n);
-    } else {
-      filterRow(kUp, e.cur.data(), e.prev.data(), n, e.filtered[kUp].data());
-      row = &e.filtered[kUp];
-    }
-    e.z.next_in = const_cast<uint8_t*>(row->data());
+    toRgb(src.row(y), src.width, e.row.data() + 1);
+    e.z.next_in = e.row.data();
     e.z.avail_in = uInt(n + 1);
     const bool last = y + 1 == src.height;
     const int status = deflate(&e.z, last ? Z_FINISH : Z_NO_FLUSH);
     if (status != (last ? Z_STREAM_END : Z_OK) || e.z.avail_in != 0) return 0;  // error or out of room
-    e.cur.swap(e.prev);
   }
   if (src.height == 0) return 0;
   o = closeChunk(idat, "IDAT", e.z.total_out);

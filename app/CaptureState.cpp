@@ -1,0 +1,3 @@
+#include "app/CaptureState.h"
+
+CaptureState captureState;

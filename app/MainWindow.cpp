@@ -1,0 +1,177 @@
+#include "app/MainWindow.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/CaptureState.h"
+#include "capture/WindowList.h"
+#include "platform/ProgramFolder.h"
+#include "resource.h"
+
+const char kMainWindowClass[] = "Grabbing an app";
+const char kMainWindowTitle[] = "Skelby";
+
+namespace {
+
+const char kAboutCaption[] = "Skelby developers - https://skelby.org";
+char aboutTextBuffer[256] = "";
+
+HFONT guiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+
+HWND createChild(HWND parent, DWORD exStyle, const char* className, const char* text,
+                 DWORD style, int x, int y, int w, int h, int id) {
+  HWND child = CreateWindowExA(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, w,
+                               h, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               GetModuleHandleA(nullptr), nullptr);
+  SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont()), FALSE);
+  return child;
+}
+
+// A caption above a digits-only edit; the edit is what the caller keeps.
+HWND createLabelledField(HWND parent, const char* label, const char* text, int x, int y, int w,
+                         int h, int id) {
+  createChild(parent, 0, "STATIC", label, 0, x, y - 15, w, h - 5, -1);
+  return createChild(parent, WS_EX_CLIENTEDGE, "EDIT", text, ES_NUMBER, x, y, w, h, id);
+}
+
+// Digits only, so the only unreadable text is an empty one, which reads 0.
+int32_t readSizeField(int id) {
+  BOOL ok = FALSE;
+  return static_cast<int32_t>(GetDlgItemInt(captureState.mainWindow, id, &ok, FALSE));
+}
+
+void onSizeFieldChanged(int id) {
+  if (captureState.grabbing) return;
+  if (id == IDC_WIDTH) {
+    captureState.outputWidth = readSizeField(id);
+  } else {
+    captureState.outputHeight = readSizeField(id);
+  }
+}
+
+void onWindowList(WORD notification) {
+  probeTargetSize(false);
+  if (notification == LBN_DBLCLK) probeTargetSize(true);
+}
+
+void onExit() {
+  captureState.quitRequested = 1;
+  PostQuitMessage(0);
+}
+
+void onHelp() { openWithShell(programPath("help\\index.html"), false); }
+
+void onAbout() { MessageBoxA(nullptr, aboutTextBuffer, kAboutCaption, MB_OK); }
+
+void onChooseFile() {
+  if (!captureState.grabbing) chooseDestination();
+}
+
+LRESULT onCommand(WPARAM wParam) {
+  const int id = LOWORD(wParam);
+  switch (id) {
+    case IDC_WIDTH:
+    case IDC_HEIGHT: onSizeFieldChanged(id); break;
+    case IDM_EXIT: onExit(); break;
+    case IDM_HELP: onHelp(); break;
+    case IDM_ABOUT: onAbout(); break;
+    case IDC_WINDOWLIST: onWindowList(HIWORD(wParam)); break;
+    case IDC_REFRESH: refreshWindowList(); break;
+    case IDC_CHOOSEFILE: onChooseFile(); break;
+    default: break;
+  }
+  return 0;
+}
+
+LRESULT onDestroy() {
+  captureState.quitRequested = 1;
+  PostQuitMessage(0);
+  return 0;
+}
+
+}  // namespace
+
+void formatAboutText(int year) {
+  snprintf(aboutTextBuffer, sizeof aboutTextBuffer,
+           "Skelby - records a window into a QuickTime movie.\n\nCopyright (c) %d the Skelby "
+           "developers.",
+           year);
+}
+
+const char* aboutText() { return aboutTextBuffer; }
+
+bool registerMainWindowClass(HINSTANCE instance) {
+  WNDCLASSA wc = {};
+  wc.style = 0;
+  wc.lpfnWndProc = mainWindowProc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconA(instance, "ICO_A");
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszMenuName = "MENUMAINBARQT";
+  wc.lpszClassName = kMainWindowClass;
+  return RegisterClassA(&wc) != 0;
+}
+
+HWND createMainWindow(HINSTANCE instance) {
+  return CreateWindowExA(0, kMainWindowClass, kMainWindowTitle,
+                         WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 275, 380, nullptr,
+                         nullptr, instance, nullptr);
+}
+
+void createControls(HWND mainWindow) {
+  CaptureState& s = captureState;
+  s.mainWindow = mainWindow;
+  s.statusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE, "idle", mainWindow, IDC_STATUSBAR);
+  SendMessageA(s.statusBar, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont()), FALSE);
+  s.listBox = createChild(mainWindow, WS_EX_CLIENTEDGE, "LISTBOX", "listbox",
+                          WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_SORT, 10, 10, 250, 150,
+                          IDC_WINDOWLIST);
+  createChild(mainWindow, 0, "BUTTON", "Refresh", BS_PUSHBUTTON, 200, 165, 60, 20, IDC_REFRESH);
+  createChild(mainWindow, 0, "BUTTON", "...", BS_PUSHBUTTON, 220, 290, 40, 20, IDC_CHOOSEFILE);
+  s.grabButton =
+      createChild(mainWindow, 0, "BUTTON", "Grab", BS_PUSHBUTTON, 200, 210, 60, 50, IDC_GRAB);
+  createChild(mainWindow, 0, "BUTTON", "Capture Borders", BS_AUTOCHECKBOX, 10, 190, 180, 15,
+              IDC_CAPTUREBORDERS);
+  createChild(mainWindow, 0, "BUTTON", "Capture Cursor", BS_AUTOCHECKBOX, 10, 210, 180, 15,
+              IDC_CAPTURECURSOR);
+  s.sizeLabel = createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", "Window Size : 640x480", 0,
+                            10, 165, 180, 18, IDC_SIZELABEL);
+  s.destinationLabel = createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", s.destinationPath, 0,
+                                   10, 290, 200, 18, -1);
+  s.widthField = createLabelledField(mainWindow, "Width:", "640", 10, 245, 60, 18, IDC_WIDTH);
+  s.heightField = createLabelledField(mainWindow, "Height:", "480", 90, 245, 60, 18, IDC_HEIGHT);
+}
+
+void chooseDestination() {
+  char name[260];
+  // The destination buffer is larger than the dialog's; anything longer than
+  // the dialog can hold is cut, with its terminator kept.
+  lstrcpynA(name, captureState.destinationPath, sizeof name);
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = nullptr;
+  ofn.lpstrFilter = "Mov Files\0*.mov\0";
+  ofn.lpstrFile = name;
+  ofn.nMaxFile = sizeof name;
+  ofn.lpstrTitle = "Mov destination";
+  ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
+  ofn.lpstrDefExt = "mov";
+  // Only an accepted dialog gives a name: after cancel the buffer is as it
+  // was, and after a failure (a name too long for the buffer) its first bytes
+  // hold a required size, not a path.
+  if (!GetSaveFileNameA(&ofn) || name[0] == '\0') return;
+  lstrcpynA(captureState.destinationPath, name, sizeof captureState.destinationPath);
+  SetWindowTextA(captureState.destinationLabel, captureState.destinationPath);
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DESTROY: return onDestroy();
+    case WM_COMMAND: return onCommand(wParam);
+    default: return DefWindowProcA(window, message, wParam, lParam);
+  }
+}

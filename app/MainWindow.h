@@ -1,0 +1,20 @@
+#pragma once
+#include <windows.h>
+
+// The one window of the program: the list of windows to record, the capture
+// options, the output size, the destination and Grab/Stop.
+extern const char kMainWindowClass[];  // "Grabbing an app"
+extern const char kMainWindowTitle[];  // "Skelby"
+
+// Registers the main window's class from this module's resources.
+bool registerMainWindowClass(HINSTANCE instance);
+// Creates the (still hidden) main window; null when the system refuses.
+HWND createMainWindow(HINSTANCE instance);
+// Builds every child control and stores the handles in the capture state.
+void createControls(HWND mainWindow);
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The save dialog for the destination path; cancelling keeps the path.
+void chooseDestination();
+// Formats the About text with the year read at start-up.
+void formatAboutText(int year);
+const char* aboutText();

@@ -1,0 +1,5 @@
+target_sources(skelbylib PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/CaptureState.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Skelby.cpp
+)

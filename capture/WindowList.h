@@ -1,0 +1,16 @@
+#pragma once
+#include <windows.h>
+
+// The list of windows that can be recorded, and the size of the chosen one.
+// Windows are known by title only: no handle is kept from one call to the next.
+
+// Empties the list box and fills it with the titles of the visible, titled,
+// non-empty top-level windows.
+void refreshWindowList();
+// Probes the window whose title is selected in the list: shows its size in the
+// size label, stores it as the source rectangle and, with fillFields, copies
+// it into the Width and Height fields.
+void probeTargetSize(bool fillFields);
+// The first top-level window (in the window manager's order) whose title, as
+// far as a 300-byte buffer holds it, equals title; null when none does.
+HWND findWindowByTitle(const char* title);

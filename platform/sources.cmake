@@ -1,0 +1,3 @@
+target_sources(skelbylib PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/ProgramFolder.cpp
+)

@@ -1,0 +1,403 @@
+// The real main window, built in this process: what it looks like, what its
+// commands do and how the loop ends.
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "app/CaptureState.h"
+#include "app/MainWindow.h"
+#include "app/Skelby.h"
+#include "capture/WindowList.h"
+#include "platform/ProgramFolder.h"
+#include "resource.h"
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    INITCOMMONCONTROLSEX controls = {8, 0xFF};
+    InitCommonControlsEx(&controls);
+    ASSERT_TRUE(registerMainWindowClass(GetModuleHandleA(nullptr)));
+  }
+
+  void SetUp() override {
+    captureState = CaptureState{};
+    window = createMainWindow(GetModuleHandleA(nullptr));
+    ASSERT_NE(window, nullptr);
+    createControls(window);
+    refreshWindowList();
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    pumpMessages();
+  }
+
+  void TearDown() override {
+    if (IsWindow(window)) DestroyWindow(window);
+    // Drop the quit message that the destroyed window posted.
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    captureState = CaptureState{};
+  }
+
+  void command(int id, int notification = 0, HWND from = nullptr) {
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(id, notification), reinterpret_cast<LPARAM>(from));
+  }
+
+  std::vector<std::string> listedTitles() {
+    std::vector<std::string> titles;
+    const int count = static_cast<int>(SendMessageA(captureState.listBox, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      char text[512] = "";
+      SendMessageA(captureState.listBox, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+      titles.push_back(text);
+    }
+    return titles;
+  }
+
+  bool listed(const std::string& title) {
+    for (const auto& t : listedTitles()) {
+      if (t == title) return true;
+    }
+    return false;
+  }
+
+  // Selects a title as a user's click would and tells the window.
+  void select(const std::string& title, int notification = LBN_SELCHANGE) {
+    LRESULT index = SendMessageA(captureState.listBox, LB_FINDSTRINGEXACT, -1,
+                                 reinterpret_cast<LPARAM>(title.c_str()));
+    ASSERT_NE(index, LB_ERR) << title << " is not listed";
+    SendMessageA(captureState.listBox, LB_SETCURSEL, index, 0);
+    command(IDC_WINDOWLIST, notification, captureState.listBox);
+  }
+
+  HWND window = nullptr;
+};
+
+// A plain top-level window of this process to be listed, or not.
+HWND makeWindow(const char* title, int w, int h, bool visible) {
+  HWND t = CreateWindowExA(0, "STATIC", title, WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0),
+                           400, 100, w, h, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  pumpMessages();
+  return t;
+}
+
+struct ExpectedControl {
+  const char* className;
+  const char* text;
+  DWORD style;    // beyond WS_CHILD | WS_VISIBLE
+  DWORD exStyle;
+  RECT rect;      // left, top, right, bottom in client pixels
+  int id;
+};
+
+TEST_F(MainWindowTest, WindowHasItsClassTitleStyleAndSize) {
+  EXPECT_EQ(className(window), "Grabbing an app");
+  EXPECT_EQ(windowText(window), "Skelby");
+  const DWORD style = GetWindowLongA(window, GWL_STYLE);
+  EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX), DWORD(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
+  EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_CHILD | WS_POPUP), 0u);
+  // The system adds the window edge to every captioned window by itself.
+  EXPECT_EQ(GetWindowLongA(window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE, 0);
+  RECT r;
+  GetWindowRect(window, &r);
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(r.right - r.left, 275);
+  EXPECT_EQ(r.bottom - r.top, 380);
+  EXPECT_EQ(GetParent(window), nullptr);
+
+  WNDCLASSA wc;
+  ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "Grabbing an app", &wc));
+  EXPECT_EQ(wc.style, 0u);
+  EXPECT_EQ(wc.cbClsExtra, 0);
+  EXPECT_EQ(wc.cbWndExtra, 0);
+  EXPECT_NE(wc.hIcon, nullptr);
+  EXPECT_EQ(wc.hCursor, LoadCursorA(nullptr, IDC_ARROW));
+  EXPECT_STREQ(wc.lpszMenuName, "MENUMAINBARQT");
+}
+
+TEST_F(MainWindowTest, EveryControlIsWhereItBelongs) {
+  const ExpectedControl expected[] = {
+      {"msctls_statusbar32", "idle", 0, 0, {}, 1000},
+      {"ListBox", "listbox", WS_BORDER | LBS_NOTIFY | LBS_SORT, WS_EX_CLIENTEDGE, {10, 10, 260, 160}, 987},
+      {"Button", "Refresh", BS_PUSHBUTTON, 0, {200, 165, 260, 185}, 988},
+      {"Button", "...", BS_PUSHBUTTON, 0, {220, 290, 260, 310}, 1002},
+      {"Button", "Grab", BS_PUSHBUTTON, 0, {200, 210, 260, 260}, 989},
+      {"Button", "Capture Borders", BS_AUTOCHECKBOX, 0, {10, 190, 190, 205}, 1003},
+      {"Button", "Capture Cursor", BS_AUTOCHECKBOX, 0, {10, 210, 190, 225}, 1005},
+      {"Static", "Window Size : 640x480", 0, WS_EX_CLIENTEDGE, {10, 165, 190, 183}, 1001},
+      {"Static", "c:\\grabbed.mov", 0, WS_EX_CLIENTEDGE, {10, 290, 210, 308}, -1},
+      {"Static", "Width:", 0, 0, {10, 230, 70, 243}, -1},
+      {"Edit", "640", ES_NUMBER, WS_EX_CLIENTEDGE, {10, 245, 70, 263}, 137},
+      {"Static", "Height:", 0, 0, {90, 230, 150, 243}, -1},
+      {"Edit", "480", ES_NUMBER, WS_EX_CLIENTEDGE, {90, 245, 150, 263}, 136},
+  };
+  std::vector<HWND> children;
+  for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) children.push_back(c);
+  ASSERT_EQ(children.size(), std::size(expected));
+  const HGDIOBJ guiFont = GetStockObject(DEFAULT_GUI_FONT);
+  for (size_t i = 0; i < children.size(); ++i) {
+    HWND c = children[i];
+    const ExpectedControl& e = expected[i];
+    SCOPED_TRACE(std::string("control ") + std::to_string(i) + " " + e.text);
+    EXPECT_STRCASEEQ(className(c).c_str(), e.className);
+    EXPECT_EQ(GetDlgCtrlID(c), e.id);
+    const DWORD style = GetWindowLongA(c, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE), DWORD(WS_CHILD | WS_VISIBLE));
+    EXPECT_EQ(style & e.style, e.style);
+    EXPECT_EQ(GetWindowLongA(c, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, LONG(e.exStyle & WS_EX_CLIENTEDGE));
+    EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageA(c, WM_GETFONT, 0, 0)), guiFont);
+    if (i == 0) {
+      char text[64] = "";
+      SendMessageA(c, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+      EXPECT_STREQ(text, "idle");
+      continue;
+    }
+    EXPECT_EQ(windowText(c), e.text);
+    const RECT r = childRect(c);
+    EXPECT_EQ(r.left, e.rect.left);
+    EXPECT_EQ(r.top, e.rect.top);
+    EXPECT_EQ(r.right, e.rect.right);
+    EXPECT_EQ(r.bottom, e.rect.bottom);
+  }
+  // The list shows its scroll bar once it holds more than it can show.
+  for (int i = 0; i < 40; ++i) SendMessageA(children[1], LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("entry"));
+  EXPECT_TRUE(GetWindowLongA(children[1], GWL_STYLE) & WS_VSCROLL);
+  // Buttons that are push buttons, not default ones, and boxes start clear.
+  EXPECT_EQ(GetWindowLongA(children[4], GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+  EXPECT_EQ(IsDlgButtonChecked(window, IDC_CAPTUREBORDERS), BST_UNCHECKED);
+  EXPECT_EQ(IsDlgButtonChecked(window, IDC_CAPTURECURSOR), BST_UNCHECKED);
+  // The handles the rest of the program uses.
+  EXPECT_EQ(captureState.mainWindow, window);
+  EXPECT_EQ(captureState.statusBar, children[0]);
+  EXPECT_EQ(captureState.listBox, children[1]);
+  EXPECT_EQ(captureState.grabButton, children[4]);
+  EXPECT_EQ(captureState.sizeLabel, children[7]);
+  EXPECT_EQ(captureState.destinationLabel, children[8]);
+  EXPECT_EQ(captureState.widthField, children[10]);
+  EXPECT_EQ(captureState.heightField, children[12]);
+  // The fields show 640 x 480, the stored size starts at 320 x 240.
+  EXPECT_EQ(captureState.outputWidth, 320);
+  EXPECT_EQ(captureState.outputHeight, 240);
+}
+
+TEST_F(MainWindowTest, MenuHasItsItemsAndIds) {
+  HMENU bar = GetMenu(window);
+  ASSERT_NE(bar, nullptr);
+  ASSERT_EQ(GetMenuItemCount(bar), 2);
+  struct Item {
+    const char* text;
+    int id;  // 0: separator
+  };
+  const std::vector<std::pair<std::string, std::vector<Item>>> expected = {
+      {"&Misc", {{"&Settings", 999}, {nullptr, 0}, {"&Exit", 162}}},
+      {"&About", {{"&Help", 166}, {nullptr, 0}, {"&About", 167}}},
+  };
+  for (int p = 0; p < 2; ++p) {
+    char text[64] = "";
+    GetMenuStringA(bar, p, text, sizeof text, MF_BYPOSITION);
+    EXPECT_EQ(text, expected[p].first);
+    HMENU popup = GetSubMenu(bar, p);
+    ASSERT_NE(popup, nullptr);
+    const auto& items = expected[p].second;
+    ASSERT_EQ(GetMenuItemCount(popup), static_cast<int>(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+      MENUITEMINFOA info = {};
+      char itemText[64] = "";
+      info.cbSize = sizeof info;
+      info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
+      info.dwTypeData = itemText;
+      info.cch = sizeof itemText;
+      ASSERT_TRUE(GetMenuItemInfoA(popup, static_cast<UINT>(i), TRUE, &info));
+      if (!items[i].text) {
+        EXPECT_TRUE(info.fType & MFT_SEPARATOR) << "item " << i;
+        continue;
+      }
+      EXPECT_STREQ(itemText, items[i].text);
+      EXPECT_EQ(static_cast<int>(info.wID), items[i].id);
+    }
+  }
+}
+
+TEST_F(MainWindowTest, ListHoldsOnlyVisibleTitledWindowsWithArea) {
+  HWND target = makeWindow("Skelby test target", 200, 150, true);
+  HWND hidden = makeWindow("Skelby hidden window", 200, 150, false);
+  HWND untitled = makeWindow("", 200, 150, true);
+  // A captioned window has a least size; a pop-up can be really empty.
+  HWND flat = CreateWindowExA(0, "STATIC", "Skelby zero-sized window", WS_POPUP | WS_VISIBLE, 50,
+                              50, 0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  command(IDC_REFRESH);
+
+  EXPECT_TRUE(listed("Skelby test target"));
+  EXPECT_TRUE(listed("Skelby"));  // the main window itself can be recorded
+  EXPECT_FALSE(listed("Skelby hidden window"));
+  EXPECT_FALSE(listed("Skelby zero-sized window"));
+  EXPECT_FALSE(listed(""));
+  // Sorted, as the list box keeps them.
+  auto titles = listedTitles();
+  for (size_t i = 1; i < titles.size(); ++i) EXPECT_LE(lstrcmpiA(titles[i - 1].c_str(), titles[i].c_str()), 0);
+
+  // Refresh replaces the entries instead of adding to them.
+  const size_t before = titles.size();
+  command(IDC_REFRESH);
+  EXPECT_EQ(listedTitles().size(), before);
+
+  // Two windows of one title are two entries.
+  HWND twin = makeWindow("Skelby test target", 100, 100, true);
+  command(IDC_REFRESH);
+  EXPECT_EQ(listedTitles().size(), before + 1);
+
+  for (HWND w : {target, hidden, untitled, flat, twin}) DestroyWindow(w);
+}
+
+TEST_F(MainWindowTest, LongTitlesAreCutAt299CharactersAndStillFound) {
+  const std::string title(400, 'T');
+  HWND target = makeWindow((title.substr(0, 350)).c_str(), 210, 160, true);
+  command(IDC_REFRESH);
+  const std::string cut(299, 'T');
+  EXPECT_TRUE(listed(cut));
+  select(cut);
+  EXPECT_EQ(std::string(captureState.targetTitle), cut);
+  RECT client;
+  GetClientRect(target, &client);
+  EXPECT_EQ(captureState.sourceWidth, client.right);
+  EXPECT_EQ(findWindowByTitle(cut.c_str()), target);
+  DestroyWindow(target);
+}
+
+TEST_F(MainWindowTest, ProbeShowsClientOrWindowSize) {
+  HWND target = makeWindow("Skelby probe target", 230, 170, true);
+  command(IDC_REFRESH);
+  RECT client, outer;
+  GetClientRect(target, &client);
+  GetWindowRect(target, &outer);
+  ASSERT_NE(client.right, outer.right - outer.left);  // a frame makes them differ
+
+  select("Skelby probe target");
+  char expected[64];
+  snprintf(expected, sizeof expected, "Client Size : %dx%d", int(client.right), int(client.bottom));
+  EXPECT_EQ(windowText(captureState.sizeLabel), expected);
+  EXPECT_EQ(captureState.sourceWidth, client.right);
+  EXPECT_EQ(captureState.sourceHeight, client.bottom);
+  // A single click does not touch the fields or the output size.
+  EXPECT_EQ(windowText(captureState.widthField), "640");
+  EXPECT_EQ(captureState.outputWidth, 320);
+
+  CheckDlgButton(window, IDC_CAPTUREBORDERS, BST_CHECKED);
+  // Ticking the box alone does not probe again.
+  EXPECT_EQ(windowText(captureState.sizeLabel), expected);
+  select("Skelby probe target");
+  snprintf(expected, sizeof expected, "Window Size : %dx%d", int(outer.right - outer.left),
+           int(outer.bottom - outer.top));
+  EXPECT_EQ(windowText(captureState.sizeLabel), expected);
+  EXPECT_EQ(captureState.sourceWidth, outer.right - outer.left);
+  EXPECT_EQ(captureState.sourceHeight, outer.bottom - outer.top);
+  DestroyWindow(target);
+}
+
+TEST_F(MainWindowTest, DoubleClickFillsFieldsAndOutputSizeOnlyWhileIdle) {
+  HWND target = makeWindow("Skelby double-click target", 250, 190, true);
+  command(IDC_REFRESH);
+  RECT client;
+  GetClientRect(target, &client);
+
+  select("Skelby double-click target", LBN_DBLCLK);
+  EXPECT_EQ(windowText(captureState.widthField), std::to_string(client.right));
+  EXPECT_EQ(windowText(captureState.heightField), std::to_string(client.bottom));
+  EXPECT_EQ(captureState.outputWidth, client.right);
+  EXPECT_EQ(captureState.outputHeight, client.bottom);
+
+  // While grabbing the fields follow the probe but the output size stays.
+  captureState.grabbing = 1;
+  captureState.outputWidth = 111;
+  captureState.outputHeight = 99;
+  SetWindowPos(target, nullptr, 0, 0, 300, 220, SWP_NOMOVE | SWP_NOZORDER);
+  GetClientRect(target, &client);
+  select("Skelby double-click target", LBN_DBLCLK);
+  EXPECT_EQ(windowText(captureState.widthField), std::to_string(client.right));
+  EXPECT_EQ(captureState.outputWidth, 111);
+  EXPECT_EQ(captureState.outputHeight, 99);
+  // The probe itself still replaces the source rectangle.
+  EXPECT_EQ(captureState.sourceWidth, client.right);
+  DestroyWindow(target);
+}
+
+TEST_F(MainWindowTest, SizeFieldsTakeDigitsOnlyAndEmptyReadsZero) {
+  HWND width = captureState.widthField;
+  SetWindowTextA(width, "");
+  EXPECT_EQ(captureState.outputWidth, 0);
+  SendMessageA(width, WM_CHAR, 'x', 0);
+  SendMessageA(width, WM_CHAR, '-', 0);
+  EXPECT_EQ(windowText(width), "");
+  SendMessageA(width, WM_CHAR, '7', 0);
+  SendMessageA(width, WM_CHAR, 'a', 0);
+  SendMessageA(width, WM_CHAR, '2', 0);
+  EXPECT_EQ(windowText(width), "72");
+  EXPECT_EQ(captureState.outputWidth, 72);
+  SetWindowTextA(captureState.heightField, "480");
+  EXPECT_EQ(captureState.outputHeight, 480);
+
+  // Typing while grabbing changes the text, not the stored size.
+  captureState.grabbing = 1;
+  SendMessageA(width, WM_CHAR, '5', 0);
+  EXPECT_EQ(windowText(width), "725");
+  EXPECT_EQ(captureState.outputWidth, 72);
+}
+
+TEST_F(MainWindowTest, VanishedWindowRefreshesListAndKeepsOldSize) {
+  HWND target = makeWindow("Skelby short-lived window", 220, 160, true);
+  command(IDC_REFRESH);
+  select("Skelby short-lived window");
+  const int width = captureState.sourceWidth;
+  ASSERT_GT(width, 0);
+  DestroyWindow(target);
+  pumpMessages();
+  // The entry is still listed until the probe notices.
+  select("Skelby short-lived window");
+  EXPECT_EQ(captureState.sourceWidth, width);
+  EXPECT_FALSE(listed("Skelby short-lived window"));
+
+  // A window whose title changed after listing cannot be probed either.
+  HWND renamed = makeWindow("Skelby old title", 220, 160, true);
+  command(IDC_REFRESH);
+  SetWindowTextA(renamed, "Skelby new title");
+  select("Skelby old title");
+  EXPECT_FALSE(listed("Skelby old title"));
+  EXPECT_TRUE(listed("Skelby new title"));
+  DestroyWindow(renamed);
+}
+
+TEST_F(MainWindowTest, AboutShowsTheYearInABoxWithoutOwner) {
+  formatAboutText(currentYear());
+  MessageBoxWatcher watcher;
+  command(IDM_ABOUT);
+  ASSERT_TRUE(watcher.waitForBox());
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  EXPECT_NE(watcher.text.find(std::to_string(now.wYear)), std::string::npos) << watcher.text;
+  EXPECT_FALSE(watcher.caption.empty());
+  EXPECT_EQ(watcher.owner, nullptr);
+  EXPECT_TRUE(watcher.hasOkButton);
+}
+
+TEST_F(MainWindowTest, ExitEndsTheLoopWithCodeZero) {
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
+  EXPECT_EQ(runMainLoop(), 0);
+  EXPECT_EQ(captureState.quitRequested, 1);
+}
+
+TEST_F(MainWindowTest, CloseBoxEndsTheLoopWithCodeZero) {
+  PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_EQ(runMainLoop(), 0);
+  EXPECT_EQ(captureState.quitRequested, 1);
+  EXPECT_FALSE(IsWindow(window));
+}
+
+}  // namespace

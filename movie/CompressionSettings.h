@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+
+#include "QuickTimeTypes.h"
+
+// How frames are compressed and how often one is taken. Built-in defaults at
+// every start; only the Export Settings dialog changes them.
+struct CompressionSettings {
+  char codecName[300] = "";
+  CodecType codecType = 0x726C6520;  // 'rle ', the Animation codec
+  int32_t qualityIndex = 0;          // row of qualityLevels
+  int32_t frameDurationMs = 100;     // never below 1
+};
+
+extern CompressionSettings compressionSettings;
+
+struct QualityLevel {
+  const char* label;
+  CodecQ value;
+};
+// "Lossless", "Minimum", "Low", "Normal", "High", "Maximum", in that order.
+extern const QualityLevel qualityLevels[6];
+
+// Receives one codec name at a time while the dialog fills its list.
+extern char codecListEntry[300];
+
+// Copies the display name of codec number index into codecListEntry.
+bool fetchCodecName(int32_t index);
+// Sets codecType to the type of the first codec listed under name, or to
+// 'rle ' when none is; keeps it (after a message) when QuickTime lists none.
+void resolveCodecType(const char* name);
+// Runs the Export Settings dialog; false only when it was cancelled.
+bool showExportSettings();

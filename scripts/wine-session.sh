@@ -45,6 +45,9 @@ start() {
     # window manager that Xvfb does not have.
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 9>&-
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1 9>&-
+    # Debian's Wine does not look in its own font folder; without Marlett the
+    # caption buttons show as letters.
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     wineserver -w
   fi
   wineserver -p >/dev/null 2>&1 9>&- || true

@@ -13,6 +13,8 @@ void calibrateClock() {
 }
 
 uint32_t counterToMilliseconds(int64_t count, int64_t frequency) {
+  // No counter runs at zero or negative speed; reading 0 beats dividing by it.
+  if (frequency <= 0) return 0;
   // count * 1000 overflows 64 bits after about 35 days at processor rates.
   // Split count = q * frequency + r: q whole seconds give q * 1000 ms, and
   // r * 1000 / frequency stays below 1000 with r < frequency, so neither

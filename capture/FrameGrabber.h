@@ -8,5 +8,44 @@ void grabFrame(HWND targetWindow, HDC targetDC);
 // The cursor that the window under the mouse pointer shows, or null.
 HCURSOR cursorUnderMouse();
 
+// Clock reading that the next frame is measured from; 0 until the first grab
+// of a recording takes one (every recording start clears it).
 extern uint32_t lastFrameTime;
+// Edge of the cursor in source pixels before it is scaled to the output.
 extern float cursorBaseSize;
+// Set by the main loop when the target's device context covers the whole
+// window ("Capture Borders"): the cursor is then placed relative to the
+// window's corner, not the client area's.
+extern uint8_t bordersCaptured;
+
+// Pacing, apart from any clock so that it can be checked by itself.
+
+// Whether a frame is due: at least interval milliseconds between reference
+// and now, measured in unsigned 32-bit arithmetic so the clock's wrap does
+// not matter. An elapsed time equal to the interval is due.
+bool frameDue(uint32_t reference, uint32_t now, uint32_t interval);
+
+using ClockReader = uint32_t (*)();
+// The pacing of one grab: takes the first reference when there is none,
+// then reads now; when a frame is due, moves reference to a fresh reading
+// (so the cost of copying and compressing counts toward the next frame) and
+// gives the elapsed time, which becomes the frame's duration.
+bool paceFrame(uint32_t& reference, uint32_t interval, ClockReader readClock, uint32_t& elapsed);
+
+// Where the cursor lands in the output frame.
+struct CursorPlacement {
+  bool draw;  // false when no finite placement exists (a size of 0)
+  int32_t x;
+  int32_t y;
+  int32_t width;
+  int32_t height;
+};
+
+// pointer is in the target's client coordinates; clientOffset is where the
+// client area starts inside the copied rectangle ((0, 0) unless borders are
+// captured). The source is scaled to the output, the base size shrinks or
+// grows with it, and every value is truncated toward zero, so a cursor just
+// above or left of the origin is drawn clipped at the frame's edge.
+CursorPlacement placeCursor(int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
+                            int32_t outputHeight, POINT pointer, POINT hotspot, POINT clientOffset,
+                            float baseSize);

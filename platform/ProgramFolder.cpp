@@ -34,6 +34,7 @@ int recordProgramFolder() {
 const char* programPath(const char* relative) {
   memset(programPathBuffer, 0, sizeof programPathBuffer);
   if (programFolder[0] == '\0') recordProgramFolder();
+  if (!relative) relative = "";
   if (relative[0] == '\\' || relative[0] == ':' || relative[0] == '/') ++relative;
   snprintf(programPathBuffer, sizeof programPathBuffer, "%s\\%s", programFolder, relative);
   for (char* p = programPathBuffer; *p; ++p) {

@@ -8,6 +8,7 @@
 
 #include "app/CaptureState.h"
 #include "capture/WindowList.h"
+#include "movie/CompressionSettings.h"
 #include "platform/ProgramFolder.h"
 #include "resource.h"
 
@@ -81,6 +82,7 @@ LRESULT onCommand(WPARAM wParam) {
     case IDC_WINDOWLIST: onWindowList(HIWORD(wParam)); break;
     case IDC_REFRESH: refreshWindowList(); break;
     case IDC_CHOOSEFILE: onChooseFile(); break;
+    case IDM_SETTINGS: if (!captureState.grabbing) showExportSettings(); break;
     default: break;
   }
   return 0;

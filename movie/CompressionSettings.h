@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <cstdint>
 
 #include "QuickTimeTypes.h"
@@ -29,5 +31,16 @@ bool fetchCodecName(int32_t index);
 // Sets codecType to the type of the first codec listed under name, or to
 // 'rle ' when none is; keeps it (after a message) when QuickTime lists none.
 void resolveCodecType(const char* name);
-// Runs the Export Settings dialog; false only when it was cancelled.
+// Runs the Export Settings dialog, owned by the foreground window; false when
+// it was cancelled (nothing changed then) or could not be shown.
 bool showExportSettings();
+// The dialog's procedure: handles its initialisation and its two buttons.
+INT_PTR CALLBACK exportSettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The entry's display name as zero-terminated text, the rest of text zeroed.
+void codecDisplayName(const CodecNameSpec& entry, char (&text)[300]);
+// Brings qualityIndex into 0..5, stores it back and returns it.
+int32_t clampQualityIndex();
+// The frame duration typed in the dialog: an unsigned decimal number; empty,
+// unreadable, zero or 2^31 and above give 1.
+int32_t parseFrameDuration(const char* text);

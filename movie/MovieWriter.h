@@ -39,6 +39,7 @@ class MovieWriter {
 
  private:
   bool createTrackAndMedia(int16_t width, int16_t height);
+  void abandon();
 };
 
 extern MovieWriter movieWriter;

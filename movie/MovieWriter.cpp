@@ -1,0 +1,189 @@
+#include "movie/MovieWriter.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "movie/CompressionSettings.h"
+#include "movie/OffscreenFrame.h"
+#include "platform/QuickTimeServices.h"
+
+MovieWriter movieWriter;
+
+namespace {
+
+constexpr OSType kMovieCreator = fourCC("TVOD");
+constexpr ScriptCode kCurrentScript = -2;
+constexpr TimeScale kMillisecondsPerSecond = 1000;
+constexpr Fixed kNormalRate = 0x10000;
+// A length-prefixed name has one length byte.
+constexpr size_t kMaxFileNameLength = 255;
+
+void tellCannotCreateFile(OSErr error) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Impossible To Create Movie File : Error %d", int(error));
+  MessageBoxA(nullptr, text, "error", MB_OK);
+}
+
+void tellCannotAllocate() { MessageBoxA(nullptr, "Could not allocate handle", nullptr, MB_OK); }
+
+PixMapHandle pixMapOf(const OffscreenFrame& frame) { return frame.gworld->portPixMap; }
+
+}  // namespace
+
+MovieWriter::MovieWriter()
+    : movie(nullptr),
+      track(nullptr),
+      media(nullptr),
+      fileRefNum(0),
+      fileName(),
+      maxCompressedSize(0),
+      bounds(),
+      dataHandle(nullptr),
+      data(nullptr),
+      imageDescription(nullptr) {}
+
+// Runs at process exit, after QuickTime has normally been stopped: the file
+// and the buffers are finish's business.
+MovieWriter::~MovieWriter() {
+  if (movie) {
+    DisposeMovie(movie);
+    movie = nullptr;
+  }
+}
+
+bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
+  if (!path || !frame) return false;
+  // A movie left half-open by an earlier failed start is completed, not
+  // abandoned with its file still open.
+  if (movie || dataHandle || imageDescription) abandon();
+
+  // A longer path would wrap the length byte into the name of some other file.
+  if (std::strlen(path) > kMaxFileNameLength) {
+    tellCannotCreateFile(bdNamErr);
+    return false;
+  }
+  std::strcpy(fileName, path);
+  c2pstr(fileName);
+  const ConstStr255Param name = reinterpret_cast<const unsigned char*>(fileName);
+
+  FSSpec spec = {};
+  FSMakeFSSpec(0, 0, name, &spec);  // the file usually does not exist yet
+  const OSErr created =
+      CreateMovieFile(&spec, kMovieCreator, kCurrentScript,
+                      int32_t(createMovieFileDeleteCurFile | createMovieFileDontCreateResFile),
+                      &fileRefNum, &movie);
+  if (created != noErr || !movie) {
+    const OSErr error = GetMoviesError();
+    // A file opened without a movie to write into it is closed again.
+    if (created == noErr && fileRefNum != 0) CloseMovieFile(fileRefNum);
+    tellCannotCreateFile(error);
+    movie = nullptr;
+    fileRefNum = 0;
+    return false;
+  }
+
+  if (!createTrackAndMedia(frame->width, frame->height)) return false;
+  MacSetRect(&bounds, 0, 0, frame->width, frame->height);
+  resolveCodecType(compressionSettings.codecName);
+  if (!frame->gworld) return false;
+
+  const CodecQ quality = qualityLevels[clampQualityIndex()].value;
+  if (GetMaxCompressionSize(pixMapOf(*frame), &bounds, 0, quality, compressionSettings.codecType,
+                            anyCodec, &maxCompressedSize) != noErr) {
+    return false;
+  }
+
+  dataHandle = NewHandle(maxCompressedSize);
+  if (!dataHandle) {
+    tellCannotAllocate();
+    return false;
+  }
+  MoveHHi(dataHandle);
+  HLock(dataHandle);
+  data = *dataHandle;
+
+  // Grown by every compression to the frame's full description.
+  imageDescription = reinterpret_cast<ImageDescriptionHandle>(NewHandle(4));
+  if (!imageDescription) {
+    tellCannotAllocate();
+    return false;
+  }
+  return true;
+}
+
+bool MovieWriter::createTrackAndMedia(int16_t width, int16_t height) {
+  if (!movie) return false;
+  track = NewMovieTrack(movie, FixRatio(width, 1), FixRatio(height, 1), 0);
+  if (!track) return false;
+  // No data reference: the samples go into the movie's own file.
+  media = NewTrackMedia(track, VideoMediaType, kMillisecondsPerSecond, nullptr, 0);
+  if (!media) return false;
+  return BeginMediaEdits(media) == noErr;
+}
+
+bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
+  const CodecQ quality = qualityLevels[clampQualityIndex()].value;
+  if (!frame || !frame->gworld) return false;
+  // Only an open writer has somewhere to put the frame.
+  if (!media || !data || !imageDescription) return false;
+
+  const PixMapHandle pixels = pixMapOf(*frame);
+  LockPixels(pixels);
+  // Every frame is compressed by itself; until one compression succeeded the
+  // description holds no size, and a failed one leaves a stale size, so a
+  // failed frame is dropped rather than appended.
+  OSErr result = CompressImage(pixels, &bounds, quality, compressionSettings.codecType,
+                               imageDescription, data);
+  if (result == noErr) {
+    const int32_t size = (*imageDescription)->dataSize;
+    result = AddMediaSample(media, dataHandle, 0, uint32_t(size), duration, imageDescription, 1, 0,
+                            nullptr);
+  }
+  UnlockPixels(pixels);
+  return result == noErr;
+}
+
+bool MovieWriter::finish() {
+  if (imageDescription) {
+    DisposeHandle(reinterpret_cast<Handle>(imageDescription));
+    imageDescription = nullptr;
+  }
+  if (dataHandle) {
+    HUnlock(dataHandle);
+    DisposeHandle(dataHandle);
+    dataHandle = nullptr;
+    data = nullptr;
+  }
+  if (!media) return false;
+  // Without the edits ended the media cannot be placed in the track; the
+  // movie and its file stay held.
+  if (EndMediaEdits(media) != noErr) return false;
+
+  InsertMediaIntoTrack(track, 0, 0, GetMediaDuration(media), kNormalRate);
+  int16_t resourceId = movieInDataForkResID;
+  AddMovieResource(movie, fileRefNum, &resourceId,
+                   reinterpret_cast<const unsigned char*>(fileName));
+  if (fileRefNum != 0) CloseMovieFile(fileRefNum);
+  DisposeMovie(movie);
+  fileRefNum = 0;
+  track = nullptr;
+  media = nullptr;
+  movie = nullptr;
+  return true;
+}
+
+// Completes what the writer still holds as far as it can, and lets go of the
+// rest, so that a new movie never overwrites the references to an old one.
+void MovieWriter::abandon() {
+  finish();
+  if (fileRefNum != 0) CloseMovieFile(fileRefNum);
+  if (movie) DisposeMovie(movie);
+  fileRefNum = 0;
+  track = nullptr;
+  media = nullptr;
+  movie = nullptr;
+}
+
+int32_t MovieWriter::frameDuration() const { return compressionSettings.frameDurationMs; }

@@ -1,0 +1,39 @@
+#include "movie/OffscreenFrame.h"
+
+#include "platform/QuickTimeServices.h"
+
+// The size starts at 0 rather than unset, so a frame that was never created
+// reads as empty to anyone who looks at it.
+OffscreenFrame::OffscreenFrame() : gworld(nullptr), dc(nullptr), width(0), height(0) {}
+
+// The device context goes first: it draws into the world's pixels, and the
+// world's pixels go with the world.
+OffscreenFrame::~OffscreenFrame() {
+  if (dc) {
+    DeleteDC(dc);
+    dc = nullptr;
+  }
+  if (gworld) {
+    DisposeGWorld(gworld);
+    gworld = nullptr;
+  }
+}
+
+bool OffscreenFrame::create(int16_t frameWidth, int16_t frameHeight, bool useDefaultFormat) {
+  if (frameWidth < 1 || frameHeight < 1) return false;
+  width = frameWidth;
+  height = frameHeight;
+
+  Rect bounds;
+  MacSetRect(&bounds, 0, 0, frameWidth, frameHeight);
+  const OSType pixelFormat = useDefaultFormat ? 0 : k32BGRAPixelFormat;
+  if (QTNewGWorld(&gworld, pixelFormat, &bounds, nullptr, nullptr, 0) != noErr) {
+    // Whatever the library wrote into the slot, it is no world of ours.
+    gworld = nullptr;
+    MessageBoxA(GetForegroundWindow(), "Impossible to create  GWorld", nullptr, MB_OK);
+    return false;
+  }
+  // Not tested: an empty context only makes drawing into the frame a no-op.
+  dc = static_cast<HDC>(GetPortHDC(gworld));
+  return true;
+}

@@ -1,0 +1,351 @@
+// The movie writer against the test library: the calls it makes with their
+// arguments, its three states, every failure path and what each releases.
+#include "movie/MovieWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "FakeQuickTime.h"
+#include "MovieTestSupport.h"
+#include "TestSupport.h"
+#include "movie/CompressionSettings.h"
+#include "movie/OffscreenFrame.h"
+
+namespace {
+
+int occurrences(const char* log, const char* name) {
+  const std::string text = log, word = std::string(name) + " ";
+  int count = 0;
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+    if (at == 0 || text[at - 1] == ' ') ++count;
+  return count;
+}
+
+std::string pascalText(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+
+class MovieWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qt = resetFakeQuickTime();
+    ASSERT_NE(qt, nullptr) << "the test library is not the bound QuickTime.qts";
+    saved = compressionSettings;
+    compressionSettings = CompressionSettings();
+    ASSERT_TRUE(frame.create(64, 48, true));
+    qt->log[0] = 0;
+  }
+  void TearDown() override { compressionSettings = saved; }
+
+  // Everything the writer ever had is released, each thing once.
+  void expectNothingHeld(const MovieWriter& writer) {
+    EXPECT_EQ(writer.movie, nullptr);
+    EXPECT_EQ(writer.track, nullptr);
+    EXPECT_EQ(writer.media, nullptr);
+    EXPECT_EQ(writer.fileRefNum, 0);
+    EXPECT_EQ(writer.dataHandle, nullptr);
+    EXPECT_EQ(writer.data, nullptr);
+    EXPECT_EQ(writer.imageDescription, nullptr);
+    EXPECT_EQ(qt->liveHandles, 0);
+    EXPECT_EQ(qt->liveMovies, 0);
+    EXPECT_EQ(qt->openFiles, 0);
+    EXPECT_EQ(qt->doubleReleases, 0);
+  }
+
+  FakeQuickTimeState* qt = nullptr;
+  CompressionSettings saved;
+  OffscreenFrame frame;
+};
+
+TEST_F(MovieWriterTest, WritesOneTrackOfTheFrameSizeWithTheGivenDurations) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\movies\\out.mov", &frame));
+  EXPECT_EQ(pascalText(qt->specName), "c:\\movies\\out.mov");
+  EXPECT_EQ(qt->creator, fourCC("TVOD"));
+  EXPECT_EQ(qt->script, -2);
+  EXPECT_EQ(uint32_t(qt->createFlags), 0x90000000u);
+  EXPECT_EQ(qt->trackWidth, 64 << 16);
+  EXPECT_EQ(qt->trackHeight, 48 << 16);
+  EXPECT_EQ(qt->mediaType, fourCC("vide"));
+  EXPECT_EQ(qt->timeScale, 1000);
+  EXPECT_EQ(qt->maxSizeType, fourCC("rle "));
+  EXPECT_EQ(qt->maxSizeQuality, 0x400u);
+  EXPECT_EQ(qt->maxSizeBounds.right, 64);
+  EXPECT_EQ(qt->maxSizeBounds.bottom, 48);
+  EXPECT_EQ(writer.maxCompressedSize, 4096);
+  EXPECT_NE(writer.data, nullptr);
+  EXPECT_EQ(writer.data, *writer.dataHandle);
+  EXPECT_NE(std::strstr(qt->log, "NewHandle MoveHHi HLock NewHandle"), nullptr) << qt->log;
+  EXPECT_EQ(writer.frameDuration(), 100);
+
+  for (int32_t ms : {100, 120, 95}) EXPECT_TRUE(writer.addFrame(&frame, ms));
+  EXPECT_EQ(qt->samples, 3);
+  EXPECT_EQ(qt->sampleDurations[0], 100);
+  EXPECT_EQ(qt->sampleDurations[1], 120);
+  EXPECT_EQ(qt->sampleDurations[2], 95);
+  EXPECT_EQ(qt->lastSampleSize, 1000u) << "the size is the description's dataSize";
+  EXPECT_EQ(qt->lastSampleCount, 1);
+  EXPECT_EQ(qt->lastSampleFlags, 0) << "every sample a key frame";
+  EXPECT_EQ(qt->compressType, fourCC("rle "));
+  EXPECT_EQ(qt->compressQuality, 0x400u);
+  EXPECT_EQ(qt->lockedPixels, 0) << "pixels are unlocked after each frame";
+  EXPECT_EQ(occurrences(qt->log, "NewHandle"), 2) << "adding frames allocates nothing";
+
+  qt->log[0] = 0;
+  EXPECT_TRUE(writer.finish());
+  EXPECT_STREQ(qt->log,
+               "DisposeHandle HUnlock DisposeHandle EndMediaEdits GetMediaDuration "
+               "InsertMediaIntoTrack AddMovieResource CloseMovieFile DisposeMovie ");
+  EXPECT_EQ(qt->insertedDuration, 315);
+  EXPECT_EQ(qt->insertedRate, 0x10000);
+  EXPECT_EQ(qt->resourceId, -1) << "the movie goes into the data fork";
+  EXPECT_EQ(pascalText(qt->resourceName), "c:\\movies\\out.mov");
+  expectNothingHeld(writer);
+
+  qt->log[0] = 0;
+  EXPECT_FALSE(writer.finish()) << "a second finish has nothing to do";
+  EXPECT_STREQ(qt->log, "");
+  expectNothingHeld(writer);
+}
+
+TEST_F(MovieWriterTest, FinishOnAWriterNeverOpenedReleasesNothing) {
+  MovieWriter writer;
+  EXPECT_FALSE(writer.finish());
+  EXPECT_FALSE(writer.finish());
+  EXPECT_STREQ(qt->log, "");
+  expectNothingHeld(writer);
+}
+
+TEST_F(MovieWriterTest, ACreateFailureTellsTheLibrarysCode) {
+  for (OSErr error : {wrPermErr, dirNFErr, fBsyErr}) {
+    qt->createMovieFileResult = error;
+    qt->moviesErrorAfterCreateFailure = error;
+    MovieWriter writer;
+    MessageBoxWatcher watcher;
+    EXPECT_FALSE(writer.open("c:\\locked\\out.mov", &frame));
+    ASSERT_TRUE(watcher.waitForBox());
+    EXPECT_EQ(watcher.text, "Impossible To Create Movie File : Error " + std::to_string(error));
+    EXPECT_EQ(watcher.caption, "error");
+    EXPECT_EQ(watcher.owner, nullptr);
+    EXPECT_TRUE(watcher.hasOkButton);
+    EXPECT_EQ(occurrences(qt->log, "NewMovieTrack"), 0);
+    expectNothingHeld(writer);
+  }
+}
+
+TEST_F(MovieWriterTest, ACreateThatGivesNoMovieIsAFailureToo) {
+  qt->createMovieFileGivesMovie = false;
+  qt->moviesErrorAfterCreateFailure = ioErr;
+  MovieWriter writer;
+  MessageBoxWatcher watcher;
+  EXPECT_FALSE(writer.open("c:\\out.mov", &frame));
+  ASSERT_TRUE(watcher.waitForBox());
+  EXPECT_EQ(watcher.text, "Impossible To Create Movie File : Error -36");
+  EXPECT_EQ(writer.movie, nullptr);
+  EXPECT_EQ(qt->openFiles, 0) << "the file opened without a movie is closed again";
+  expectNothingHeld(writer);
+}
+
+TEST_F(MovieWriterTest, PathsTooLongForALengthByteAreRefusedAsBadNames) {
+  for (size_t length : {256u, 257u, 259u, 300u}) {
+    const std::string path = "c:\\" + std::string(length - 7, 'a') + ".mov";
+    ASSERT_EQ(path.size(), length);
+    MovieWriter writer;
+    MessageBoxWatcher watcher;
+    EXPECT_FALSE(writer.open(path.c_str(), &frame)) << length;
+    ASSERT_TRUE(watcher.waitForBox()) << length;
+    EXPECT_EQ(watcher.text, "Impossible To Create Movie File : Error -37");
+    EXPECT_EQ(watcher.caption, "error");
+    EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0) << "no file is made under a wrapped name";
+    expectNothingHeld(writer);
+  }
+  // 255 characters still fit.
+  const std::string longest = "c:\\" + std::string(248, 'b') + ".mov";
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open(longest.c_str(), &frame));
+  EXPECT_EQ(pascalText(qt->specName), longest);
+  EXPECT_TRUE(writer.finish());
+  EXPECT_EQ(pascalText(qt->resourceName), longest);
+}
+
+TEST_F(MovieWriterTest, AHalfOpenWriterIsFinishedByTheNextFinish) {
+  qt->maxCompressionSizeResult = paramErr;
+  MovieWriter writer;
+  MessageBoxWatcher watcher;
+  EXPECT_FALSE(writer.open("c:\\half.mov", &frame));
+  EXPECT_FALSE(watcher.waitForBox(300)) << "no message: " << watcher.text;
+  EXPECT_NE(writer.movie, nullptr);
+  EXPECT_NE(writer.media, nullptr);
+  EXPECT_EQ(writer.dataHandle, nullptr);
+  EXPECT_EQ(qt->openFiles, 1);
+
+  qt->log[0] = 0;
+  EXPECT_TRUE(writer.finish());
+  EXPECT_STREQ(qt->log,
+               "EndMediaEdits GetMediaDuration InsertMediaIntoTrack AddMovieResource "
+               "CloseMovieFile DisposeMovie ");
+  EXPECT_EQ(qt->insertedDuration, 0) << "a movie without samples";
+  expectNothingHeld(writer);
+}
+
+TEST_F(MovieWriterTest, TrackMediaOrEditFailuresLeaveItHalfOpenWithoutAMessage) {
+  for (int failing = 0; failing < 3; ++failing) {
+    qt = resetFakeQuickTime();
+    if (failing == 0) qt->newMovieTrackFails = true;
+    if (failing == 1) qt->newTrackMediaFails = true;
+    if (failing == 2) qt->beginMediaEditsResult = invalidMedia;
+    MovieWriter writer;
+    MessageBoxWatcher watcher;
+    EXPECT_FALSE(writer.open("c:\\half.mov", &frame)) << failing;
+    EXPECT_FALSE(watcher.waitForBox(200)) << failing << ": " << watcher.text;
+    EXPECT_NE(writer.movie, nullptr);
+    EXPECT_EQ(occurrences(qt->log, "GetMaxCompressionSize"), 0);
+
+    // The next open completes or lets go of the old movie before it makes a new one.
+    qt->newMovieTrackFails = qt->newTrackMediaFails = false;
+    qt->beginMediaEditsResult = noErr;
+    ASSERT_TRUE(writer.open("c:\\again.mov", &frame)) << failing;
+    EXPECT_EQ(qt->liveMovies, 1) << failing;
+    EXPECT_EQ(qt->openFiles, 1) << failing;
+    EXPECT_TRUE(writer.finish());
+    expectNothingHeld(writer);
+  }
+}
+
+TEST_F(MovieWriterTest, BlockAllocationFailuresAreToldAndFinishReleasesTheRest) {
+  for (int32_t failingSize : {4096, 4}) {
+    qt = resetFakeQuickTime();
+    qt->failNewHandleOfSize = failingSize;
+    MovieWriter writer;
+    MessageBoxWatcher watcher;
+    EXPECT_FALSE(writer.open("c:\\out.mov", &frame)) << failingSize;
+    ASSERT_TRUE(watcher.waitForBox()) << failingSize;
+    EXPECT_EQ(watcher.text, "Could not allocate handle");
+    EXPECT_EQ(watcher.caption, "Error") << "the system's default caption";
+    EXPECT_EQ(watcher.owner, nullptr);
+    // Without a description there is nothing to compress into.
+    EXPECT_FALSE(writer.addFrame(&frame, 100));
+    EXPECT_EQ(occurrences(qt->log, "CompressImage"), 0);
+    EXPECT_TRUE(writer.finish());
+    expectNothingHeld(writer);
+  }
+}
+
+TEST_F(MovieWriterTest, FailingToEndTheEditsKeepsTheMovieUntilALaterFinish) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  qt->endMediaEditsResult = invalidEditState;
+  EXPECT_FALSE(writer.finish());
+  EXPECT_EQ(writer.dataHandle, nullptr);
+  EXPECT_EQ(writer.imageDescription, nullptr);
+  EXPECT_EQ(qt->liveHandles, 0) << "the buffers are released already";
+  EXPECT_NE(writer.movie, nullptr);
+  EXPECT_EQ(qt->openFiles, 1);
+  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 0);
+  qt->endMediaEditsResult = noErr;
+  EXPECT_TRUE(writer.finish());
+  expectNothingHeld(writer);
+}
+
+TEST_F(MovieWriterTest, AFrameWithoutAWorldAppendsNothing) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  OffscreenFrame empty;
+  qt->log[0] = 0;
+  EXPECT_FALSE(writer.addFrame(&empty, 100));
+  EXPECT_FALSE(writer.addFrame(nullptr, 100));
+  EXPECT_STREQ(qt->log, "");
+  EXPECT_EQ(qt->samples, 0);
+  EXPECT_TRUE(writer.finish());
+}
+
+TEST_F(MovieWriterTest, OpenOnAFrameWithoutAWorldFailsHalfOpen) {
+  OffscreenFrame empty;
+  MovieWriter writer;
+  EXPECT_FALSE(writer.open("c:\\out.mov", &empty));
+  EXPECT_FALSE(writer.open("c:\\out.mov", nullptr));
+  EXPECT_FALSE(writer.open(nullptr, &frame));
+  EXPECT_EQ(occurrences(qt->log, "GetMaxCompressionSize"), 0);
+  EXPECT_TRUE(writer.finish());
+  expectNothingHeld(writer);
+}
+
+TEST_F(MovieWriterTest, QualityOutsideTheTableIsBroughtBackAndStored) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  compressionSettings.qualityIndex = 9;
+  EXPECT_TRUE(writer.addFrame(&frame, 100));
+  EXPECT_EQ(compressionSettings.qualityIndex, 5);
+  EXPECT_EQ(qt->compressQuality, 0x3FFu);
+  compressionSettings.qualityIndex = -3;
+  EXPECT_TRUE(writer.addFrame(&frame, 100));
+  EXPECT_EQ(compressionSettings.qualityIndex, 0);
+  EXPECT_EQ(qt->compressQuality, 0x400u);
+  EXPECT_TRUE(writer.finish());
+}
+
+TEST_F(MovieWriterTest, AFrameThatDoesNotCompressIsNotAppended) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  qt->compressImageResult = codecErr;  // before any compression succeeded
+  MessageBoxWatcher watcher;
+  EXPECT_FALSE(writer.addFrame(&frame, 100));
+  EXPECT_EQ(occurrences(qt->log, "AddMediaSample"), 0);
+  qt->compressImageResult = noErr;
+  EXPECT_TRUE(writer.addFrame(&frame, 40));
+  qt->compressImageResult = codecErr;  // after one: the stale size is not reused
+  EXPECT_FALSE(writer.addFrame(&frame, 60));
+  qt->compressImageResult = noErr;
+  qt->addMediaSampleResult = dskFulErr;
+  EXPECT_FALSE(writer.addFrame(&frame, 70)) << "a failed append is no success";
+  EXPECT_FALSE(watcher.waitForBox(200)) << "not reported to the user: " << watcher.text;
+  EXPECT_EQ(qt->samples, 1);
+  EXPECT_EQ(qt->sampleDurations[0], 40);
+  EXPECT_EQ(qt->lockedPixels, 0);
+  EXPECT_TRUE(writer.finish());
+}
+
+TEST_F(MovieWriterTest, AddingToAClosedWriterDoesNothing) {
+  MovieWriter writer;
+  EXPECT_FALSE(writer.addFrame(&frame, 100));
+  EXPECT_STREQ(qt->log, "");
+}
+
+TEST_F(MovieWriterTest, TheCodecNameBecomesItsTypeWhenTheMovieOpens) {
+  std::strcpy(compressionSettings.codecName, "PNG");
+  compressionSettings.qualityIndex = 3;
+  compressionSettings.frameDurationMs = 40;
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  EXPECT_EQ(compressionSettings.codecType, fourCC("png "));
+  EXPECT_EQ(qt->maxSizeType, fourCC("png "));
+  EXPECT_EQ(qt->maxSizeQuality, 0x200u);
+  EXPECT_EQ(writer.frameDuration(), 40);
+  EXPECT_TRUE(writer.finish());
+
+  // The codec went away between the dialog and this movie: Animation, silently.
+  qt->codecs[3].name[0] = 'X';
+  MessageBoxWatcher watcher;
+  ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  EXPECT_EQ(compressionSettings.codecType, fourCC("rle "));
+  EXPECT_FALSE(watcher.waitForBox(200)) << watcher.text;
+  EXPECT_TRUE(writer.finish());
+}
+
+TEST_F(MovieWriterTest, TheProcessWriterStartsClosedWithDefaults) {
+  EXPECT_EQ(movieWriter.movie, nullptr);
+  EXPECT_EQ(movieWriter.dataHandle, nullptr);
+  EXPECT_EQ(movieWriter.imageDescription, nullptr);
+  EXPECT_EQ(movieWriter.frameDuration(), 100);
+  ASSERT_TRUE(movieWriter.open("c:\\grabbed.mov", &frame));
+  EXPECT_EQ(qt->maxSizeType, fourCC("rle "));
+  EXPECT_EQ(qt->maxSizeQuality, 0x400u);
+  EXPECT_TRUE(movieWriter.addFrame(&frame, 100));
+  EXPECT_EQ(qt->compressType, fourCC("rle "));
+  EXPECT_EQ(qt->compressQuality, 0x400u);
+  EXPECT_TRUE(movieWriter.finish());
+  EXPECT_FALSE(movieWriter.finish());
+  expectNothingHeld(movieWriter);
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+// A QuickTime.qts for tests: every operation the program calls, answering
+// what the test asks for and noting what it was handed. Handles are real
+// blocks and graphics worlds are real DIB sections with a memory DC, so the
+// program can use what it gets; movies, tracks and media are only tokens.
+//
+// The test reaches the state through the library's extra export
+// "fakeQuickTimeState" once the loader has bound the library.
+#pragma once
+
+#include <cstdint>
+
+#include "QuickTimeTypes.h"
+
+struct FakeCodec {
+  CodecType type;
+  uint8_t nameLength;  // the length byte as listed; may lie beyond 31
+  char name[40];
+};
+
+struct FakeQuickTimeState {
+  // --- what the library answers (reset gives the happy path)
+  OSErr createMovieFileResult;
+  bool createMovieFileGivesMovie;
+  OSErr moviesErrorAfterCreateFailure;
+  bool newMovieTrackFails;
+  bool newTrackMediaFails;
+  OSErr beginMediaEditsResult;
+  OSErr endMediaEditsResult;
+  OSErr maxCompressionSizeResult;
+  int32_t maxCompressionSize;
+  int32_t failNewHandleOfSize;  // NewHandle of this size gives null; -1: none
+  OSErr compressImageResult;
+  int32_t compressedSize;
+  OSErr addMediaSampleResult;
+  OSErr newGWorldResult;
+  OSErr codecNameListResult;
+  int16_t codecCount;
+  FakeCodec codecs[8];
+
+  // --- what the library saw
+  char log[8192];  // operation names in call order, each followed by a blank
+  int32_t doubleReleases;  // a handle, movie, list or world released twice or never made
+  int32_t liveHandles;
+  int32_t liveMovies;
+  int32_t liveCodecLists;
+  int32_t liveWorlds;
+  int32_t openFiles;
+  int32_t worldsDisposedWithLiveDC;  // the program did not delete the DC first
+  unsigned char specName[256];
+  OSType creator;
+  ScriptCode script;
+  int32_t createFlags;
+  Fixed trackWidth;
+  Fixed trackHeight;
+  OSType mediaType;
+  TimeScale timeScale;
+  CodecQ maxSizeQuality;
+  CodecType maxSizeType;
+  Rect maxSizeBounds;
+  CodecQ compressQuality;
+  CodecType compressType;
+  int32_t samples;
+  uint32_t lastSampleSize;
+  TimeValue sampleDurations[32];
+  int16_t lastSampleFlags;
+  int32_t lastSampleCount;
+  TimeValue mediaDuration;
+  TimeValue insertedDuration;
+  Fixed insertedRate;
+  int16_t resourceId;
+  unsigned char resourceName[256];
+  int16_t closedRefNum;
+  OSType worldPixelFormat;
+  Rect worldBounds;
+  int32_t lockedPixels;  // LockPixels not yet matched by UnlockPixels
+};
+
+// Exported by the fake library under this name.
+typedef FakeQuickTimeState* (*FakeQuickTimeStateFunction)();

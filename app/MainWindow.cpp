@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/CaptureState.h"
+#include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
 #include "movie/CompressionSettings.h"
 #include "platform/ProgramFolder.h"
@@ -67,6 +68,46 @@ void onHelp() { openWithShell(programPath("help\\index.html"), false); }
 
 void onAbout() { MessageBoxA(nullptr, aboutTextBuffer, kAboutCaption, MB_OK); }
 
+void setStatus(const char* text) {
+  SendMessageA(captureState.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void enableSizeFields(bool enable) {
+  EnableWindow(captureState.widthField, enable);
+  EnableWindow(captureState.heightField, enable);
+}
+
+void onStop() {
+  CaptureState& s = captureState;
+  s.grabbing = 0;
+  SetWindowTextA(s.grabButton, "Grab");
+  stopRecording();
+  setStatus("idle.");
+  enableSizeFields(true);
+  if (s.targetDC && s.targetWindow) ReleaseDC(s.targetWindow, s.targetDC);
+  s.targetDC = nullptr;
+  s.targetWindow = nullptr;
+}
+
+// A failed start has told the user whatever there is to tell (or nothing,
+// for an empty path): the window stays idle.
+void onGrab() {
+  CaptureState& s = captureState;
+  if (!startRecording(s.destinationPath)) return;
+  s.grabbing = 1;
+  SetWindowTextA(s.grabButton, "Stop");
+  setStatus("Grabbing.");
+  enableSizeFields(false);
+}
+
+void onGrabOrStop() {
+  if (captureState.grabbing) {
+    onStop();
+  } else {
+    onGrab();
+  }
+}
+
 void onChooseFile() {
   if (!captureState.grabbing) chooseDestination();
 }
@@ -82,6 +123,7 @@ LRESULT onCommand(WPARAM wParam) {
     case IDC_WINDOWLIST: onWindowList(HIWORD(wParam)); break;
     case IDC_REFRESH: refreshWindowList(); break;
     case IDC_CHOOSEFILE: onChooseFile(); break;
+    case IDC_GRAB: onGrabOrStop(); break;
     case IDM_SETTINGS: if (!captureState.grabbing) showExportSettings(); break;
     default: break;
   }

@@ -4,8 +4,11 @@
 
 #include "app/CaptureState.h"
 #include "app/MainWindow.h"
+#include "capture/FrameGrabber.h"
+#include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
 #include "platform/ProgramFolder.h"
+#include "resource.h"
 
 namespace {
 
@@ -17,12 +20,50 @@ bool dispatchOneMessage(MSG& msg) {
   return true;
 }
 
+bool isChecked(int id) { return IsDlgButtonChecked(captureState.mainWindow, id) == BST_CHECKED; }
+
+// Reads the list's selected title into targetTitle; with no selection (or a
+// title too long for it) the buffer keeps what it held.
+void readSelectedTitle() {
+  HWND list = captureState.listBox;
+  const LRESULT index = SendMessageA(list, LB_GETCURSEL, 0, 0);
+  if (index == LB_ERR) return;
+  const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, index, 0);
+  if (length == LB_ERR || length >= static_cast<LRESULT>(sizeof captureState.targetTitle)) return;
+  SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(captureState.targetTitle));
+}
+
+// Grabbing has begun but the target is not held yet: look for it by title
+// and take its device context. A title that matches nothing, or a device
+// context that cannot be had, is tried again on the next turn.
+void findTarget() {
+  CaptureState& s = captureState;
+  readSelectedTitle();
+  s.targetWindow = findWindowByTitle(s.targetTitle);
+  if (!s.targetWindow) return;
+  s.captureCursor = isChecked(IDC_CAPTURECURSOR) ? 1 : 0;
+  const bool borders = isChecked(IDC_CAPTUREBORDERS);
+  s.targetDC = borders ? GetWindowDC(s.targetWindow) : GetDC(s.targetWindow);
+  if (!s.targetDC) return;
+  bordersCaptured = borders ? 1 : 0;
+  SendMessageA(s.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>("Grabbing!"));
+  // Colour-on-colour: lines dropped when shrinking, not blended.
+  SetStretchBltMode(s.targetDC, COLORONCOLOR);
+}
+
 }  // namespace
 
 int runMainLoop() {
   MSG msg = {};
   do {
     Sleep(0);
+    if (captureState.grabbing) {
+      if (captureState.targetDC) {
+        grabFrame(captureState.targetWindow, captureState.targetDC);
+      } else {
+        findTarget();
+      }
+    }
     dispatchOneMessage(msg);
   } while (!captureState.quitRequested);
   // A quit request always posts a quit message with code 0. Take it, so the
@@ -57,6 +98,8 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   if (captureState.targetDC && captureState.targetWindow) {
     ReleaseDC(captureState.targetWindow, captureState.targetDC);
   }
+  // Finishes a movie still being recorded when the window was closed.
+  stopRecording();
   // QuickTime stop
   return exitCode;
 }

@@ -88,9 +88,13 @@ void grabFrame(HWND targetWindow, HDC targetDC) {
   OffscreenFrame* frame = s.currentFrame;
   if (!frame || !frame->dc) return;
   // A failed copy leaves the previous pixels; the frame still goes out, so
-  // the movie's time keeps step with the clock.
-  StretchBlt(frame->dc, 0, 0, s.outputWidth, s.outputHeight, targetDC, 0, 0, s.sourceWidth,
-             s.sourceHeight, SRCCOPY);
+  // the movie's time keeps step with the clock. A source of size 0 (a
+  // minimised target) has nothing to copy, and Wine's StretchBlt divides by
+  // that size, so it is not asked to.
+  if (s.sourceWidth > 0 && s.sourceHeight > 0) {
+    StretchBlt(frame->dc, 0, 0, s.outputWidth, s.outputHeight, targetDC, 0, 0, s.sourceWidth,
+               s.sourceHeight, SRCCOPY);
+  }
   if (s.captureCursor) drawCursor(targetWindow, frame->dc);
   movieWriter.addFrame(frame, static_cast<int32_t>(elapsed));
 }

@@ -1,0 +1,191 @@
+// Works Skelby's main window from outside, the way a user's clicks and
+// keystrokes would reach it, for the end-to-end script. One command per run:
+//   wait TITLE MS          exit 0 once a top-level window has that title
+//   select ENTRY [dbl]     select a list entry (double-click: copy its size)
+//   set ID TEXT            type TEXT into an edit field (Width 137, Height 136)
+//   check ID 0|1           tick or clear a check box
+//   press ID               press a button (posted, as a click is)
+//   center ID              print the control's centre in screen coordinates
+//   text ID                print a control's text (1000: status bar)
+//   checked ID             print 1 or 0
+//   enabled ID             print 1 or 0
+//   destination PATH       choose PATH through Skelby's save dialog
+//   box MS                 print the text of a message box of Skelby, then OK it
+//   client TITLE           print a window's client origin in screen coordinates
+//   minimise TITLE         minimise a top-level window
+//   close                  close Skelby's main window
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+HWND waitForWindow(const char* className, const char* title, int ms) {
+  for (int waited = 0;; waited += 50) {
+    HWND w = FindWindowA(className, title);
+    if (w || waited >= ms) return w;
+    Sleep(50);
+  }
+}
+
+HWND skelby() { return waitForWindow("Grabbing an app", "Skelby", 5000); }
+
+HWND control(int id) {
+  HWND main = skelby();
+  return main ? GetDlgItem(main, id) : nullptr;
+}
+
+std::string textOf(HWND w) {
+  char text[512] = "";
+  SendMessageA(w, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+struct BoxSearch {
+  DWORD process;
+  HWND found;
+};
+
+BOOL CALLBACK findBox(HWND w, LPARAM param) {
+  auto* search = reinterpret_cast<BoxSearch*>(param);
+  char cls[64] = "";
+  GetClassNameA(w, cls, sizeof cls);
+  DWORD process = 0;
+  GetWindowThreadProcessId(w, &process);
+  if (strcmp(cls, "#32770") == 0 && process == search->process && IsWindowVisible(w)) {
+    search->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND skelbyDialog(int ms) {
+  HWND main = skelby();
+  if (!main) return nullptr;
+  BoxSearch search = {0, nullptr};
+  GetWindowThreadProcessId(main, &search.process);
+  for (int waited = 0; waited <= ms; waited += 50) {
+    search.found = nullptr;
+    EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+BOOL CALLBACK collectStatic(HWND w, LPARAM param) {
+  char cls[64] = "";
+  GetClassNameA(w, cls, sizeof cls);
+  if (_stricmp(cls, "Static") == 0) {
+    const std::string t = textOf(w);
+    if (!t.empty()) *reinterpret_cast<std::string*>(param) += t;
+  }
+  return TRUE;
+}
+
+int fail(const char* what) {
+  fprintf(stderr, "driver: %s\n", what);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return fail("no command");
+  const std::string cmd = argv[1];
+  if (cmd == "wait" && argc > 3) return waitForWindow(nullptr, argv[2], atoi(argv[3])) ? 0 : 1;
+  if (cmd == "close") {
+    HWND main = skelby();
+    if (!main) return fail("Skelby is not running");
+    PostMessageA(main, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  if (cmd == "client" && argc > 2) {
+    HWND w = FindWindowA(nullptr, argv[2]);
+    if (!w) return fail("no such window");
+    POINT origin = {0, 0};
+    ClientToScreen(w, &origin);
+    printf("%ld %ld\n", origin.x, origin.y);
+    return 0;
+  }
+  if (cmd == "minimise" && argc > 2) {
+    HWND w = FindWindowA(nullptr, argv[2]);
+    if (!w) return fail("no such window");
+    ShowWindow(w, SW_MINIMIZE);
+    return 0;
+  }
+  if (cmd == "box") {
+    HWND box = skelbyDialog(argc > 2 ? atoi(argv[2]) : 3000);
+    if (!box) return fail("no message box");
+    std::string text;
+    EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
+    printf("%s\n", text.c_str());
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return 0;
+  }
+  if (cmd == "destination" && argc > 2) {
+    HWND chooser = control(1002);
+    if (!chooser) return fail("no file chooser");
+    PostMessageA(skelby(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), reinterpret_cast<LPARAM>(chooser));
+    HWND dialog = skelbyDialog(5000);
+    if (!dialog) return fail("no save dialog");
+    Sleep(300);
+    // The name box of the save dialog: a combo box (1148) or an edit (1152).
+    HWND name = GetDlgItem(dialog, 1148);
+    if (!name) name = GetDlgItem(dialog, 1152);
+    if (!name) return fail("no file name box");
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    return 0;
+  }
+  if (argc < 3) return fail("missing argument");
+  if (cmd == "select") {
+    HWND list = control(987);
+    if (!list) return fail("no list");
+    SendMessageA(skelby(), WM_COMMAND, MAKEWPARAM(988, BN_CLICKED), 0);  // Refresh
+    const LRESULT index = SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(argv[2]));
+    if (index == LB_ERR) return fail("entry not listed");
+    SendMessageA(list, LB_SETCURSEL, index, 0);
+    const WORD note = argc > 3 && strcmp(argv[3], "dbl") == 0 ? LBN_DBLCLK : LBN_SELCHANGE;
+    SendMessageA(skelby(), WM_COMMAND, MAKEWPARAM(987, note), reinterpret_cast<LPARAM>(list));
+    return 0;
+  }
+  const int id = atoi(argv[2]);
+  HWND c = control(id);
+  if (!c) return fail("no such control");
+  if (cmd == "set" && argc > 3) {
+    SendMessageA(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
+    return 0;
+  }
+  if (cmd == "check" && argc > 3) {
+    SendMessageA(c, BM_SETCHECK, atoi(argv[3]) ? BST_CHECKED : BST_UNCHECKED, 0);
+    return 0;
+  }
+  if (cmd == "press") {
+    PostMessageA(skelby(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(c));
+    return 0;
+  }
+  if (cmd == "center") {
+    RECT r;
+    GetWindowRect(c, &r);
+    printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return 0;
+  }
+  if (cmd == "text") {
+    printf("%s\n", textOf(c).c_str());
+    return 0;
+  }
+  if (cmd == "checked") {
+    printf("%d\n", SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+    return 0;
+  }
+  if (cmd == "enabled") {
+    printf("%d\n", IsWindowEnabled(c) ? 1 : 0);
+    return 0;
+  }
+  return fail("unknown command");
+}

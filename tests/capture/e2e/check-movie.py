@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""Judges a movie Skelby wrote, with ffprobe and ffmpeg as the oracles.
+
+check-movie.py MOVIE WIDTH HEIGHT INTERVAL_MS WALL_MS [--no-pattern] [--arrow X Y]
+--no-pattern: the movie is not of the pattern window, check the track only;
+--arrow X Y: the last frame shows the arrow cursor with its tip at (X, Y):
+dark outline pixels just right of and below the tip, none a little left.
+Prints one line per check and exits 1 on the first failure.
+"""
+import json
+import subprocess
+import sys
+
+
+def fail(msg):
+    print("FAIL: " + msg)
+    sys.exit(1)
+
+
+def ok(msg):
+    print("ok: " + msg)
+
+
+movie, width, height, interval, wall = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5])
+options = sys.argv[6:]
+pattern = "--no-pattern" not in options
+arrow = None
+if "--arrow" in options:
+    i = options.index("--arrow")
+    arrow = (int(options[i + 1]), int(options[i + 2]))
+
+probe = json.loads(subprocess.run(
+    ["ffprobe", "-v", "error", "-show_streams", "-show_format", "-of", "json", movie],
+    capture_output=True, text=True, check=True).stdout)
+streams = probe["streams"]
+if len(streams) != 1:
+    fail("expected one stream, found %d" % len(streams))
+s = streams[0]
+if s["codec_type"] != "video" or s.get("codec_tag_string") != "rle ":
+    fail("expected one 'rle ' video track, found %s '%s'" % (s["codec_type"], s.get("codec_tag_string")))
+ok("one 'rle ' video track")
+if (s["width"], s["height"]) != (width, height):
+    fail("size %dx%d, expected %dx%d" % (s["width"], s["height"], width, height))
+ok("size %dx%d" % (width, height))
+if s["time_base"] != "1/1000":
+    fail("time base %s, expected 1/1000" % s["time_base"])
+ok("time base 1/1000")
+
+packets = json.loads(subprocess.run(
+    ["ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "packet=pts,duration",
+     "-of", "json", movie], capture_output=True, text=True, check=True).stdout)["packets"]
+durations = [int(p["duration"]) for p in packets]
+count = len(durations)
+total = sum(durations)
+print("frames %d, durations min %d max %d sum %d ms, wall %d ms" % (
+    count, min(durations) if durations else 0, max(durations) if durations else 0, total, wall))
+if count < 2:
+    fail("only %d frames" % count)
+if min(durations) < interval:
+    fail("a frame lasts %d ms, less than the interval %d" % (min(durations), interval))
+ok("every frame lasts at least the interval")
+# The movie cannot last longer than Grab to Stop, nor hold more frames than
+# that time allows; the driver's own latency makes the wall a little long.
+if total > wall + 50:
+    fail("durations sum to %d ms, more than the %d ms recorded" % (total, wall))
+if total < wall * 0.6 - 1000:
+    fail("durations sum to %d ms, far below the %d ms recorded" % (total, wall))
+if count > total // interval + 1:
+    fail("%d frames cannot fit %d ms at one per %d ms" % (count, total, interval))
+ok("frame count and durations fit the interval and the wall time")
+
+raw = subprocess.run(["ffmpeg", "-v", "error", "-i", movie, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                     capture_output=True, check=True).stdout
+frame_size = width * height * 3
+frames = [raw[i:i + frame_size] for i in range(0, len(raw) - frame_size + 1, frame_size)]
+if len(frames) != count:
+    fail("decoded %d frames, ffprobe counted %d" % (len(frames), count))
+ok("ffmpeg decodes all %d frames" % count)
+
+
+def px(frame, x, y):
+    o = (y * width + x) * 3
+    return tuple(frame[o:o + 3])
+
+
+def near(a, b):
+    return all(abs(p - q) <= 8 for p, q in zip(a, b))
+
+
+last = frames[-1]
+if arrow:
+    ax, ay = arrow
+
+    def dark_in(x0, y0):
+        return sum(1 for y in range(y0, y0 + 8) for x in range(x0, x0 + 8) if sum(px(last, x, y)) < 150)
+
+    at, beside = dark_in(ax, ay), dark_in(ax - 20, ay)
+    if at < 3 or beside != 0:
+        fail("arrow: %d dark pixels at the tip (%d, %d), %d beside it" % (at, ax, ay, beside))
+    ok("the cursor is drawn where the pointer was (%d dark pixels at its tip)" % at)
+if not pattern:
+    sys.exit(0)
+blocks = [((width // 8, height // 8), (255, 0, 0)), ((width * 7 // 8, height // 8), (0, 255, 0)),
+          ((width // 8, height * 7 // 8), (0, 0, 255)), ((width * 7 // 8, height * 7 // 8), (255, 255, 0))]
+for (x, y), colour in blocks:
+    if not near(px(last, x, y), colour):
+        fail("pixel (%d, %d) is %s, expected %s" % (x, y, px(last, x, y), colour))
+ok("the four blocks are where they belong")
+marks = {px(f, width // 2, height // 2) for f in frames}
+if not any(near(m, (0, 0, 0)) for m in marks) or not any(near(m, (255, 255, 255)) for m in marks):
+    fail("the marker did not change across frames: %s" % marks)
+ok("the marker changes from frame to frame")

@@ -9,6 +9,7 @@
 //   text ID                print a control's text (1000: status bar)
 //   checked ID             print 1 or 0
 //   enabled ID             print 1 or 0
+//   settings CODEC MS      choose the codec and frame duration in Settings
 //   destination PATH       choose PATH through Skelby's save dialog
 //   box MS                 print the text of a message box of Skelby, then OK it
 //   client TITLE           print a window's client origin in screen coordinates
@@ -124,6 +125,19 @@ int main(int argc, char** argv) {
     EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
     printf("%s\n", text.c_str());
     PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return 0;
+  }
+  if (cmd == "settings" && argc > 3) {
+    PostMessageA(skelby(), WM_COMMAND, MAKEWPARAM(999, 0), 0);
+    HWND dialog = skelbyDialog(5000);
+    if (!dialog) return fail("no settings dialog");
+    Sleep(300);
+    const LRESULT codec = SendDlgItemMessageA(dialog, 220, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                              reinterpret_cast<LPARAM>(argv[2]));
+    if (codec == CB_ERR) return fail("codec not listed");
+    SendDlgItemMessageA(dialog, 220, CB_SETCURSEL, codec, 0);
+    SendDlgItemMessageA(dialog, 222, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(223, BN_CLICKED), 0);
     return 0;
   }
   if (cmd == "destination" && argc > 2) {

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Skelby records a pattern window as a user would drive it, and ffprobe and
 # ffmpeg judge the movies. Exit 77 (skipped) while QuickTime.qts cannot write
-# movies yet.
+# movies yet (Grab answers "Error -4", unimplemented).
 #   record-e2e.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -81,7 +81,11 @@ t0=$(now_ms)
 click 989   # Grab
 sleep 1
 if box=$(drv box 500); then
-  skip "QuickTime.qts cannot create the movie yet (Skelby says: $box)"
+  # -4 is unimpErr: a QuickTime.qts without the movie operations.
+  case $box in
+    *"Error -4") skip "QuickTime.qts cannot create movies yet (Skelby says: $box)" ;;
+    *) fail "unexpected message at Grab: '$box'" ;;
+  esac
 fi
 [ "$(drv text 989)" = "Stop" ] || fail "the Grab button should read Stop, it reads '$(drv text 989)'"
 [ "$(drv enabled 137)" = "0" ] || fail "the Width field should be disabled while grabbing"
@@ -95,8 +99,7 @@ wall=$(( $(now_ms) - t0 ))
 [ "$(drv text 989)" = "Grab" ] || fail "the button should read Grab after Stop"
 [ "$(drv enabled 137)" = "1" ] || fail "the Width field should be enabled after Stop"
 ok "Stop by a real click: button Grab, fields enabled, status idle."
-[ -s "$movie" ] || skip "QuickTime.qts wrote no movie file yet"
-ffprobe -v error "$movie" >/dev/null 2>&1 || skip "QuickTime.qts wrote a movie ffprobe cannot read yet"
+[ -s "$movie" ] || fail "no movie file after Stop"
 # The pointer is over the pattern window, whose cursor belongs to another
 # process: Wine cannot read another process's cursor (GetIconInfo fails),
 # so the frames carry no cursor there; the next recording checks the cursor

@@ -8,6 +8,7 @@
 #include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
 #include "platform/ProgramFolder.h"
+#include "platform/QuickTimeEnvironment.h"
 #include "resource.h"
 
 namespace {
@@ -75,6 +76,13 @@ int runMainLoop() {
 
 int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   // QuickTime start
+  QuickTimeEnvironment quickTime;
+  if (!quickTime.start()) {
+    // The caption is where QuickTime can be had.
+    MessageBoxA(nullptr, "Quicktime is not installed",
+                "https://support.apple.com/downloads/quicktime", MB_OK);
+    return 0;
+  }
 
   formatAboutText(currentYear());
 
@@ -86,6 +94,7 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   if (!mainWindow) {
     // Without a window nothing could ever end the loop.
     // QuickTime stop (no window)
+    quickTime.stop();
     return 0;
   }
   createControls(mainWindow);
@@ -101,5 +110,6 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   // Finishes a movie still being recorded when the window was closed.
   stopRecording();
   // QuickTime stop
+  quickTime.stop();
   return exitCode;
 }

@@ -37,7 +37,7 @@ struct DialogRun {
   bool shown = false;
   bool endedByDriver = false;
 };
-DialogRun runExportSettings(const std::function<void(HWND)>& action, DWORD timeoutMs = 15000);
+DialogRun runExportSettings(const std::function<void(HWND)>& action, DWORD timeoutMs = 60000);
 
 // Presses a button of a dialog from another thread, as a click would.
 void clickButton(HWND dialog, int id);

@@ -144,6 +144,7 @@ TEST(MovieWriterWithOurQuickTime, TheDialogListsOurCodecsSorted) {
     EXPECT_NE(std::find(names.begin(), names.end(), ours), names.end()) << ours;
 
   std::vector<std::string> shown;
+  ForegroundWindow owner;  // not whatever another program left in front
   const DialogRun run = runExportSettings([&](HWND dialog) {
     shown = comboItems(dialog, IDC_CODEC);
     clickButton(dialog, IDC_CANCEL);

@@ -359,6 +359,13 @@ TEST(LoaderChild, DISABLED_HookWithoutOtherHolderStaysUnbound) {
 }
 
 // Initialisation waits for the per-process mutex.
+namespace {
+DWORD WINAPI initializeOnThread(void* result) {
+  *static_cast<OSErr*>(result) = InitializeQTML(0);
+  return 0;
+}
+}  // namespace
+
 TEST(LoaderChild, DISABLED_InitializationTakesTheProcessMutex) {
   const HMODULE held = LoadLibraryA(testLibraryPath("recording").c_str());
   ASSERT_NE(held, nullptr);
@@ -367,13 +374,7 @@ TEST(LoaderChild, DISABLED_InitializationTakesTheProcessMutex) {
   HANDLE mutex = CreateMutexA(nullptr, TRUE, name);
   ASSERT_NE(mutex, nullptr);
   OSErr result = 1;
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* out) -> DWORD {
-        *static_cast<OSErr*>(out) = InitializeQTML(0);
-        return 0;
-      },
-      &result, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, initializeOnThread, &result, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   EXPECT_EQ(WaitForSingleObject(thread, 300), DWORD(WAIT_TIMEOUT)) << "ran despite the mutex";
   EXPECT_EQ(countedInEnvironment(kInitializationsVariable), 0);

@@ -16,17 +16,17 @@ struct ProcessWindows {
   std::vector<HWND> windows;
 };
 
+BOOL CALLBACK collectWindowOfProcess(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<ProcessWindows*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == found->processId) found->windows.push_back(window);
+  return TRUE;
+}
+
 std::vector<HWND> topLevelWindowsOf(DWORD processId) {
   ProcessWindows found{processId, {}};
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        auto* found = reinterpret_cast<ProcessWindows*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == found->processId) found->windows.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumWindows(collectWindowOfProcess, reinterpret_cast<LPARAM>(&found));
   return found.windows;
 }
 

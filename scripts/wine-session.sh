@@ -51,6 +51,16 @@ start() {
     wineserver -w
   fi
   wineserver -p >/dev/null 2>&1 9>&- || true
+  # Wine's background services and the desktop process start with the first
+  # program of a session and inherit its output; started by a test, they
+  # would hold ctest's pipe open forever. Start them here, on /dev/null.
+  local wine64
+  wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+  "$wine64" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  if ! pgrep -f 'explorer.exe /desktop=Default' >/dev/null; then
+    setsid "$wine64" explorer.exe /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 9>&- &
+    sleep 1
+  fi
 }
 
 stop() {

@@ -23,17 +23,6 @@ bool dispatchOneMessage(MSG& msg) {
 
 bool isChecked(int id) { return IsDlgButtonChecked(captureState.mainWindow, id) == BST_CHECKED; }
 
-// Reads the list's selected title into targetTitle; with no selection (or a
-// title too long for it) the buffer keeps what it held.
-void readSelectedTitle() {
-  HWND list = captureState.listBox;
-  const LRESULT index = SendMessageA(list, LB_GETCURSEL, 0, 0);
-  if (index == LB_ERR) return;
-  const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, index, 0);
-  if (length == LB_ERR || length >= static_cast<LRESULT>(sizeof captureState.targetTitle)) return;
-  SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(captureState.targetTitle));
-}
-
 // Grabbing has begun but the target is not held yet: look for it by title
 // and take its device context. A title that matches nothing, or a device
 // context that cannot be had, is tried again on the next turn.
@@ -75,7 +64,6 @@ int runMainLoop() {
 }
 
 int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
-  // QuickTime start
   QuickTimeEnvironment quickTime;
   if (!quickTime.start()) {
     // The caption is where QuickTime can be had.
@@ -93,7 +81,6 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   HWND mainWindow = createMainWindow(instance);
   if (!mainWindow) {
     // Without a window nothing could ever end the loop.
-    // QuickTime stop (no window)
     quickTime.stop();
     return 0;
   }
@@ -109,7 +96,6 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   }
   // Finishes a movie still being recorded when the window was closed.
   stopRecording();
-  // QuickTime stop
   quickTime.stop();
   return exitCode;
 }

@@ -38,8 +38,8 @@ BOOL CALLBACK matchTitle(HWND window, LPARAM param) {
   return FALSE;
 }
 
-// Reads the selected entry into targetTitle; with no selection, or an entry
-// that would not fit, targetTitle keeps what it held.
+}  // namespace
+
 void readSelectedTitle() {
   HWND list = captureState.listBox;
   LRESULT index = SendMessageA(list, LB_GETCURSEL, 0, 0);
@@ -48,8 +48,6 @@ void readSelectedTitle() {
   if (length == LB_ERR || length >= kTitleBufferSize) return;
   SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(captureState.targetTitle));
 }
-
-}  // namespace
 
 void refreshWindowList() {
   HWND list = captureState.listBox;

@@ -11,6 +11,9 @@ void refreshWindowList();
 // size label, stores it as the source rectangle and, with fillFields, copies
 // it into the Width and Height fields.
 void probeTargetSize(bool fillFields);
+// Reads the list's selected title into targetTitle; with no selection (or
+// an entry too long for the buffer) targetTitle keeps what it held.
+void readSelectedTitle();
 // The first top-level window (in the window manager's order) whose title, as
 // far as a 300-byte buffer holds it, equals title; null when none does.
 HWND findWindowByTitle(const char* title);

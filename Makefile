@@ -7,7 +7,8 @@ PRESETS := win32 win64 host
 setup:
 	@scripts/setup.sh
 
-build-%: setup
+# A static pattern rule: make looks for no implicit rule for phony targets.
+$(addprefix build-,$(PRESETS)): build-%: setup
 	@cmake --preset $* >/dev/null
 	@cmake --build --preset $*
 

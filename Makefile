@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 PRESETS := win32 win64 host
 
-.PHONY: setup run test build bench fuzz clean $(addprefix build-,$(PRESETS))
+.PHONY: setup run test build bench bench-recording fuzz clean $(addprefix build-,$(PRESETS))
 
 setup:
 	@scripts/setup.sh
@@ -22,6 +22,9 @@ test: build
 
 bench: setup
 	@scripts/bench.sh
+
+bench-recording: build-win64
+	@scripts/bench-recording.sh build/win64
 
 fuzz: setup
 	@scripts/fuzz.sh

@@ -14,8 +14,8 @@ namespace {
 constexpr size_t kMaxPascalLength = 255;
 }  // namespace
 
-// A specification names a file by its full Windows path; volume and folder
-// numbers have no meaning here and must be 0. The specification is filled
+// An FSSpec names a file by its full Windows path; volume and folder
+// numbers have no meaning here and must be 0. The FSSpec is filled
 // even when the file does not exist yet, which is the usual case: the result
 // then says fnfErr, as QuickTime's did, and the caller may go on to create it.
 OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* spec) {

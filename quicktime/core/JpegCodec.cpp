@@ -9,6 +9,8 @@ namespace {
 
 constexpr int kBlock = 64;
 constexpr double kPi = 3.14159265358979323846;
+// Rounding offset of AC coefficients: below 0.5 makes a dead zone round zero.
+constexpr float kAcRounding = 1.0f / 3;
 // Worst case of one 8x8 block: DC code and bits (16 + 11), 63 AC codes with
 // their bits (16 + 10 each), three ZRL codes, EOB: under 1700 bits = 213
 // bytes; every byte may need a stuffed zero after it: 426. Rounded up.
@@ -17,17 +19,16 @@ constexpr uint64_t kMaxBlockBytes = 432;
 // SOS 14, EOI 2, flush of the last bits 2: 623. Rounded up.
 constexpr uint64_t kMaxHeaderBytes = 640;
 
-// ITU T.81 Annex K.1, tables K.1 and K.2 (natural order).
-const uint8_t kLumaQuant[kBlock] = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-const uint8_t kChromaQuant[kBlock] = {
-    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99,
-    24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+// Base quantisation table (natural order) for luma and chroma alike: the
+// MPEG-1 default intra matrix, AC x 1.5, DC as in the usual JPEG tables.
+// It is much flatter than the Annex K tables: screens are sharp edges and
+// coloured text, whose high frequencies and chroma the eye (and the RGB error)
+// notice; for the same RGB error it takes fewer bits on window content.
+const uint8_t kQuant[kBlock] = {
+    16, 24, 29, 33, 39, 41, 44, 51, 24, 24, 33, 36, 41, 44, 51, 56,
+    29, 33, 39, 41, 44, 51, 51, 57, 33, 33, 39, 41, 44, 51, 56, 60,
+    33, 39, 41, 44, 48, 53, 60, 72, 39, 41, 44, 48, 53, 60, 72, 87,
+    39, 41, 44, 51, 57, 69, 84, 104, 41, 44, 53, 57, 69, 84, 104, 125};
 
 // Zig-zag position -> natural index (ITU T.81 figure A.6).
 const uint8_t kZigzag[kBlock] = {
@@ -35,37 +36,6 @@ const uint8_t kZigzag[kBlock] = {
     12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
     35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
     58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
-// ITU T.81 Annex K.3, tables K.3 to K.6: code counts per length 1..16, values.
-const uint8_t kDcLumaBits[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
-const uint8_t kDcChromaBits[16] = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
-const uint8_t kDcValues[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-const uint8_t kAcLumaBits[16] = {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d};
-const uint8_t kAcLumaValues[162] = {
-    0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61, 0x07,
-    0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52, 0xd1, 0xf0,
-    0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0a, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x25, 0x26, 0x27, 0x28,
-    0x29, 0x2a, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49,
-    0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69,
-    0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89,
-    0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7,
-    0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5,
-    0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2,
-    0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8,
-    0xf9, 0xfa};
-const uint8_t kAcChromaBits[16] = {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77};
-const uint8_t kAcChromaValues[162] = {
-    0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61, 0x71,
-    0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33, 0x52, 0xf0,
-    0x15, 0x62, 0x72, 0xd1, 0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25, 0xf1, 0x17, 0x18, 0x19, 0x1a, 0x26,
-    0x27, 0x28, 0x29, 0x2a, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48,
-    0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68,
-    0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87,
-    0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5,
-    0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3,
-    0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda,
-    0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8,
-    0xf9, 0xfa};
 
 struct HuffTable {
   uint16_t code[256] = {};
@@ -87,18 +57,6 @@ HuffTable buildTable(const uint8_t bits[16], const uint8_t* values) {
   return t;
 }
 
-struct Tables {
-  HuffTable dcLuma = buildTable(kDcLumaBits, kDcValues);
-  HuffTable dcChroma = buildTable(kDcChromaBits, kDcValues);
-  HuffTable acLuma = buildTable(kAcLumaBits, kAcLumaValues);
-  HuffTable acChroma = buildTable(kAcChromaBits, kAcChromaValues);
-};
-
-const Tables& tables() {
-  static const Tables t;
-  return t;
-}
-
 // Codec quality anchors -> libjpeg quality.
 struct Anchor {
   CodecQ codecQuality;
@@ -110,7 +68,7 @@ const Anchor kAnchors[] = {{codecMinQuality, 30},  {codecLowQuality, 50},
 
 bool fullChroma(CodecQ q) { return q >= codecLosslessQuality; }
 
-// libjpeg's scaling of the Annex K tables.
+// libjpeg's scaling of a base table by quality.
 void scaleQuant(const uint8_t base[kBlock], int quality, uint8_t out[kBlock]) {
   const int scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
   for (int i = 0; i < kBlock; ++i) {
@@ -153,26 +111,59 @@ inline void dct8(float* d, int s) {
   d[7 * s] = z11 - z4;
 }
 
+// kZigzag of the transposed block.
+struct TransposedZigzag {
+  uint8_t index[kBlock];
+  TransposedZigzag() {
+    for (int k = 0; k < kBlock; ++k) index[k] = uint8_t((kZigzag[k] & 7) * 8 + (kZigzag[k] >> 3));
+  }
+  uint8_t operator[](int k) const { return index[k]; }
+};
+const TransposedZigzag kZigzagTransposed;
+
+// Big-endian bit packing, 32 bits at a time; a 0xFF byte is followed by a
+// stuffed zero.
 class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : o_(out) {}
+  // `bits` holds exactly `count` (at most 32) significant bits.
   void put(uint32_t bits, int count) {
-    acc_ = (acc_ << count) | (bits & ((1u << count) - 1));
+    acc_ = (acc_ << count) | bits;
     n_ += count;
-    while (n_ >= 8) {
-      n_ -= 8;
-      uint8_t b = uint8_t(acc_ >> n_);
-      *o_++ = b;
-      if (b == 0xFF) *o_++ = 0;  // byte stuffing
+    if (n_ >= 32) {
+      n_ -= 32;
+      const uint32_t w = uint32_t(acc_ >> n_);
+      const uint32_t inv = ~w;  // a 0xFF byte of w is a zero byte here
+      if (((inv - 0x01010101u) & ~inv & 0x80808080u) == 0) {
+        o_[0] = uint8_t(w >> 24);
+        o_[1] = uint8_t(w >> 16);
+        o_[2] = uint8_t(w >> 8);
+        o_[3] = uint8_t(w);
+        o_ += 4;
+      } else {
+        for (int shift = 24; shift >= 0; shift -= 8) byte(uint8_t(w >> shift));
+      }
     }
   }
-  // Pads the last byte with ones, as T.81 F.1.2.3 asks.
+  // Pads the last byte with ones, as T.81 F.1.2.3 asks, and writes what is left.
   uint8_t* finish() {
-    if (n_ > 0) put(0x7F, 8 - n_);
+    if (n_ & 7) {
+      const int pad = 8 - (n_ & 7);
+      acc_ = (acc_ << pad) | ((1u << pad) - 1);
+      n_ += pad;
+    }
+    while (n_ > 0) {
+      n_ -= 8;
+      byte(uint8_t(acc_ >> n_));
+    }
     return o_;
   }
 
  private:
+  void byte(uint8_t b) {
+    *o_++ = b;
+    if (b == 0xFF) *o_++ = 0;  // byte stuffing
+  }
   uint8_t* o_;
   uint64_t acc_ = 0;
   int n_ = 0;
@@ -180,64 +171,200 @@ class BitWriter {
 
 inline int bitLength(int v) {
   unsigned a = unsigned(v < 0 ? -v : v);
+#if defined(__GNUC__)
+  return a ? 32 - __builtin_clz(a) : 0;
+#else
   int n = 0;
   while (a) {
     ++n;
     a >>= 1;
   }
   return n;
+#endif
 }
 
-struct Component {
-  const float* divisor;
-  const HuffTable* dc;
-  const HuffTable* ac;
-  int lastDc = 0;
+inline int countTrailingZeros(uint64_t v) {
+#if defined(__GNUC__)
+  return __builtin_ctzll(v);
+#else
+  int n = 0;
+  while (!(v & 1)) {
+    v >>= 1;
+    ++n;
+  }
+  return n;
+#endif
+}
+
+// One block after quantisation, coefficients in zig-zag order; bit k of
+// `nonzero` is set when coefficient k (k >= 1) is not zero.
+struct QBlock {
+  int16_t coef[kBlock];
+  uint64_t nonzero;
 };
 
-// DCT, quantisation and Huffman coding of one block of level-shifted samples.
-void encodeBlock(float* block, Component& comp, BitWriter& bw) {
-  int q[kBlock];
+// A block of one level-shifted sample value: its transform is exactly 64 x
+// the value at DC and 0 elsewhere. `divisor` is in zig-zag order.
+inline void flatBlock(float value, const float* divisor, QBlock& out) {
+  const int v = int(value * 64.0f * divisor[0] + 16384.5f) - 16384;
+  out.coef[0] = int16_t(v < -1023 ? -1023 : v > 1023 ? 1023 : v);
+  out.nonzero = 0;
+}
+
+// DCT and quantisation of one block of level-shifted samples. `divisor` is in
+// zig-zag order.
+void quantizeBlock(float* block, const float* divisor, const float* transposedDivisor, QBlock& out) {
   bool flat = true;
   for (int i = 1; i < kBlock && flat; ++i) flat = block[i] == block[0];
-  if (flat) {
-    // Flat panels are most of a screen. The transform of a constant block is
-    // exactly 64 x the value at DC and 0 elsewhere, so skip it.
-    block[0] *= 64.0f;
-    for (int i = 1; i < kBlock; ++i) block[i] = 0.0f;
-  } else {
-    for (int r = 0; r < 8; ++r) dct8(block + r * 8, 1);
-    for (int c = 0; c < 8; ++c) dct8(block + c, 8);
-  }
+  if (flat) return flatBlock(block[0], divisor, out);  // flat panels are most of a screen
+  // Columns, transpose, columns again: both passes run down columns, which
+  // compilers vectorise across the eight of them. The result is transposed
+  // (coefficient v, u at u * 8 + v), and so are `transposedDivisor` and
+  // kZigzagTransposed.
+  for (int c = 0; c < 8; ++c) dct8(block + c, 8);
+  float t[kBlock];
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) t[c * 8 + r] = block[r * 8 + c];
+  for (int c = 0; c < 8; ++c) dct8(t + c, 8);
+  block = t;
+  // DC rounds to nearest; AC rounds with a dead zone around zero, which saves
+  // more bits than it costs in error.
+  int q[kBlock];
   for (int i = 0; i < kBlock; ++i) {
-    // Round to nearest; the offset keeps the cast a floor for negatives too.
-    int v = int(block[i] * comp.divisor[i] + 16384.5f) - 16384;
-    q[i] = v < -1023 ? -1023 : v > 1023 ? 1023 : v;  // baseline coefficient range
+    const float x = block[i] * transposedDivisor[i];
+    const float a = std::fabs(x);
+    int m = int(a + kAcRounding);
+    m = m > 1023 ? 1023 : m;  // baseline coefficient range
+    q[i] = x < 0 ? -m : m;
   }
-  const int diff = q[0] - comp.lastDc;
-  comp.lastDc = q[0];
-  int size = bitLength(diff);
-  bw.put(comp.dc->code[size], comp.dc->size[size]);
-  if (size) bw.put(uint32_t(diff < 0 ? diff - 1 : diff), size);
-  int run = 0;
+  const int dc = int(block[0] * divisor[0] + 16384.5f) - 16384;
+  out.coef[0] = int16_t(dc < -1023 ? -1023 : dc > 1023 ? 1023 : dc);
+  uint64_t nz = 0;
   for (int k = 1; k < kBlock; ++k) {
-    const int v = q[kZigzag[k]];
-    if (v == 0) {
-      ++run;
-      continue;
-    }
-    while (run > 15) {
-      bw.put(comp.ac->code[0xF0], comp.ac->size[0xF0]);  // ZRL: sixteen zeros
-      run -= 16;
-    }
+    const int v = q[kZigzagTransposed[k]];
+    out.coef[k] = int16_t(v);
+    nz |= uint64_t(v != 0) << k;
+  }
+  out.nonzero = nz;
+}
+
+// Symbol counts of one component class for the per-frame Huffman tables.
+struct Counts {
+  uint32_t dc[256] = {};
+  uint32_t ac[256] = {};
+};
+
+void countBlock(const QBlock& b, int& lastDc, Counts& c) {
+  const int diff = b.coef[0] - lastDc;
+  lastDc = b.coef[0];
+  ++c.dc[bitLength(diff)];
+  uint64_t nz = b.nonzero;
+  int prev = 0;
+  while (nz) {
+    const int k = countTrailingZeros(nz);
+    nz &= nz - 1;
+    int run = k - prev - 1;
+    prev = k;
+    for (; run > 15; run -= 16) ++c.ac[0xF0];
+    ++c.ac[(run << 4) | bitLength(b.coef[k])];
+  }
+  if (prev < 63) ++c.ac[0x00];
+}
+
+void emitBlock(const QBlock& b, int& lastDc, const HuffTable& dcT, const HuffTable& acT, BitWriter& bw) {
+  const int diff = b.coef[0] - lastDc;
+  lastDc = b.coef[0];
+  int size = bitLength(diff);
+  bw.put((uint32_t(dcT.code[size]) << size) | (uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << size) - 1)),
+         dcT.size[size] + size);
+  uint64_t nz = b.nonzero;
+  int prev = 0;
+  while (nz) {
+    const int k = countTrailingZeros(nz);
+    nz &= nz - 1;
+    int run = k - prev - 1;
+    prev = k;
+    for (; run > 15; run -= 16) bw.put(acT.code[0xF0], acT.size[0xF0]);  // ZRL: sixteen zeros
+    const int v = b.coef[k];
     size = bitLength(v);
     const int symbol = (run << 4) | size;
-    bw.put(comp.ac->code[symbol], comp.ac->size[symbol]);
-    bw.put(uint32_t(v < 0 ? v - 1 : v), size);
-    run = 0;
+    bw.put((uint32_t(acT.code[symbol]) << size) | (uint32_t(v < 0 ? v - 1 : v) & ((1u << size) - 1)),
+           acT.size[symbol] + size);
   }
-  if (run > 0) bw.put(comp.ac->code[0x00], comp.ac->size[0x00]);  // EOB
+  if (prev < 63) bw.put(acT.code[0x00], acT.size[0x00]);  // EOB
 }
+
+// Code lengths (at most 16) from symbol counts, as in ITU T.81 Annex K:
+// Huffman's procedure with one reserved symbol so that no code is all ones.
+// Fills `bits` (codes per length) and `values`; returns the number of values.
+int optimalTable(const uint32_t counts[256], uint8_t bits[16], uint8_t values[256]) {
+  uint64_t freq[257];
+  int codeSize[257], others[257];
+  for (int i = 0; i < 256; ++i) freq[i] = counts[i];
+  freq[256] = 1;
+  for (int i = 0; i < 257; ++i) {
+    codeSize[i] = 0;
+    others[i] = -1;
+  }
+  for (;;) {
+    int c1 = -1, c2 = -1;
+    uint64_t v1 = ~uint64_t(0), v2 = ~uint64_t(0);
+    for (int i = 0; i < 257; ++i) {
+      if (freq[i] == 0) continue;
+      if (freq[i] <= v1) {
+        v2 = v1;
+        c2 = c1;
+        v1 = freq[i];
+        c1 = i;
+      } else if (freq[i] <= v2) {
+        v2 = freq[i];
+        c2 = i;
+      }
+    }
+    if (c2 < 0) break;
+    freq[c1] += freq[c2];
+    freq[c2] = 0;
+    ++codeSize[c1];
+    while (others[c1] >= 0) {
+      c1 = others[c1];
+      ++codeSize[c1];
+    }
+    others[c1] = c2;
+    ++codeSize[c2];
+    while (others[c2] >= 0) {
+      c2 = others[c2];
+      ++codeSize[c2];
+    }
+  }
+  int lengthCount[33] = {};
+  for (int i = 0; i < 257; ++i)
+    if (codeSize[i]) ++lengthCount[codeSize[i] > 32 ? 32 : codeSize[i]];
+  for (int i = 32; i > 16; --i) {
+    while (lengthCount[i] > 0) {
+      int j = i - 2;
+      while (lengthCount[j] == 0) --j;
+      lengthCount[i] -= 2;
+      ++lengthCount[i - 1];
+      lengthCount[j + 1] += 2;
+      --lengthCount[j];
+    }
+  }
+  int i = 16;
+  while (lengthCount[i] == 0) --i;
+  --lengthCount[i];  // drop the reserved symbol, the longest code
+  for (int len = 1; len <= 16; ++len) bits[len - 1] = uint8_t(lengthCount[len]);
+  int n = 0;
+  for (int len = 1; len <= 32; ++len)
+    for (int sym = 0; sym < 256; ++sym)
+      if (codeSize[sym] == len) values[n++] = uint8_t(sym);
+  return n;
+}
+
+struct HuffDefinition {
+  uint8_t bits[16];
+  uint8_t values[256];
+  int count;
+};
 
 uint8_t* marker(uint8_t* o, uint8_t code) {
   *o++ = 0xFF;
@@ -251,8 +378,9 @@ uint8_t* be16(uint8_t* o, int v) {
   return o;
 }
 
+// `huff`: DC luma, AC luma, DC chroma, AC chroma.
 uint8_t* writeHeaders(uint8_t* o, int width, int height, bool full, const uint8_t lq[kBlock],
-                      const uint8_t cq[kBlock]) {
+                      const uint8_t cq[kBlock], const HuffDefinition huff[4]) {
   o = marker(o, 0xD8);  // SOI
   // APP0 JFIF 1.01, square 72 dpi pixels
   o = marker(o, 0xE0);
@@ -289,25 +417,18 @@ uint8_t* writeHeaders(uint8_t* o, int width, int height, bool full, const uint8_
   *o++ = 3;  // Cr
   *o++ = 0x11;
   *o++ = 1;
-  // DHT: the four Annex K tables
-  struct Def {
-    uint8_t id;
-    const uint8_t* bits;
-    const uint8_t* values;
-    int count;
-  };
-  const Def defs[4] = {{0x00, kDcLumaBits, kDcValues, 12},
-                       {0x10, kAcLumaBits, kAcLumaValues, 162},
-                       {0x01, kDcChromaBits, kDcValues, 12},
-                       {0x11, kAcChromaBits, kAcChromaValues, 162}};
+  // DHT: the four tables of this frame
+  const uint8_t ids[4] = {0x00, 0x10, 0x01, 0x11};
+  int length = 2;
+  for (int i = 0; i < 4; ++i) length += 17 + huff[i].count;
   o = marker(o, 0xC4);
-  o = be16(o, 2 + 4 * 17 + 2 * 12 + 2 * 162);
-  for (const Def& d : defs) {
-    *o++ = d.id;
-    std::memcpy(o, d.bits, 16);
+  o = be16(o, length);
+  for (int i = 0; i < 4; ++i) {
+    *o++ = ids[i];
+    std::memcpy(o, huff[i].bits, 16);
     o += 16;
-    std::memcpy(o, d.values, size_t(d.count));
-    o += d.count;
+    std::memcpy(o, huff[i].values, size_t(huff[i].count));
+    o += huff[i].count;
   }
   // SOS: all three components interleaved
   o = marker(o, 0xDA);
@@ -332,6 +453,24 @@ inline void ycc(const uint8_t* p, float* y, float* cb, float* cr) {
   *y = float((19595 * r + 38470 * g + 7471 * b + 32768) >> 16) - 128.0f;
   *cb = float((-11059 * r - 21709 * g + 32768 * b + (128 << 16) + 32767) >> 16);
   *cr = float((32768 * r - 27439 * g - 5329 * b + (128 << 16) + 32767) >> 16);
+}
+
+// True when the 16x16 pixels at (mx, my), all inside the image, are one colour.
+bool uniformMcu(const PixelRows& src, int mx, int my) {
+  if (mx + 16 > src.width || my + 16 > src.height) return false;
+  uint32_t first;
+  std::memcpy(&first, src.row(my) + 4 * mx, 4);
+  for (int r = 0; r < 16; ++r) {
+    const uint8_t* row = src.row(my + r) + 4 * mx;
+    uint32_t diff = 0;
+    for (int c = 0; c < 16; ++c) {
+      uint32_t px;
+      std::memcpy(&px, row + 4 * c, 4);
+      diff |= (px ^ first) & 0x00FFFFFFu;  // X is not a colour
+    }
+    if (diff) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -359,18 +498,31 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
   const bool full = fullChroma(quality);
   const int jq = jpegQuality(quality);
   uint8_t lq[kBlock], cq[kBlock];
-  scaleQuant(kLumaQuant, jq, lq);
-  scaleQuant(kChromaQuant, jq, cq);
-  float ld[kBlock], cd[kBlock];
-  divisors(lq, ld);
-  divisors(cq, cd);
-  uint8_t* o = writeHeaders(out, src.width, src.height, full, lq, cq);
+  scaleQuant(kQuant, jq, lq);
+  scaleQuant(kQuant, jq, cq);
+  float ldn[kBlock], cdn[kBlock], ld[kBlock], cd[kBlock];
+  divisors(lq, ldn);
+  divisors(cq, cdn);
+  float ldt[kBlock], cdt[kBlock];  // transposed
+  for (int k = 0; k < kBlock; ++k) {
+    ld[k] = ldn[kZigzag[k]];
+    cd[k] = cdn[kZigzag[k]];
+    ldt[k] = ldn[(k & 7) * 8 + (k >> 3)];
+    cdt[k] = cdn[(k & 7) * 8 + (k >> 3)];
+  }
 
-  const Tables& t = tables();
-  Component y{ld, &t.dcLuma, &t.acLuma}, cb{cd, &t.dcChroma, &t.acChroma},
-      cr{cd, &t.dcChroma, &t.acChroma};
-  BitWriter bw(o);
+  // Pass 1: transform and quantise every block, in coding order, and count
+  // the symbols for the Huffman tables.
   const int mcu = full ? 8 : 16;
+  const int blocksPerMcu = full ? 3 : 6;
+  const size_t mcus = size_t((src.width + mcu - 1) / mcu) * size_t((src.height + mcu - 1) / mcu);
+  // Kept between frames of a thread (about 7 MB at 1920 x 1080) to spare an
+  // allocation per frame.
+  static thread_local std::vector<QBlock> blocks;
+  if (blocks.size() < mcus * size_t(blocksPerMcu)) blocks.resize(mcus * size_t(blocksPerMcu));
+  Counts luma, chroma;
+  int lastY = 0, lastCb = 0, lastCr = 0;
+  QBlock* qb = blocks.data();
   float yb[4][kBlock], cbb[kBlock], crb[kBlock];
   for (int my = 0; my < src.height; my += mcu) {
     for (int mx = 0; mx < src.width; mx += mcu) {
@@ -386,29 +538,90 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
           cbb[i] -= 128.0f;
           crb[i] -= 128.0f;
         }
-        encodeBlock(yb[0], y, bw);
+        quantizeBlock(yb[0], ld, ldt, *qb);
+        countBlock(*qb++, lastY, luma);
+      } else if (uniformMcu(src, mx, my)) {
+        // One colour over the whole MCU: six flat blocks.
+        const uint8_t* p = src.row(my) + 4 * mx;
+        const int b = p[0], g = p[1], rr = p[2];
+        const float yv = float((19595 * rr + 38470 * g + 7471 * b + 32768) >> 16) - 128.0f;
+        const float k = 1.0f / 65536;
+        for (int i = 0; i < 4; ++i) {
+          flatBlock(yv, ld, *qb);
+          countBlock(*qb++, lastY, luma);
+        }
+        flatBlock(float(-11059 * rr - 21709 * g + 32768 * b) * k, cd, *qb);
+        countBlock(*qb++, lastCb, chroma);
+        flatBlock(float(32768 * rr - 27439 * g - 5329 * b) * k, cd, *qb);
+        countBlock(*qb++, lastCr, chroma);
+        continue;
       } else {
-        float cbs[16][16], crs[16][16];
+        // Chroma is the mean over 2x2 pixels; the transform is linear, so
+        // sum R, G and B first and convert the sums.
+        int sr[kBlock] = {}, sg[kBlock] = {}, sb[kBlock] = {};
+        uint8_t edge[16 * 4];  // a row with its edge pixel repeated
+        const bool inside = mx + 16 <= src.width;
         for (int r = 0; r < 16; ++r) {
-          const uint8_t* row = src.row(my + r < src.height ? my + r : src.height - 1);
+          const uint8_t* p = src.row(my + r < src.height ? my + r : src.height - 1) + 4 * mx;
+          if (!inside) {
+            for (int c = 0; c < 16; ++c) std::memcpy(edge + 4 * c, p + 4 * (mx + c < src.width ? c : src.width - 1 - mx), 4);
+            p = edge;
+          }
+          uint32_t px[16];  // B, G, R, X from the low byte up (little-endian)
+          std::memcpy(px, p, sizeof px);
+          float yr[16];
           for (int c = 0; c < 16; ++c) {
-            const int x = mx + c < src.width ? mx + c : src.width - 1;
-            ycc(row + 4 * x, &yb[(r >> 3) * 2 + (c >> 3)][(r & 7) * 8 + (c & 7)], &cbs[r][c], &crs[r][c]);
+            const int b = int(px[c] & 0xFF), g = int(px[c] >> 8 & 0xFF), rr = int(px[c] >> 16 & 0xFF);
+            yr[c] = float((19595 * rr + 38470 * g + 7471 * b + 32768) >> 16) - 128.0f;
+          }
+          std::memcpy(yb[(r >> 3) * 2] + (r & 7) * 8, yr, sizeof(float) * 8);
+          std::memcpy(yb[(r >> 3) * 2 + 1] + (r & 7) * 8, yr + 8, sizeof(float) * 8);
+          int* cr8 = sr + (r >> 1) * 8;
+          int* cg8 = sg + (r >> 1) * 8;
+          int* cb8 = sb + (r >> 1) * 8;
+          for (int j = 0; j < 8; ++j) {
+            const uint32_t a = px[2 * j], b = px[2 * j + 1];
+            cb8[j] += int((a & 0xFF) + (b & 0xFF));
+            cg8[j] += int((a >> 8 & 0xFF) + (b >> 8 & 0xFF));
+            cr8[j] += int((a >> 16 & 0xFF) + (b >> 16 & 0xFF));
           }
         }
-        // 2x2 box filter down to one chroma sample per four pixels.
-        for (int r = 0; r < 8; ++r)
-          for (int c = 0; c < 8; ++c) {
-            cbb[r * 8 + c] = (cbs[2 * r][2 * c] + cbs[2 * r][2 * c + 1] + cbs[2 * r + 1][2 * c] +
-                              cbs[2 * r + 1][2 * c + 1]) * 0.25f - 128.0f;
-            crb[r * 8 + c] = (crs[2 * r][2 * c] + crs[2 * r][2 * c + 1] + crs[2 * r + 1][2 * c] +
-                              crs[2 * r + 1][2 * c + 1]) * 0.25f - 128.0f;
-          }
-        for (int i = 0; i < 4; ++i) encodeBlock(yb[i], y, bw);
+        const float k = 1.0f / (4 * 65536);
+        for (int i = 0; i < kBlock; ++i) {
+          cbb[i] = float(-11059 * sr[i] - 21709 * sg[i] + 32768 * sb[i]) * k;
+          crb[i] = float(32768 * sr[i] - 27439 * sg[i] - 5329 * sb[i]) * k;
+        }
+        for (int i = 0; i < 4; ++i) {
+          quantizeBlock(yb[i], ld, ldt, *qb);
+          countBlock(*qb++, lastY, luma);
+        }
       }
-      encodeBlock(cbb, cb, bw);
-      encodeBlock(crb, cr, bw);
+      quantizeBlock(cbb, cd, cdt, *qb);
+      countBlock(*qb++, lastCb, chroma);
+      quantizeBlock(crb, cd, cdt, *qb);
+      countBlock(*qb++, lastCr, chroma);
     }
+  }
+
+  // Huffman tables fitted to this frame.
+  HuffDefinition huff[4];
+  const uint32_t* counts[4] = {luma.dc, luma.ac, chroma.dc, chroma.ac};
+  HuffTable codes[4];
+  for (int i = 0; i < 4; ++i) {
+    huff[i].count = optimalTable(counts[i], huff[i].bits, huff[i].values);
+    codes[i] = buildTable(huff[i].bits, huff[i].values);
+  }
+  uint8_t* o = writeHeaders(out, src.width, src.height, full, lq, cq, huff);
+
+  // Pass 2: entropy coding.
+  BitWriter bw(o);
+  lastY = lastCb = lastCr = 0;
+  qb = blocks.data();
+  const int lumaPerMcu = blocksPerMcu - 2;
+  for (size_t m = 0; m < mcus; ++m) {
+    for (int i = 0; i < lumaPerMcu; ++i) emitBlock(*qb++, lastY, codes[0], codes[1], bw);
+    emitBlock(*qb++, lastCb, codes[2], codes[3], bw);
+    emitBlock(*qb++, lastCr, codes[2], codes[3], bw);
   }
   o = bw.finish();
   o = marker(o, 0xD9);  // EOI

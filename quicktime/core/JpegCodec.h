@@ -1,7 +1,8 @@
 // Photo - JPEG ('jpeg'): each sample is a whole baseline JFIF file (SOF0,
-// Huffman tables of ITU T.81 Annex K, 8-bit).
+// Huffman tables fitted to each frame, 8-bit).
 //
-// Quality maps to the familiar libjpeg 1..100 scale of the Annex K tables:
+// Quality maps to the familiar libjpeg 1..100 scale, applied to one flat base
+// table (see JpegCodec.cpp) for luma and chroma:
 //   minimum 30, low 50, normal 75, high 90, maximum 97, lossless 100
 // (values between the levels are interpolated). Chroma is 4:2:0 except at
 // lossless quality, which keeps full-resolution chroma (4:4:4) so that it

@@ -118,4 +118,69 @@ TEST(JpegCodec, IsBaselineJfif) {
   EXPECT_TRUE(sof0);
 }
 
+// Walks the marker segments before the scan; calls f(marker, payload, length).
+template <typename F>
+void forEachSegment(const std::vector<uint8_t>& buf, size_t n, F f) {
+  size_t i = 2;
+  while (i + 4 <= n && buf[i] == 0xFF && buf[i + 1] != 0xDA) {
+    const size_t len = size_t(buf[i + 2]) << 8 | buf[i + 3];
+    ASSERT_LE(i + 2 + len, n);
+    f(buf[i + 1], buf.data() + i + 4, len - 2);
+    i += 2 + len;
+  }
+  ASSERT_LT(i + 1, n);
+  EXPECT_EQ(buf[i + 1], 0xDA) << "scan follows the tables";
+}
+
+TEST(JpegCodec, HuffmanTablesAreCompletePrefixCodesWithoutAnAllOnesCode) {
+  for (CodecQ q : {codecMinQuality, codecNormalQuality, codecLosslessQuality}) {
+    const Image img = test::screenLike(96, 64, 4);
+    std::vector<uint8_t> buf(qt::jpeg::maxSize(96, 64, q));
+    const size_t n = qt::jpeg::compress(test::rowsOf(img), q, buf.data());
+    ASSERT_LE(n, buf.size());
+    int tables = 0;
+    forEachSegment(buf, n, [&](uint8_t m, const uint8_t* p, size_t len) {
+      if (m != 0xC4) return;
+      size_t at = 0;
+      while (at < len) {
+        const uint8_t id = p[at];
+        EXPECT_TRUE(id == 0x00 || id == 0x01 || id == 0x10 || id == 0x11) << int(id);
+        // Kraft sum in units of 2^-16: below 1 (the all-ones code is not used).
+        uint32_t kraft = 0, count = 0;
+        for (int len1 = 1; len1 <= 16; ++len1) {
+          kraft += uint32_t(p[at + size_t(len1)]) << (16 - len1);
+          count += p[at + size_t(len1)];
+        }
+        EXPECT_LT(kraft, 1u << 16) << "table " << int(id);
+        EXPECT_GE(count, 1u);
+        EXPECT_LE(count, (id & 0x10) ? 162u : 12u);
+        at += 17 + count;
+        ++tables;
+      }
+      EXPECT_EQ(at, len);
+    });
+    EXPECT_EQ(tables, 4) << "quality " << q;
+    test::Decoded d = test::roundTrip(kJPEGCodecType, img, q);
+    ASSERT_TRUE(d.ok) << d.error;
+  }
+}
+
+TEST(JpegCodec, OneOddPixelInAnOtherwiseUniformMcuIsKept) {
+  // Uniform 16 x 16 areas take a short cut; one pixel off the colour, in the
+  // last row and column of an MCU, must not be lost to it.
+  Image img{48, 32, std::vector<uint8_t>(48 * 32 * 4)};
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 48; ++x) img.set(x, y, 200, 180, 40);
+  img.set(31, 15, 0, 0, 0);
+  test::Decoded d = test::roundTrip(kJPEGCodecType, img, codecHighQuality);
+  ASSERT_TRUE(d.ok) << d.error;
+  auto at = [&](int x, int y, int c) { return int(d.rgb[(size_t(y) * 48 + size_t(x)) * 3 + size_t(c)]); };
+  EXPECT_LT(at(31, 15, 0), 140) << "the dark pixel survives";
+  for (int c = 0; c < 3; ++c) {
+    const int want[3] = {200, 180, 40};
+    EXPECT_NEAR(at(8, 8, c), want[c], 3) << "uniform MCU, channel " << c;
+    EXPECT_NEAR(at(40, 24, c), want[c], 3) << "uniform MCU, channel " << c;
+  }
+}
+
 }  // namespace

@@ -254,10 +254,15 @@ struct Counts {
   uint32_t ac[256] = {};
 };
 
-void countBlock(const QBlock& b, int& lastDc, Counts& c) {
+// Walks the symbols of one block in coding order: the DC difference, then
+// each non-zero AC coefficient with the zero run before it (ZRL for every
+// sixteen zeros), then EOB unless the last coefficient was non-zero.
+// Counting and writing share it, so the tables always fit what is written.
+template <typename OnDc, typename OnAc>
+inline void forEachSymbol(const QBlock& b, int& lastDc, OnDc onDc, OnAc onAc) {
   const int diff = b.coef[0] - lastDc;
   lastDc = b.coef[0];
-  ++c.dc[bitLength(diff)];
+  onDc(bitLength(diff), diff);
   uint64_t nz = b.nonzero;
   int prev = 0;
   while (nz) {
@@ -265,33 +270,34 @@ void countBlock(const QBlock& b, int& lastDc, Counts& c) {
     nz &= nz - 1;
     int run = k - prev - 1;
     prev = k;
-    for (; run > 15; run -= 16) ++c.ac[0xF0];
-    ++c.ac[(run << 4) | bitLength(b.coef[k])];
+    for (; run > 15; run -= 16) onAc(0xF0, 0, 0);  // ZRL: sixteen zeros
+    const int v = b.coef[k];
+    const int size = bitLength(v);
+    onAc((run << 4) | size, size, v);
   }
-  if (prev < 63) ++c.ac[0x00];
+  if (prev < 63) onAc(0x00, 0, 0);  // EOB
+}
+
+void countBlock(const QBlock& b, int& lastDc, Counts& c) {
+  forEachSymbol(
+      b, lastDc, [&](int size, int) { ++c.dc[size]; },
+      [&](int symbol, int, int) { ++c.ac[symbol]; });
+}
+
+// A Huffman code followed by size bits of the value (negatives as one's
+// complement, as JPEG codes them).
+inline void putCoded(BitWriter& bw, uint16_t code, uint8_t codeSize, int size, int value) {
+  bw.put((uint32_t(code) << size) | (uint32_t(value < 0 ? value - 1 : value) & ((1u << size) - 1)),
+         codeSize + size);
 }
 
 void emitBlock(const QBlock& b, int& lastDc, const HuffTable& dcT, const HuffTable& acT, BitWriter& bw) {
-  const int diff = b.coef[0] - lastDc;
-  lastDc = b.coef[0];
-  int size = bitLength(diff);
-  bw.put((uint32_t(dcT.code[size]) << size) | (uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << size) - 1)),
-         dcT.size[size] + size);
-  uint64_t nz = b.nonzero;
-  int prev = 0;
-  while (nz) {
-    const int k = countTrailingZeros(nz);
-    nz &= nz - 1;
-    int run = k - prev - 1;
-    prev = k;
-    for (; run > 15; run -= 16) bw.put(acT.code[0xF0], acT.size[0xF0]);  // ZRL: sixteen zeros
-    const int v = b.coef[k];
-    size = bitLength(v);
-    const int symbol = (run << 4) | size;
-    bw.put((uint32_t(acT.code[symbol]) << size) | (uint32_t(v < 0 ? v - 1 : v) & ((1u << size) - 1)),
-           acT.size[symbol] + size);
-  }
-  if (prev < 63) bw.put(acT.code[0x00], acT.size[0x00]);  // EOB
+  forEachSymbol(
+      b, lastDc,
+      [&](int size, int diff) { putCoded(bw, dcT.code[size], dcT.size[size], size, diff); },
+      [&](int symbol, int size, int v) {
+        putCoded(bw, acT.code[symbol], acT.size[symbol], size, v);
+      });
 }
 
 // Code lengths (at most 16) from symbol counts, as in ITU T.81 Annex K:

@@ -14,7 +14,6 @@ namespace {
 
 FakeQuickTimeState state;
 std::set<void*> liveHandles, liveMovies, liveLists, liveWorlds;
-int32_t initializations = 0;
 int16_t nextRefNum = 1;
 
 struct Token {
@@ -79,10 +78,6 @@ struct World {
 
 extern "C" __declspec(dllexport) FakeQuickTimeState* fakeQuickTimeState() { return &state; }
 extern "C" __declspec(dllexport) void fakeQuickTimeReset() { reset(); }
-extern "C" int32_t fakeCallComponent(void*, void*) { return qtlib::unimpErr; }
-extern "C" int32_t fakeCallComponentFunctionWithStorage(void*, void*, void*) {
-  return qtlib::unimpErr;
-}
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
   if (reason == DLL_PROCESS_ATTACH) reset();
@@ -90,17 +85,6 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
 }
 
 namespace qtlib {
-
-bool libraryInitialized() { return initializations > 0; }
-OSErr InitializeQTMLLibrary(int32_t) {
-  ++initializations;
-  return noErr;
-}
-OSErr TerminateQTMLLibrary() {
-  if (initializations == 0) return paramErr;
-  --initializations;
-  return noErr;
-}
 
 OSErr EnterMovies() { return noErr; }
 void ExitMovies() {}

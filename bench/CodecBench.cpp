@@ -247,6 +247,8 @@ int main(int argc, char** argv) {
              runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
       report("PNG", "normal/default", c.name, fr[0], runOurs(kPNGCodecType, codecNormalQuality, fr, rounds),
              runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
+      report("PNG", "high/default", c.name, fr[0], runOurs(kPNGCodecType, codecHighQuality, fr, rounds),
+             runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
       report("PNG", "lossless/default", c.name, fr[0], runOurs(kPNGCodecType, codecLosslessQuality, fr, rounds),
              runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
       for (CodecQ q : {codecNormalQuality, codecHighQuality}) {

@@ -45,6 +45,25 @@ TEST(PngCodec, MoreEffortNeverCostsSizeOnScreens) {
   EXPECT_LE(best, low);
 }
 
+// The deflate state is kept between frames and retuned for each one; a frame
+// must not depend on which quality the frame before it used.
+TEST(PngCodec, SameFrameSameBytesWhateverCameBefore) {
+  test::Image img = test::screenLike(160, 100, 4);
+  auto encode = [&](CodecQ q) {
+    std::vector<uint8_t> buf(qt::png::maxSize(img.width, img.height, q));
+    buf.resize(qt::png::compress(test::rowsOf(img), q, buf.data(), buf.size()));
+    return buf;
+  };
+  for (CodecQ q : kQualities) {
+    const std::vector<uint8_t> first = encode(q);
+    ASSERT_FALSE(first.empty());
+    for (CodecQ other : kQualities) {
+      encode(other);
+      EXPECT_EQ(encode(q), first) << "quality " << q << " after " << other;
+    }
+  }
+}
+
 TEST(PngCodec, TooSmallBufferFailsInsteadOfOverflowing) {
   test::Image img = test::noise(64, 64, 3, 0);
   std::vector<uint8_t> buf(200);

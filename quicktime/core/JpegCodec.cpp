@@ -4,6 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qt::jpeg {
 namespace {
 
@@ -111,13 +115,13 @@ inline void dct8(float* d, int s) {
   d[7 * s] = z11 - z4;
 }
 
-// kZigzag of the transposed block.
+// Zig-zag position of each index of the transposed block.
 struct TransposedZigzag {
-  uint8_t index[kBlock];
+  uint8_t position[kBlock];
   TransposedZigzag() {
-    for (int k = 0; k < kBlock; ++k) index[k] = uint8_t((kZigzag[k] & 7) * 8 + (kZigzag[k] >> 3));
+    for (int k = 0; k < kBlock; ++k) position[(kZigzag[k] & 7) * 8 + (kZigzag[k] >> 3)] = uint8_t(k);
   }
-  uint8_t operator[](int k) const { return index[k]; }
+  uint8_t operator[](int i) const { return position[i]; }
 };
 const TransposedZigzag kZigzagTransposed;
 
@@ -197,7 +201,8 @@ inline int countTrailingZeros(uint64_t v) {
 }
 
 // One block after quantisation, coefficients in zig-zag order; bit k of
-// `nonzero` is set when coefficient k (k >= 1) is not zero.
+// `nonzero` is set when coefficient k (k >= 1) is not zero. Only the DC and
+// the coefficients whose bit is set are written; the rest are never read.
 struct QBlock {
   int16_t coef[kBlock];
   uint64_t nonzero;
@@ -211,12 +216,38 @@ inline void flatBlock(float value, const float* divisor, QBlock& out) {
   out.nonzero = 0;
 }
 
+// Bit i set when q[i] is not zero.
+inline uint64_t nonzeroMask(const int q[kBlock]) {
+#if defined(__SSE2__)
+  uint64_t mask = 0;
+  const __m128i zero = _mm_setzero_si128();
+  for (int i = 0; i < kBlock; i += 16) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(q + i);
+    // Saturating packs keep a non-zero value non-zero.
+    const __m128i lo = _mm_packs_epi32(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
+    const __m128i hi = _mm_packs_epi32(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3));
+    const __m128i zeros = _mm_cmpeq_epi8(_mm_packs_epi16(lo, hi), zero);
+    mask |= uint64_t(~unsigned(_mm_movemask_epi8(zeros)) & 0xFFFFu) << i;
+  }
+  return mask;
+#else
+  uint64_t mask = 0;
+  for (int i = 0; i < kBlock; ++i) mask |= uint64_t(q[i] != 0) << i;
+  return mask;
+#endif
+}
+
 // DCT and quantisation of one block of level-shifted samples. `divisor` is in
 // zig-zag order.
 void quantizeBlock(float* block, const float* divisor, const float* transposedDivisor, QBlock& out) {
-  bool flat = true;
-  for (int i = 1; i < kBlock && flat; ++i) flat = block[i] == block[0];
-  if (flat) return flatBlock(block[0], divisor, out);  // flat panels are most of a screen
+  // Flat panels are most of a screen. No early exit, so the test vectorises.
+  // Equal samples have equal bits (none is NaN; a +0/-0 pair would merely
+  // miss the short cut).
+  uint32_t bits[kBlock];
+  std::memcpy(bits, block, sizeof bits);
+  uint32_t differ = 0;
+  for (int i = 1; i < kBlock; ++i) differ |= bits[i] ^ bits[0];
+  if (differ == 0) return flatBlock(block[0], divisor, out);
   // Columns, transpose, columns again: both passes run down columns, which
   // compilers vectorise across the eight of them. The result is transposed
   // (coefficient v, u at u * 8 + v), and so are `transposedDivisor` and
@@ -239,11 +270,16 @@ void quantizeBlock(float* block, const float* divisor, const float* transposedDi
   }
   const int dc = int(block[0] * divisor[0] + 16384.5f) - 16384;
   out.coef[0] = int16_t(dc < -1023 ? -1023 : dc > 1023 ? 1023 : dc);
+  // Only the non-zero AC coefficients are moved to their zig-zag places:
+  // most blocks of a screen keep a handful, and nothing reads the others.
+  uint64_t natural = nonzeroMask(q) & ~uint64_t(1);
   uint64_t nz = 0;
-  for (int k = 1; k < kBlock; ++k) {
-    const int v = q[kZigzagTransposed[k]];
-    out.coef[k] = int16_t(v);
-    nz |= uint64_t(v != 0) << k;
+  while (natural) {
+    const int i = countTrailingZeros(natural);
+    natural &= natural - 1;
+    const int k = kZigzagTransposed[i];
+    out.coef[k] = int16_t(q[i]);
+    nz |= uint64_t(1) << k;
   }
   out.nonzero = nz;
 }
@@ -452,13 +488,20 @@ uint8_t* writeHeaders(uint8_t* o, int width, int height, bool full, const uint8_
   return o;
 }
 
-// Colour conversion of one 8-bit BGRX pixel to full-range YCbCr (JFIF),
-// fixed point with 16 fractional bits.
+// Full-range YCbCr (JFIF) in float, samples level-shifted around 0. Float
+// rather than fixed point: SSE2 has no 32-bit integer multiply, so this is
+// what vectorises on every x86 we build for. Inputs may be sums of n pixels
+// (then scale by 1/n); every path uses these, so a colour gets the same
+// values whichever short cut coded its block.
+inline float lumaOf(float r, float g, float b) { return r * 0.299f + g * 0.587f + b * 0.114f; }
+inline float blueDiffOf(float r, float g, float b) { return -0.168736f * r - 0.331264f * g + 0.5f * b; }
+inline float redDiffOf(float r, float g, float b) { return 0.5f * r - 0.418688f * g - 0.081312f * b; }
+
 inline void ycc(const uint8_t* p, float* y, float* cb, float* cr) {
-  const int b = p[0], g = p[1], r = p[2];
-  *y = float((19595 * r + 38470 * g + 7471 * b + 32768) >> 16) - 128.0f;
-  *cb = float((-11059 * r - 21709 * g + 32768 * b + (128 << 16) + 32767) >> 16);
-  *cr = float((32768 * r - 27439 * g - 5329 * b + (128 << 16) + 32767) >> 16);
+  const float b = p[0], g = p[1], r = p[2];
+  *y = lumaOf(r, g, b) - 128.0f;
+  *cb = blueDiffOf(r, g, b);
+  *cr = redDiffOf(r, g, b);
 }
 
 // True when the 16x16 pixels at (mx, my), all inside the image, are one colour.
@@ -540,25 +583,20 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
             ycc(row + 4 * x, &yb[0][r * 8 + c], &cbb[r * 8 + c], &crb[r * 8 + c]);
           }
         }
-        for (int i = 0; i < kBlock; ++i) {
-          cbb[i] -= 128.0f;
-          crb[i] -= 128.0f;
-        }
         quantizeBlock(yb[0], ld, ldt, *qb);
         countBlock(*qb++, lastY, luma);
       } else if (uniformMcu(src, mx, my)) {
         // One colour over the whole MCU: six flat blocks.
         const uint8_t* p = src.row(my) + 4 * mx;
-        const int b = p[0], g = p[1], rr = p[2];
-        const float yv = float((19595 * rr + 38470 * g + 7471 * b + 32768) >> 16) - 128.0f;
-        const float k = 1.0f / 65536;
+        const float b = p[0], g = p[1], rr = p[2];
+        const float yv = lumaOf(rr, g, b) - 128.0f;
         for (int i = 0; i < 4; ++i) {
           flatBlock(yv, ld, *qb);
           countBlock(*qb++, lastY, luma);
         }
-        flatBlock(float(-11059 * rr - 21709 * g + 32768 * b) * k, cd, *qb);
+        flatBlock(blueDiffOf(rr, g, b), cd, *qb);
         countBlock(*qb++, lastCb, chroma);
-        flatBlock(float(32768 * rr - 27439 * g - 5329 * b) * k, cd, *qb);
+        flatBlock(redDiffOf(rr, g, b), cd, *qb);
         countBlock(*qb++, lastCr, chroma);
         continue;
       } else {
@@ -578,7 +616,7 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
           float yr[16];
           for (int c = 0; c < 16; ++c) {
             const int b = int(px[c] & 0xFF), g = int(px[c] >> 8 & 0xFF), rr = int(px[c] >> 16 & 0xFF);
-            yr[c] = float((19595 * rr + 38470 * g + 7471 * b + 32768) >> 16) - 128.0f;
+            yr[c] = lumaOf(float(rr), float(g), float(b)) - 128.0f;
           }
           std::memcpy(yb[(r >> 3) * 2] + (r & 7) * 8, yr, sizeof(float) * 8);
           std::memcpy(yb[(r >> 3) * 2 + 1] + (r & 7) * 8, yr + 8, sizeof(float) * 8);
@@ -592,10 +630,10 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
             cr8[j] += int((a >> 16 & 0xFF) + (b >> 16 & 0xFF));
           }
         }
-        const float k = 1.0f / (4 * 65536);
         for (int i = 0; i < kBlock; ++i) {
-          cbb[i] = float(-11059 * sr[i] - 21709 * sg[i] + 32768 * sb[i]) * k;
-          crb[i] = float(32768 * sr[i] - 27439 * sg[i] - 5329 * sb[i]) * k;
+          const float r4 = float(sr[i]), g4 = float(sg[i]), b4 = float(sb[i]);
+          cbb[i] = blueDiffOf(r4, g4, b4) * 0.25f;
+          crb[i] = redDiffOf(r4, g4, b4) * 0.25f;
         }
         for (int i = 0; i < 4; ++i) {
           quantizeBlock(yb[i], ld, ldt, *qb);

@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 PRESETS := win32 win64 host
 
-.PHONY: setup run test build bench bench-recording fuzz clean $(addprefix build-,$(PRESETS))
+.PHONY: setup run test build bench bench-recording fuzz format clean $(addprefix build-,$(PRESETS))
 
 setup:
 	@scripts/setup.sh
@@ -28,6 +28,9 @@ bench-recording: build-win64
 
 fuzz: setup
 	@scripts/fuzz.sh
+
+format: setup
+	@scripts/format.sh
 
 clean:
 	@for d in build/*; do [ -d "$$d/wine-session" ] && scripts/wine-session.sh stop "$$d"; done; true

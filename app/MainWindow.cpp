@@ -23,18 +23,18 @@ char aboutTextBuffer[256] = "";
 
 HFONT guiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
 
-HWND createChild(HWND parent, DWORD exStyle, const char* className, const char* text,
-                 DWORD style, int x, int y, int w, int h, int id) {
-  HWND child = CreateWindowExA(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, w,
-                               h, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               GetModuleHandleA(nullptr), nullptr);
+HWND createChild(HWND parent, DWORD exStyle, const char* className, const char* text, DWORD style, int x,
+                 int y, int w, int h, int id) {
+  HWND child =
+      CreateWindowExA(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
   SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont()), FALSE);
   return child;
 }
 
 // A caption above a digits-only edit; the edit is what the caller keeps.
-HWND createLabelledField(HWND parent, const char* label, const char* text, int x, int y, int w,
-                         int h, int id) {
+HWND createLabelledField(HWND parent, const char* label, const char* text, int x, int y, int w, int h,
+                         int id) {
   createChild(parent, 0, "STATIC", label, 0, x, y - 15, w, h - 5, -1);
   return createChild(parent, WS_EX_CLIENTEDGE, "EDIT", text, ES_NUMBER, x, y, w, h, id);
 }
@@ -116,16 +116,35 @@ LRESULT onCommand(WPARAM wParam) {
   const int id = LOWORD(wParam);
   switch (id) {
     case IDC_WIDTH:
-    case IDC_HEIGHT: onSizeFieldChanged(id); break;
-    case IDM_EXIT: onExit(); break;
-    case IDM_HELP: onHelp(); break;
-    case IDM_ABOUT: onAbout(); break;
-    case IDC_WINDOWLIST: onWindowList(HIWORD(wParam)); break;
-    case IDC_REFRESH: refreshWindowList(); break;
-    case IDC_CHOOSEFILE: onChooseFile(); break;
-    case IDC_GRAB: onGrabOrStop(); break;
-    case IDM_SETTINGS: if (!captureState.grabbing) showExportSettings(); break;
-    default: break;
+    case IDC_HEIGHT:
+      onSizeFieldChanged(id);
+      break;
+    case IDM_EXIT:
+      onExit();
+      break;
+    case IDM_HELP:
+      onHelp();
+      break;
+    case IDM_ABOUT:
+      onAbout();
+      break;
+    case IDC_WINDOWLIST:
+      onWindowList(HIWORD(wParam));
+      break;
+    case IDC_REFRESH:
+      refreshWindowList();
+      break;
+    case IDC_CHOOSEFILE:
+      onChooseFile();
+      break;
+    case IDC_GRAB:
+      onGrabOrStop();
+      break;
+    case IDM_SETTINGS:
+      if (!captureState.grabbing) showExportSettings();
+      break;
+    default:
+      break;
   }
   return 0;
 }
@@ -161,9 +180,8 @@ bool registerMainWindowClass(HINSTANCE instance) {
 }
 
 HWND createMainWindow(HINSTANCE instance) {
-  return CreateWindowExA(0, kMainWindowClass, kMainWindowTitle,
-                         WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 275, 380, nullptr,
-                         nullptr, instance, nullptr);
+  return CreateWindowExA(0, kMainWindowClass, kMainWindowTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0,
+                         0, 275, 380, nullptr, nullptr, instance, nullptr);
 }
 
 void createControls(HWND mainWindow) {
@@ -172,20 +190,18 @@ void createControls(HWND mainWindow) {
   s.statusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE, "idle", mainWindow, IDC_STATUSBAR);
   SendMessageA(s.statusBar, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont()), FALSE);
   s.listBox = createChild(mainWindow, WS_EX_CLIENTEDGE, "LISTBOX", "listbox",
-                          WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_SORT, 10, 10, 250, 150,
-                          IDC_WINDOWLIST);
+                          WS_BORDER | WS_VSCROLL | LBS_NOTIFY | LBS_SORT, 10, 10, 250, 150, IDC_WINDOWLIST);
   createChild(mainWindow, 0, "BUTTON", "Refresh", BS_PUSHBUTTON, 200, 165, 60, 20, IDC_REFRESH);
   createChild(mainWindow, 0, "BUTTON", "...", BS_PUSHBUTTON, 220, 290, 40, 20, IDC_CHOOSEFILE);
-  s.grabButton =
-      createChild(mainWindow, 0, "BUTTON", "Grab", BS_PUSHBUTTON, 200, 210, 60, 50, IDC_GRAB);
+  s.grabButton = createChild(mainWindow, 0, "BUTTON", "Grab", BS_PUSHBUTTON, 200, 210, 60, 50, IDC_GRAB);
   createChild(mainWindow, 0, "BUTTON", "Capture Borders", BS_AUTOCHECKBOX, 10, 190, 180, 15,
               IDC_CAPTUREBORDERS);
   createChild(mainWindow, 0, "BUTTON", "Capture Cursor", BS_AUTOCHECKBOX, 10, 210, 180, 15,
               IDC_CAPTURECURSOR);
-  s.sizeLabel = createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", "Window Size : 640x480", 0,
-                            10, 165, 180, 18, IDC_SIZELABEL);
-  s.destinationLabel = createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", s.destinationPath, 0,
-                                   10, 290, 200, 18, -1);
+  s.sizeLabel = createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", "Window Size : 640x480", 0, 10, 165, 180,
+                            18, IDC_SIZELABEL);
+  s.destinationLabel =
+      createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", s.destinationPath, 0, 10, 290, 200, 18, -1);
   s.widthField = createLabelledField(mainWindow, "Width:", "640", 10, 245, 60, 18, IDC_WIDTH);
   s.heightField = createLabelledField(mainWindow, "Height:", "480", 90, 245, 60, 18, IDC_HEIGHT);
 }
@@ -214,8 +230,11 @@ void chooseDestination() {
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_DESTROY: return onDestroy();
-    case WM_COMMAND: return onCommand(wParam);
-    default: return DefWindowProcA(window, message, wParam, lParam);
+    case WM_DESTROY:
+      return onDestroy();
+    case WM_COMMAND:
+      return onCommand(wParam);
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
   }
 }

@@ -67,8 +67,8 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   QuickTimeEnvironment quickTime;
   if (!quickTime.start()) {
     // The caption is where QuickTime can be had.
-    MessageBoxA(nullptr, "Quicktime is not installed",
-                "https://support.apple.com/downloads/quicktime", MB_OK);
+    MessageBoxA(nullptr, "Quicktime is not installed", "https://support.apple.com/downloads/quicktime",
+                MB_OK);
     return 0;
   }
 

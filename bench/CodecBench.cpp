@@ -70,8 +70,8 @@ Frame crop(const Frame& src, int width, int height, int scrollRows = 0) {
   Frame f{width, height, std::vector<uint8_t>(size_t(width) * size_t(height) * 4)};
   for (int y = 0; y < height; ++y) {
     int sy = (y + scrollRows) % src.height;
-    std::memcpy(f.bgrx.data() + size_t(y) * size_t(width) * 4, src.bgrx.data() + size_t(sy) * size_t(src.width) * 4,
-                size_t(width) * 4);
+    std::memcpy(f.bgrx.data() + size_t(y) * size_t(width) * 4,
+                src.bgrx.data() + size_t(sy) * size_t(src.width) * 4, size_t(width) * 4);
   }
   return f;
 }
@@ -116,7 +116,8 @@ void toYuv420(const Frame& f, AVFrame* av) {
   for (int y = 0; y < f.height; ++y)
     for (int x = 0; x < f.width; ++x) {
       const uint8_t* p = f.bgrx.data() + (size_t(y) * size_t(f.width) + size_t(x)) * 4;
-      av->data[0][y * av->linesize[0] + x] = uint8_t((19595 * p[2] + 38470 * p[1] + 7471 * p[0] + 32768) >> 16);
+      av->data[0][y * av->linesize[0] + x] =
+          uint8_t((19595 * p[2] + 38470 * p[1] + 7471 * p[0] + 32768) >> 16);
     }
   for (int y = 0; y < (f.height + 1) / 2; ++y)
     for (int x = 0; x < (f.width + 1) / 2; ++x) {
@@ -134,8 +135,10 @@ void toYuv420(const Frame& f, AVFrame* av) {
       r /= n;
       g /= n;
       b /= n;
-      av->data[1][y * av->linesize[1] + x] = uint8_t((-11059 * r - 21709 * g + 32768 * b + (128 << 16) + 32767) >> 16);
-      av->data[2][y * av->linesize[2] + x] = uint8_t((32768 * r - 27439 * g - 5329 * b + (128 << 16) + 32767) >> 16);
+      av->data[1][y * av->linesize[1] + x] =
+          uint8_t((-11059 * r - 21709 * g + 32768 * b + (128 << 16) + 32767) >> 16);
+      av->data[2][y * av->linesize[2] + x] =
+          uint8_t((32768 * r - 27439 * g - 5329 * b + (128 << 16) + 32767) >> 16);
     }
 }
 
@@ -169,7 +172,8 @@ Result runTheirs(AVCodecID id, int qscale, const std::vector<Frame>& frames, int
     } else {
       std::vector<uint8_t> rgb = f.rgb();
       for (int y = 0; y < f.height; ++y)
-        std::memcpy(av->data[0] + y * av->linesize[0], rgb.data() + size_t(y) * size_t(f.width) * 3, size_t(f.width) * 3);
+        std::memcpy(av->data[0] + y * av->linesize[0], rgb.data() + size_t(y) * size_t(f.width) * 3,
+                    size_t(f.width) * 3);
     }
     inputs.push_back(av);
   }
@@ -191,7 +195,8 @@ Result runTheirs(AVCodecID id, int qscale, const std::vector<Frame>& frames, int
     }
   r.seconds = now() - t0;
   if (id == AV_CODEC_ID_MJPEG) {
-    test::Decoded d = test::avDecode(kJPEGCodecType, frames[0].width, frames[0].height, 24, first.data(), first.size());
+    test::Decoded d =
+        test::avDecode(kJPEGCodecType, frames[0].width, frames[0].height, 24, first.data(), first.size());
     r.psnr = test::psnr(d.rgb, frames[0].rgb());
   }
   av_packet_free(&pkt);
@@ -204,9 +209,10 @@ void report(const char* codec, const char* setting, const char* content, const F
             const Result& theirs) {
   const double mb = double(f.width) * f.height * 3 / 1e6;
   const double oursRate = ours.frames / ours.seconds, theirRate = theirs.frames / theirs.seconds;
-  std::printf("| %-9s | %-16s | %-9s | %4dx%-4d | %8.1f | %8.1f | %6.2fx | %9.1f | %9.1f | %5.3f |",
-              codec, setting, content, f.width, f.height, oursRate * mb, theirRate * mb, oursRate / theirRate,
-              double(ours.bytes) / 1024, double(theirs.bytes) / 1024, double(ours.bytes) / double(theirs.bytes));
+  std::printf("| %-9s | %-16s | %-9s | %4dx%-4d | %8.1f | %8.1f | %6.2fx | %9.1f | %9.1f | %5.3f |", codec,
+              setting, content, f.width, f.height, oursRate * mb, theirRate * mb, oursRate / theirRate,
+              double(ours.bytes) / 1024, double(theirs.bytes) / 1024,
+              double(ours.bytes) / double(theirs.bytes));
   if (ours.psnr > 0) std::printf(" %.1f / %.1f dB", ours.psnr, theirs.psnr);
   std::printf("\n");
 }
@@ -224,11 +230,16 @@ int main(int argc, char** argv) {
     }
     fixtures.push_back(std::move(f));
   }
-  std::printf("Throughput in MB/s of 24-bit input; sizes are the sum over the content's frames\n"
-              "(KiB); ratio = our size / theirs. Single thread, key frames only. JPEG rows pit us\n"
-              "against libavcodec's mjpeg at the qscale of nearest PSNR (shown: ours / theirs).\n\n");
-  std::printf("| codec     | setting          | content   | size      | ours MB/s | lavc MB/s | speed  | ours KiB  | lavc KiB  | size  |\n");
-  std::printf("|-----------|------------------|-----------|-----------|----------:|----------:|-------:|----------:|----------:|------:|\n");
+  std::printf(
+      "Throughput in MB/s of 24-bit input; sizes are the sum over the content's frames\n"
+      "(KiB); ratio = our size / theirs. Single thread, key frames only. JPEG rows pit us\n"
+      "against libavcodec's mjpeg at the qscale of nearest PSNR (shown: ours / theirs).\n\n");
+  std::printf(
+      "| codec     | setting          | content   | size      | ours MB/s | lavc MB/s | speed  | ours KiB  | "
+      "lavc KiB  | size  |\n");
+  std::printf(
+      "|-----------|------------------|-----------|-----------|----------:|----------:|-------:|----------:|-"
+      "---------:|------:|\n");
   const int sizes[3][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
   for (const auto& wh : sizes) {
     std::vector<Frame> windows, scroll;
@@ -241,7 +252,8 @@ int main(int argc, char** argv) {
     for (const Content& c : contents) {
       const std::vector<Frame>& fr = *c.frames;
       const int rounds = wh[0] >= 1920 ? 2 : 4;
-      report("Animation", "lossless/qtrle", c.name, fr[0], runOurs(kAnimationCodecType, codecLosslessQuality, fr, rounds * 4),
+      report("Animation", "lossless/qtrle", c.name, fr[0],
+             runOurs(kAnimationCodecType, codecLosslessQuality, fr, rounds * 4),
              runTheirs(AV_CODEC_ID_QTRLE, 0, fr, 1));
       report("PNG", "low/default", c.name, fr[0], runOurs(kPNGCodecType, codecLowQuality, fr, rounds),
              runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
@@ -249,8 +261,8 @@ int main(int argc, char** argv) {
              runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
       report("PNG", "high/default", c.name, fr[0], runOurs(kPNGCodecType, codecHighQuality, fr, rounds),
              runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
-      report("PNG", "lossless/default", c.name, fr[0], runOurs(kPNGCodecType, codecLosslessQuality, fr, rounds),
-             runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
+      report("PNG", "lossless/default", c.name, fr[0],
+             runOurs(kPNGCodecType, codecLosslessQuality, fr, rounds), runTheirs(AV_CODEC_ID_PNG, 0, fr, 1));
       for (CodecQ q : {codecNormalQuality, codecHighQuality}) {
         Result ours = runOurs(kJPEGCodecType, q, fr, rounds);
         // libavcodec at the qscale whose PSNR on the first frame is nearest ours.

@@ -111,14 +111,16 @@ void memoryPerFrame() {
   for (int i = 0; i < kFrames; ++i) {
     if (i == kFrames / 2) allocsAtHalf = allocations;
     // Durations as a grabber measures them: mostly 33, now and then longer.
-    qt::AddMediaSample(p.media, data, 0, 1000 + uint32_t(i % 3000), 33 + (i % 17 == 0 ? 17 : 0), desc, 1, 0, nullptr);
+    qt::AddMediaSample(p.media, data, 0, 1000 + uint32_t(i % 3000), 33 + (i % 17 == 0 ? 17 : 0), desc, 1, 0,
+                       nullptr);
   }
   const uint64_t lateAllocs = allocations - allocsAtHalf;
   const size_t heapAfter = heapInUse();
-  std::printf("AddMediaSample, %d frames: %.1f bytes of heap per frame (tables hold %.1f bytes/frame), "
-              "%llu allocations during the last %d frames, %.1f MB of samples counted\n",
-              kFrames, double(heapAfter - heapBefore) / kFrames, double(qt::MediaTableBytes(p.media)) / kFrames,
-              static_cast<unsigned long long>(lateAllocs), kFrames / 2, double(sink->bytes) / 1e6);
+  std::printf(
+      "AddMediaSample, %d frames: %.1f bytes of heap per frame (tables hold %.1f bytes/frame), "
+      "%llu allocations during the last %d frames, %.1f MB of samples counted\n",
+      kFrames, double(heapAfter - heapBefore) / kFrames, double(qt::MediaTableBytes(p.media)) / kFrames,
+      static_cast<unsigned long long>(lateAllocs), kFrames / 2, double(sink->bytes) / 1e6);
   qt::DisposeMovie(p.movie);
   qt::DisposeHandle(data);
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
@@ -144,7 +146,8 @@ void largeFile(const std::string& path) {
   sink.reset();
   std::printf("sparse 4.1 GiB movie %s (AddMovieResource %d); ffprobe says:\n", path.c_str(), err);
   std::fflush(stdout);
-  std::string cmd = "ffprobe -v error -show_entries format=size,duration:stream=nb_frames -of compact " + path;
+  std::string cmd =
+      "ffprobe -v error -show_entries format=size,duration:stream=nb_frames -of compact " + path;
   if (std::system(cmd.c_str()) != 0) std::printf("ffprobe failed\n");
   unlink(path.c_str());
 }

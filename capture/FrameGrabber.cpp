@@ -55,8 +55,8 @@ void drawCursor(HWND targetWindow, HDC frameDC) {
   // With borders the copied rectangle starts at the window's corner, so the
   // pointer's client position moves by where the client area sits in it.
   const POINT offset = bordersCaptured ? clientOffsetInWindow(targetWindow) : POINT{0, 0};
-  const CursorPlacement c = placeCursor(s.sourceWidth, s.sourceHeight, s.outputWidth,
-                                        s.outputHeight, pointer, hotspot, offset, cursorBaseSize);
+  const CursorPlacement c = placeCursor(s.sourceWidth, s.sourceHeight, s.outputWidth, s.outputHeight, pointer,
+                                        hotspot, offset, cursorBaseSize);
   if (!c.draw) return;
   DrawIconEx(frameDC, c.x, c.y, cursor, c.width, c.height, 0, nullptr, DI_NORMAL);
 }
@@ -92,8 +92,8 @@ void grabFrame(HWND targetWindow, HDC targetDC) {
   // minimised target) has nothing to copy, and Wine's StretchBlt divides by
   // that size, so it is not asked to.
   if (s.sourceWidth > 0 && s.sourceHeight > 0) {
-    StretchBlt(frame->dc, 0, 0, s.outputWidth, s.outputHeight, targetDC, 0, 0, s.sourceWidth,
-               s.sourceHeight, SRCCOPY);
+    StretchBlt(frame->dc, 0, 0, s.outputWidth, s.outputHeight, targetDC, 0, 0, s.sourceWidth, s.sourceHeight,
+               SRCCOPY);
   }
   if (s.captureCursor) drawCursor(targetWindow, frame->dc);
   movieWriter.addFrame(frame, static_cast<int32_t>(elapsed));

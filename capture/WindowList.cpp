@@ -66,8 +66,7 @@ void probeTargetSize(bool fillFields) {
   CaptureState& s = captureState;
   readSelectedTitle();
   HWND window = findWindowByTitle(s.targetTitle);
-  const bool borders =
-      IsDlgButtonChecked(s.mainWindow, IDC_CAPTUREBORDERS) == BST_CHECKED;
+  const bool borders = IsDlgButtonChecked(s.mainWindow, IDC_CAPTUREBORDERS) == BST_CHECKED;
   RECT r = {};
   // A window that closed after it was found is as good as not found.
   const bool measured = window && (borders ? GetWindowRect(window, &r) : GetClientRect(window, &r));
@@ -78,8 +77,7 @@ void probeTargetSize(bool fillFields) {
   const int width = r.right - r.left;
   const int height = r.bottom - r.top;
   char text[256];
-  snprintf(text, sizeof text, borders ? "Window Size : %dx%d" : "Client Size : %dx%d", width,
-           height);
+  snprintf(text, sizeof text, borders ? "Window Size : %dx%d" : "Client Size : %dx%d", width, height);
   SetWindowTextA(s.sizeLabel, text);
   s.sourceWidth = width;
   s.sourceHeight = height;

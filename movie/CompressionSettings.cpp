@@ -9,9 +9,8 @@
 CompressionSettings compressionSettings;
 
 const QualityLevel qualityLevels[6] = {
-    {"Lossless", codecLosslessQuality}, {"Minimum", codecMinQuality},
-    {"Low", codecLowQuality},           {"Normal", codecNormalQuality},
-    {"High", codecHighQuality},         {"Maximum", codecMaxQuality},
+    {"Lossless", codecLosslessQuality}, {"Minimum", codecMinQuality}, {"Low", codecLowQuality},
+    {"Normal", codecNormalQuality},     {"High", codecHighQuality},   {"Maximum", codecMaxQuality},
 };
 
 char codecListEntry[300] = "";

@@ -16,16 +16,14 @@ constexpr int kTitleHeight = 120;
 void fillCodecList(HWND dialog) {
   // The first failure ends the loop, so the user sees at most one message.
   for (int32_t index = 0; fetchCodecName(index); ++index) {
-    SendDlgItemMessageA(dialog, IDC_CODEC, CB_ADDSTRING, 0,
-                        reinterpret_cast<LPARAM>(codecListEntry));
+    SendDlgItemMessageA(dialog, IDC_CODEC, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(codecListEntry));
   }
   SendDlgItemMessageA(dialog, IDC_CODEC, CB_SETCURSEL, 0, 0);
 }
 
 void fillQualityList(HWND dialog) {
   for (const QualityLevel& level : qualityLevels) {
-    SendDlgItemMessageA(dialog, IDC_QUALITY, CB_ADDSTRING, 0,
-                        reinterpret_cast<LPARAM>(level.label));
+    SendDlgItemMessageA(dialog, IDC_QUALITY, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(level.label));
   }
   SendDlgItemMessageA(dialog, IDC_QUALITY, CB_SETCURSEL, 0, 0);
 }
@@ -60,8 +58,7 @@ INT_PTR onInitDialog(HWND dialog) {
   fitPictureInsideItsFrame(dialog);
   fillCodecList(dialog);
   fillQualityList(dialog);
-  SetDlgItemInt(dialog, IDC_FRAMEDURATION, static_cast<UINT>(compressionSettings.frameDurationMs),
-                FALSE);
+  SetDlgItemInt(dialog, IDC_FRAMEDURATION, static_cast<UINT>(compressionSettings.frameDurationMs), FALSE);
   centreInWorkArea(dialog);
   SetForegroundWindow(dialog);
   return TRUE;  // the dialog manager chooses the focus
@@ -99,11 +96,16 @@ int32_t parseFrameDuration(const char* text) {
 // is left unhandled on purpose, as is every other message.
 INT_PTR CALLBACK exportSettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
-    case WM_INITDIALOG: return onInitDialog(dialog);
+    case WM_INITDIALOG:
+      return onInitDialog(dialog);
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
-        case IDC_OK: onOk(dialog); break;
-        case IDC_CANCEL: EndDialog(dialog, 0); break;
+        case IDC_OK:
+          onOk(dialog);
+          break;
+        case IDC_CANCEL:
+          EndDialog(dialog, 0);
+          break;
       }
       return FALSE;
   }
@@ -111,7 +113,7 @@ INT_PTR CALLBACK exportSettingsDialogProc(HWND dialog, UINT message, WPARAM wPar
 }
 
 bool showExportSettings() {
-  const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), "EXPORTQTDLG",
-                                         GetForegroundWindow(), exportSettingsDialogProc, 0);
+  const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), "EXPORTQTDLG", GetForegroundWindow(),
+                                         exportSettingsDialogProc, 0);
   return result == 1;
 }

@@ -70,10 +70,9 @@ bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
 
   FSSpec spec = {};
   FSMakeFSSpec(0, 0, name, &spec);  // the file usually does not exist yet
-  const OSErr created =
-      CreateMovieFile(&spec, kMovieCreator, kCurrentScript,
-                      int32_t(createMovieFileDeleteCurFile | createMovieFileDontCreateResFile),
-                      &fileRefNum, &movie);
+  const OSErr created = CreateMovieFile(
+      &spec, kMovieCreator, kCurrentScript,
+      int32_t(createMovieFileDeleteCurFile | createMovieFileDontCreateResFile), &fileRefNum, &movie);
   if (created != noErr || !movie) {
     const OSErr error = GetMoviesError();
     // A file opened without a movie to write into it is closed again.
@@ -90,8 +89,8 @@ bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
   if (!frame->gworld) return false;
 
   const CodecQ quality = qualityLevels[clampQualityIndex()].value;
-  if (GetMaxCompressionSize(pixMapOf(*frame), &bounds, 0, quality, compressionSettings.codecType,
-                            anyCodec, &maxCompressedSize) != noErr) {
+  if (GetMaxCompressionSize(pixMapOf(*frame), &bounds, 0, quality, compressionSettings.codecType, anyCodec,
+                            &maxCompressedSize) != noErr) {
     return false;
   }
 
@@ -134,12 +133,11 @@ bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
   // Every frame is compressed by itself; until one compression succeeded the
   // description holds no size, and a failed one leaves a stale size, so a
   // failed frame is dropped rather than appended.
-  OSErr result = CompressImage(pixels, &bounds, quality, compressionSettings.codecType,
-                               imageDescription, data);
+  OSErr result =
+      CompressImage(pixels, &bounds, quality, compressionSettings.codecType, imageDescription, data);
   if (result == noErr) {
     const int32_t size = (*imageDescription)->dataSize;
-    result = AddMediaSample(media, dataHandle, 0, uint32_t(size), duration, imageDescription, 1, 0,
-                            nullptr);
+    result = AddMediaSample(media, dataHandle, 0, uint32_t(size), duration, imageDescription, 1, 0, nullptr);
   }
   UnlockPixels(pixels);
   return result == noErr;
@@ -163,8 +161,7 @@ bool MovieWriter::finish() {
 
   InsertMediaIntoTrack(track, 0, 0, GetMediaDuration(media), kNormalRate);
   int16_t resourceId = movieInDataForkResID;
-  AddMovieResource(movie, fileRefNum, &resourceId,
-                   reinterpret_cast<const unsigned char*>(fileName));
+  AddMovieResource(movie, fileRefNum, &resourceId, reinterpret_cast<const unsigned char*>(fileName));
   if (fileRefNum != 0) CloseMovieFile(fileRefNum);
   DisposeMovie(movie);
   fileRefNum = 0;

@@ -57,8 +57,8 @@ int currentYear() {
   char text[256];
   // The calendar text ends in the year and a newline: its last five characters.
   int length = snprintf(text, sizeof text, "%s %s%3d %.2d:%.2d:%.2d %d\n", kDays[local->tm_wday % 7],
-                        kMonths[local->tm_mon % 12], local->tm_mday, local->tm_hour,
-                        local->tm_min, local->tm_sec, local->tm_year + 1900);
+                        kMonths[local->tm_mon % 12], local->tm_mday, local->tm_hour, local->tm_min,
+                        local->tm_sec, local->tm_year + 1900);
   if (length < 5 || length >= static_cast<int>(sizeof text)) return 0;
   return atoi(text + length - 5);
 }

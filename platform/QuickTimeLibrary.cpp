@@ -95,8 +95,8 @@ void formatInitTermMutexName(char (&name)[kMutexNameCapacity], DWORD processId) 
   wsprintfA(name, "QTMLInitTermMutex%lx", static_cast<unsigned long>(processId));
 }
 
-bool composeLibraryPath(LibraryPath& path, const char* folder, size_t folderLength,
-                        FolderSeparator rule, const char* fileName) {
+bool composeLibraryPath(LibraryPath& path, const char* folder, size_t folderLength, FolderSeparator rule,
+                        const char* fileName) {
   bool separator = false;
   if (rule == FolderSeparator::Always) {
     separator = true;
@@ -131,8 +131,8 @@ bool readRegistryFolder(HKEY root, LibraryPath& folder, size_t* length) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(root, kRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   DWORD size = kLibraryPathCapacity;
-  const LONG status = RegQueryValueExA(key, kRegistryValue, nullptr, nullptr,
-                                       reinterpret_cast<BYTE*>(folder), &size);
+  const LONG status =
+      RegQueryValueExA(key, kRegistryValue, nullptr, nullptr, reinterpret_cast<BYTE*>(folder), &size);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS || size > kLibraryPathCapacity) return false;
   // The value need not be a string, nor carry a terminator: the text ends at

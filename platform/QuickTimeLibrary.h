@@ -86,15 +86,15 @@ typedef char LibraryPath[kLibraryPathCapacity];
 void formatInitTermMutexName(char (&name)[kMutexNameCapacity], DWORD processId);
 
 enum class FolderSeparator {
-  Included,      // the folder text already ends with its separator
-  UnlessThere,   // add a backslash unless it ends in a backslash or a slash
-  Always,        // add a backslash whatever it ends in
+  Included,     // the folder text already ends with its separator
+  UnlessThere,  // add a backslash unless it ends in a backslash or a slash
+  Always,       // add a backslash whatever it ends in
 };
 // path = folder (its first folderLength bytes; may lie in `path` itself),
 // the separator the rule asks for, fileName. False, with `path` left
 // undefined, when the result and its terminator do not fit.
-bool composeLibraryPath(LibraryPath& path, const char* folder, size_t folderLength,
-                        FolderSeparator rule, const char* fileName);
+bool composeLibraryPath(LibraryPath& path, const char* folder, size_t folderLength, FolderSeparator rule,
+                        const char* fileName);
 
 typedef DWORD(WINAPI* ModuleFileNameReader)(HMODULE, LPSTR, DWORD);
 typedef UINT(WINAPI* SystemDirectoryReader)(LPSTR, UINT);

@@ -15,8 +15,7 @@
 #include "QuickTimeTypes.h"
 
 extern "C" {
-#define SKELBY_DECLARE_QUICKTIME_OPERATION(group, routine, name, kind, result, params) \
-  result name params;
+#define SKELBY_DECLARE_QUICKTIME_OPERATION(group, routine, name, kind, result, params) result name params;
 QUICKTIME_OPERATIONS(SKELBY_DECLARE_QUICKTIME_OPERATION)
 #undef SKELBY_DECLARE_QUICKTIME_OPERATION
 }

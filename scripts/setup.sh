@@ -8,7 +8,7 @@ packages=(
   wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick
   ffmpeg mediainfo
   libz-mingw-w64-dev zlib1g-dev
-  clang libclang-rt-14-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev pkg-config
+  clang clang-format libclang-rt-14-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev pkg-config
 )
 
 missing=()

@@ -5,10 +5,10 @@
 namespace qt::animation {
 namespace {
 
-constexpr int kMaxLiteral = 127;  // positive code: that many literal pixels
-constexpr int kMaxRun = 128;      // negative code: one pixel repeated
-constexpr uint8_t kNoSkip = 1;    // skip byte: skip - 1 pixels = none
-constexpr uint8_t kEndOfLine = 0xFF;  // code -1
+constexpr int kMaxLiteral = 127;           // positive code: that many literal pixels
+constexpr int kMaxRun = 128;               // negative code: one pixel repeated
+constexpr uint8_t kNoSkip = 1;             // skip byte: skip - 1 pixels = none
+constexpr uint8_t kEndOfLine = 0xFF;       // code -1
 constexpr uint32_t kRgbMask = 0x00FFFFFF;  // ignore the undefined X byte
 
 inline uint32_t pixel(const uint8_t* p) {
@@ -67,8 +67,8 @@ uint8_t* line(uint8_t* o, const uint8_t* px, int width) {
 
 uint64_t maxSize(int width, int height) {
   const uint64_t w = uint64_t(width), h = uint64_t(height);
-  return 4        // sample size
-         + 2      // header: all lines
+  return 4               // sample size
+         + 2             // header: all lines
          + h * (1        // skip byte
                 + 4 * w  // every code byte stands for at least one 3-byte pixel
                 + 1);    // end of line

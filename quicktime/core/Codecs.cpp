@@ -26,17 +26,13 @@ struct CodecEntry {
 };
 
 const CodecEntry kCodecs[] = {
-    {kAnimationCodecType, "Animation",
-     [](int w, int h, CodecQ) { return animation::maxSize(w, h); },
+    {kAnimationCodecType, "Animation", [](int w, int h, CodecQ) { return animation::maxSize(w, h); },
      [](const PixelRows& s, CodecQ, uint8_t* o, size_t) { return animation::compress(s, o); }},
-    {kRawCodecType, "None",
-     [](int w, int h, CodecQ) { return raw::maxSize(w, h); },
+    {kRawCodecType, "None", [](int w, int h, CodecQ) { return raw::maxSize(w, h); },
      [](const PixelRows& s, CodecQ, uint8_t* o, size_t) { return raw::compress(s, o); }},
-    {kJPEGCodecType, "Photo - JPEG",
-     [](int w, int h, CodecQ q) { return jpeg::maxSize(w, h, q); },
+    {kJPEGCodecType, "Photo - JPEG", [](int w, int h, CodecQ q) { return jpeg::maxSize(w, h, q); },
      [](const PixelRows& s, CodecQ q, uint8_t* o, size_t) { return jpeg::compress(s, q, o); }},
-    {kPNGCodecType, "PNG",
-     [](int w, int h, CodecQ q) { return png::maxSize(w, h, q); },
+    {kPNGCodecType, "PNG", [](int w, int h, CodecQ q) { return png::maxSize(w, h, q); },
      [](const PixelRows& s, CodecQ q, uint8_t* o, size_t c) { return png::compress(s, q, o, c); }},
 };
 
@@ -79,8 +75,8 @@ OSErr sourceRows(PixMapHandle src, const Rect* r, PixelRows* rows) {
 
 OSErr checkQuality(CodecQ quality) { return quality > codecLosslessQuality ? paramErr : noErr; }
 
-void fillDescription(ImageDescription* d, const CodecEntry& c, CodecQ quality, int width,
-                     int height, size_t dataSize) {
+void fillDescription(ImageDescription* d, const CodecEntry& c, CodecQ quality, int width, int height,
+                     size_t dataSize) {
   std::memset(d, 0, sizeof *d);
   d->idSize = sizeof(ImageDescription);
   d->cType = c.type;
@@ -106,8 +102,7 @@ uint64_t maxCompressedSize(CodecType cType, int width, int height, CodecQ qualit
   return c ? c->maxSize(width, height, quality) : 0;
 }
 
-size_t compressRows(CodecType cType, const PixelRows& src, CodecQ quality, uint8_t* out,
-                    size_t capacity) {
+size_t compressRows(CodecType cType, const PixelRows& src, CodecQ quality, uint8_t* out, size_t capacity) {
   const CodecEntry* c = findCodec(cType);
   if (!c) return 0;
   const uint64_t bound = c->maxSize(src.width, src.height, quality);
@@ -153,8 +148,8 @@ OSErr DisposeCodecNameList(CodecNameSpecListPtr list) {
   return noErr;
 }
 
-OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t colorDepth,
-                            CodecQ quality, CodecType cType, CodecComponent codec, int32_t* size) {
+OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t colorDepth, CodecQ quality,
+                            CodecType cType, CodecComponent codec, int32_t* size) {
   (void)codec;  // any codec of the type: there is one of each
   if (!size) return paramErr;
   *size = 0;
@@ -187,8 +182,7 @@ OSErr CompressImage(PixMapHandle src, const Rect* srcRect, CodecQ quality, Codec
   if (GetHandleSize(descHandle) < int32_t(sizeof(ImageDescription))) {
     if (OSErr err = SetHandleSize(descHandle, sizeof(ImageDescription))) return err;
   }
-  const size_t written =
-      compressRows(cType, rows, quality, reinterpret_cast<uint8_t*>(data), size_t(bound));
+  const size_t written = compressRows(cType, rows, quality, reinterpret_cast<uint8_t*>(data), size_t(bound));
   if (written == 0) return codecErr;
   fillDescription(*desc, *c, quality, rows.width, rows.height, written);
   return noErr;

@@ -24,8 +24,8 @@ OSErr DisposeCodecNameList(CodecNameSpecListPtr list);
 // bounds, 1..32767 pixels each way; depth 0 (the codec's choice) or 24.
 // paramErr for a bad rectangle, depth or quality (above lossless), noCodecErr
 // for an unknown codec.
-OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t colorDepth,
-                            CodecQ quality, CodecType cType, CodecComponent codec, int32_t* size);
+OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t colorDepth, CodecQ quality,
+                            CodecType cType, CodecComponent codec, int32_t* size);
 
 // Compresses srcRect of the pixel map into `data` and fills the image
 // description, growing its handle to 86 bytes. `data` must hold the
@@ -38,8 +38,7 @@ OSErr CompressImage(PixMapHandle src, const Rect* srcRect, CodecQ quality, Codec
 // the fuzzer: pixels already as rows. Returns the bytes written, 0 when the
 // codec failed (the buffer must hold maxCompressedSize bytes).
 uint64_t maxCompressedSize(CodecType cType, int width, int height, CodecQ quality);
-size_t compressRows(CodecType cType, const PixelRows& src, CodecQ quality, uint8_t* out,
-                    size_t capacity);
+size_t compressRows(CodecType cType, const PixelRows& src, CodecQ quality, uint8_t* out, size_t capacity);
 bool isKnownCodec(CodecType cType);
 
 }  // namespace qt

@@ -28,18 +28,16 @@ constexpr uint64_t kMaxHeaderBytes = 640;
 // It is much flatter than the Annex K tables: screens are sharp edges and
 // coloured text, whose high frequencies and chroma the eye (and the RGB error)
 // notice; for the same RGB error it takes fewer bits on window content.
-const uint8_t kQuant[kBlock] = {
-    16, 24, 29, 33, 39, 41, 44, 51, 24, 24, 33, 36, 41, 44, 51, 56,
-    29, 33, 39, 41, 44, 51, 51, 57, 33, 33, 39, 41, 44, 51, 56, 60,
-    33, 39, 41, 44, 48, 53, 60, 72, 39, 41, 44, 48, 53, 60, 72, 87,
-    39, 41, 44, 51, 57, 69, 84, 104, 41, 44, 53, 57, 69, 84, 104, 125};
+const uint8_t kQuant[kBlock] = {16, 24, 29, 33, 39, 41, 44, 51,  24, 24, 33, 36, 41, 44, 51,  56,
+                                29, 33, 39, 41, 44, 51, 51, 57,  33, 33, 39, 41, 44, 51, 56,  60,
+                                33, 39, 41, 44, 48, 53, 60, 72,  39, 41, 44, 48, 53, 60, 72,  87,
+                                39, 41, 44, 51, 57, 69, 84, 104, 41, 44, 53, 57, 69, 84, 104, 125};
 
 // Zig-zag position -> natural index (ITU T.81 figure A.6).
-const uint8_t kZigzag[kBlock] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+const uint8_t kZigzag[kBlock] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                 12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 struct HuffTable {
   uint16_t code[256] = {};
@@ -66,9 +64,8 @@ struct Anchor {
   CodecQ codecQuality;
   int jpegQuality;
 };
-const Anchor kAnchors[] = {{codecMinQuality, 30},  {codecLowQuality, 50},
-                           {codecNormalQuality, 75}, {codecHighQuality, 90},
-                           {codecMaxQuality, 97},  {codecLosslessQuality, 100}};
+const Anchor kAnchors[] = {{codecMinQuality, 30},  {codecLowQuality, 50}, {codecNormalQuality, 75},
+                           {codecHighQuality, 90}, {codecMaxQuality, 97}, {codecLosslessQuality, 100}};
 
 bool fullChroma(CodecQ q) { return q >= codecLosslessQuality; }
 
@@ -316,8 +313,7 @@ inline void forEachSymbol(const QBlock& b, int& lastDc, OnDc onDc, OnAc onAc) {
 
 void countBlock(const QBlock& b, int& lastDc, Counts& c) {
   forEachSymbol(
-      b, lastDc, [&](int size, int) { ++c.dc[size]; },
-      [&](int symbol, int, int) { ++c.ac[symbol]; });
+      b, lastDc, [&](int size, int) { ++c.dc[size]; }, [&](int symbol, int, int) { ++c.ac[symbol]; });
 }
 
 // A Huffman code followed by size bits of the value (negatives as one's
@@ -329,11 +325,8 @@ inline void putCoded(BitWriter& bw, uint16_t code, uint8_t codeSize, int size, i
 
 void emitBlock(const QBlock& b, int& lastDc, const HuffTable& dcT, const HuffTable& acT, BitWriter& bw) {
   forEachSymbol(
-      b, lastDc,
-      [&](int size, int diff) { putCoded(bw, dcT.code[size], dcT.size[size], size, diff); },
-      [&](int symbol, int size, int v) {
-        putCoded(bw, acT.code[symbol], acT.size[symbol], size, v);
-      });
+      b, lastDc, [&](int size, int diff) { putCoded(bw, dcT.code[size], dcT.size[size], size, diff); },
+      [&](int symbol, int size, int v) { putCoded(bw, acT.code[symbol], acT.size[symbol], size, v); });
 }
 
 // Code lengths (at most 16) from symbol counts, as in ITU T.81 Annex K:
@@ -608,7 +601,8 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
         for (int r = 0; r < 16; ++r) {
           const uint8_t* p = src.row(my + r < src.height ? my + r : src.height - 1) + 4 * mx;
           if (!inside) {
-            for (int c = 0; c < 16; ++c) std::memcpy(edge + 4 * c, p + 4 * (mx + c < src.width ? c : src.width - 1 - mx), 4);
+            for (int c = 0; c < 16; ++c)
+              std::memcpy(edge + 4 * c, p + 4 * (mx + c < src.width ? c : src.width - 1 - mx), 4);
             p = edge;
           }
           uint32_t px[16];  // B, G, R, X from the low byte up (little-endian)

@@ -35,9 +35,11 @@ ImageDescription placeholderDescription(const TrackRecord& track) {
 
 void matrix(ByteWriter& w) {
   // Identity: a, b, u / c, d, v / x, y, w; u, v, w are 2.30, the rest 16.16.
-  w.be32(kFixedOne); w.be32(0); w.be32(0);
-  w.be32(0); w.be32(kFixedOne); w.be32(0);
-  w.be32(0); w.be32(0); w.be32(0x40000000);
+  // clang-format off
+  w.be32(kFixedOne); w.be32(0);         w.be32(0);
+  w.be32(0);         w.be32(kFixedOne); w.be32(0);
+  w.be32(0);         w.be32(0);         w.be32(0x40000000);
+  // clang-format on
 }
 
 uint32_t trackDuration(const TrackRecord& t) {
@@ -57,48 +59,48 @@ uint32_t movieDuration(const MovieRecord& m) {
 // mvhd: movie header
 void mvhd(ByteWriter& w, const MovieRecord& m) {
   FullAtom a(w, fourCC("mvhd"), 0, 0);
-  w.be32(m.creationTime);     // creation time
-  w.be32(m.creationTime);     // modification time
+  w.be32(m.creationTime);         // creation time
+  w.be32(m.creationTime);         // modification time
   w.be32(uint32_t(m.timeScale));  // time scale
-  w.be32(movieDuration(m));   // duration
-  w.be32(kFixedOne);          // preferred rate 1.0
-  w.be16(kVolumeOne);         // preferred volume 1.0
-  w.zeros(10);                // reserved
+  w.be32(movieDuration(m));       // duration
+  w.be32(kFixedOne);              // preferred rate 1.0
+  w.be16(kVolumeOne);             // preferred volume 1.0
+  w.zeros(10);                    // reserved
   matrix(w);
-  w.be32(0);                  // preview time
-  w.be32(0);                  // preview duration
-  w.be32(0);                  // poster time
-  w.be32(0);                  // selection time
-  w.be32(0);                  // selection duration
-  w.be32(0);                  // current time
+  w.be32(0);                              // preview time
+  w.be32(0);                              // preview duration
+  w.be32(0);                              // poster time
+  w.be32(0);                              // selection time
+  w.be32(0);                              // selection duration
+  w.be32(0);                              // current time
   w.be32(uint32_t(m.tracks.size() + 1));  // next track id
 }
 
 // tkhd: track header
 void tkhd(ByteWriter& w, const MovieRecord& m, const TrackRecord& t) {
   FullAtom a(w, fourCC("tkhd"), 0, kTrackFlags);
-  w.be32(m.creationTime);     // creation time
-  w.be32(m.creationTime);     // modification time
-  w.be32(t.id);               // track id
-  w.be32(0);                  // reserved
-  w.be32(trackDuration(t));  // duration, movie time scale
-  w.zeros(8);                 // reserved
-  w.be16(0);                  // layer
-  w.be16(0);                  // alternate group
-  w.be16(uint16_t(t.volume)); // volume, 8.8
-  w.be16(0);                  // reserved
+  w.be32(m.creationTime);      // creation time
+  w.be32(m.creationTime);      // modification time
+  w.be32(t.id);                // track id
+  w.be32(0);                   // reserved
+  w.be32(trackDuration(t));    // duration, movie time scale
+  w.zeros(8);                  // reserved
+  w.be16(0);                   // layer
+  w.be16(0);                   // alternate group
+  w.be16(uint16_t(t.volume));  // volume, 8.8
+  w.be16(0);                   // reserved
   matrix(w);
-  w.be32(uint32_t(t.width));  // track width, 16.16
-  w.be32(uint32_t(t.height)); // track height, 16.16
+  w.be32(uint32_t(t.width));   // track width, 16.16
+  w.be32(uint32_t(t.height));  // track height, 16.16
 }
 
 // elst: edit list, the whole media once at rate 1.0
 void elst(ByteWriter& w, const TrackRecord& t) {
   FullAtom a(w, fourCC("elst"), 0, 0);
-  w.be32(1);                  // number of entries
+  w.be32(1);                 // number of entries
   w.be32(trackDuration(t));  // track duration, movie time scale
-  w.be32(0);                  // media time
-  w.be32(kFixedOne);          // media rate 1.0
+  w.be32(0);                 // media time
+  w.be32(kFixedOne);         // media rate 1.0
 }
 
 // edts: edit atom
@@ -110,40 +112,40 @@ void edts(ByteWriter& w, const TrackRecord& t) {
 // mdhd: media header
 void mdhd(ByteWriter& w, const MovieRecord& m, const MediaRecord& md) {
   FullAtom a(w, fourCC("mdhd"), 0, 0);
-  w.be32(m.creationTime);     // creation time
-  w.be32(m.creationTime);     // modification time
-  w.be32(uint32_t(md.timeScale));  // time scale
+  w.be32(m.creationTime);                        // creation time
+  w.be32(m.creationTime);                        // modification time
+  w.be32(uint32_t(md.timeScale));                // time scale
   w.be32(uint32_t(md.samples.totalDuration()));  // duration, sum of sample durations
-  w.be16(0);                  // language: Macintosh English
-  w.be16(0);                  // quality
+  w.be16(0);                                     // language: Macintosh English
+  w.be16(0);                                     // quality
 }
 
 // hdlr: handler reference, for the media ('mhlr') or its data ('dhlr')
 void hdlr(ByteWriter& w, OSType componentType, OSType subtype, const char* name) {
   FullAtom a(w, fourCC("hdlr"), 0, 0);
-  w.code(componentType);      // component type
-  w.code(subtype);            // component subtype
-  w.be32(0);                  // component manufacturer
-  w.be32(0);                  // component flags
-  w.be32(0);                  // component flags mask
+  w.code(componentType);  // component type
+  w.code(subtype);        // component subtype
+  w.be32(0);              // component manufacturer
+  w.be32(0);              // component flags
+  w.be32(0);              // component flags mask
   size_t n = std::strlen(name);
-  w.be8(uint8_t(n));          // component name, a Pascal string
+  w.be8(uint8_t(n));  // component name, a Pascal string
   w.raw(name, n);
 }
 
 // vmhd: video media information header
 void vmhd(ByteWriter& w) {
   FullAtom a(w, fourCC("vmhd"), 0, 1);
-  w.be16(0x0040);             // graphics mode: dither copy
-  w.be16(0x8000);             // opcolor red
-  w.be16(0x8000);             // opcolor green
-  w.be16(0x8000);             // opcolor blue
+  w.be16(0x0040);  // graphics mode: dither copy
+  w.be16(0x8000);  // opcolor red
+  w.be16(0x8000);  // opcolor green
+  w.be16(0x8000);  // opcolor blue
 }
 
 // dref: data references; one alias that points at this very file
 void dref(ByteWriter& w) {
   FullAtom a(w, fourCC("dref"), 0, 0);
-  w.be32(1);                  // number of entries
+  w.be32(1);                               // number of entries
   FullAtom alis(w, fourCC("alis"), 0, 1);  // flag 1: self reference
 }
 
@@ -157,36 +159,35 @@ void dinf(ByteWriter& w) {
 void videoSampleDescription(ByteWriter& w, const ImageDescription& d, const uint8_t* extra,
                             size_t extraSize) {
   w.be32(uint32_t(sizeof(ImageDescription) + extraSize));  // size
-  w.code(d.cType);            // data format, the codec
-  w.zeros(6);                 // reserved
-  w.be16(1);                  // data reference index: the self reference
-  w.be16(uint16_t(d.version));        // version
-  w.be16(uint16_t(d.revisionLevel));  // revision level
-  w.code(d.vendor);           // vendor
-  w.be32(d.temporalQuality);  // temporal quality
-  w.be32(d.spatialQuality);   // spatial quality
-  w.be16(uint16_t(d.width));  // width
-  w.be16(uint16_t(d.height)); // height
-  w.be32(uint32_t(d.hRes));   // horizontal resolution
-  w.be32(uint32_t(d.vRes));   // vertical resolution
-  w.be32(0);                  // data size: per sample, kept in stsz
-  w.be16(1);                  // frame count
-  w.str31(d.name);            // compressor name
-  w.be16(uint16_t(d.depth));  // depth
-  w.be16(uint16_t(d.clutID)); // color table id, -1: none
-  if (extraSize) w.raw(extra, extraSize);  // extension atoms, already big-endian
+  w.code(d.cType);                                         // data format, the codec
+  w.zeros(6);                                              // reserved
+  w.be16(1);                                               // data reference index: the self reference
+  w.be16(uint16_t(d.version));                             // version
+  w.be16(uint16_t(d.revisionLevel));                       // revision level
+  w.code(d.vendor);                                        // vendor
+  w.be32(d.temporalQuality);                               // temporal quality
+  w.be32(d.spatialQuality);                                // spatial quality
+  w.be16(uint16_t(d.width));                               // width
+  w.be16(uint16_t(d.height));                              // height
+  w.be32(uint32_t(d.hRes));                                // horizontal resolution
+  w.be32(uint32_t(d.vRes));                                // vertical resolution
+  w.be32(0);                                               // data size: per sample, kept in stsz
+  w.be16(1);                                               // frame count
+  w.str31(d.name);                                         // compressor name
+  w.be16(uint16_t(d.depth));                               // depth
+  w.be16(uint16_t(d.clutID));                              // color table id, -1: none
+  if (extraSize) w.raw(extra, extraSize);                  // extension atoms, already big-endian
 }
 
 // stsd: sample descriptions, one per media
 void stsd(ByteWriter& w, const TrackRecord& t) {
   FullAtom a(w, fourCC("stsd"), 0, 0);
-  w.be32(1);                  // number of entries
+  w.be32(1);  // number of entries
   const MediaRecord& md = *t.media;
   if (md.description.size() >= sizeof(ImageDescription)) {
     ImageDescription d;
     std::memcpy(&d, md.description.data(), sizeof d);
-    videoSampleDescription(w, d, md.description.data() + sizeof d,
-                           md.description.size() - sizeof d);
+    videoSampleDescription(w, d, md.description.data() + sizeof d, md.description.size() - sizeof d);
   } else {
     videoSampleDescription(w, placeholderDescription(t), nullptr, 0);
   }
@@ -197,8 +198,8 @@ void stts(ByteWriter& w, const SampleTable& s) {
   FullAtom a(w, fourCC("stts"), 0, 0);
   w.be32(uint32_t(s.timeRuns().size()));  // number of entries
   for (const TimeRun& r : s.timeRuns()) {
-    w.be32(r.count);          // sample count
-    w.be32(r.duration);       // sample duration
+    w.be32(r.count);     // sample count
+    w.be32(r.duration);  // sample duration
   }
 }
 
@@ -206,34 +207,34 @@ void stts(ByteWriter& w, const SampleTable& s) {
 void stsc(ByteWriter& w, const SampleTable& s) {
   FullAtom a(w, fourCC("stsc"), 0, 0);
   if (s.count() == 0) {
-    w.be32(0);                // number of entries
+    w.be32(0);  // number of entries
     return;
   }
-  w.be32(1);                  // number of entries
-  w.be32(1);                  // first chunk
-  w.be32(1);                  // samples per chunk
-  w.be32(1);                  // sample description id
+  w.be32(1);  // number of entries
+  w.be32(1);  // first chunk
+  w.be32(1);  // samples per chunk
+  w.be32(1);  // sample description id
 }
 
 // stsz: sample sizes
 void stsz(ByteWriter& w, const SampleTable& s) {
   FullAtom a(w, fourCC("stsz"), 0, 0);
-  w.be32(0);                  // sample size: 0, each listed
-  w.be32(s.count());          // number of entries
+  w.be32(0);          // sample size: 0, each listed
+  w.be32(s.count());  // number of entries
   for (uint32_t size : s.sizes()) w.be32(size);
 }
 
 // stco: chunk offsets, 32-bit
 void stco(ByteWriter& w, const SampleTable& s) {
   FullAtom a(w, fourCC("stco"), 0, 0);
-  w.be32(s.count());          // number of entries
+  w.be32(s.count());  // number of entries
   for (uint64_t o : s.offsets()) w.be32(uint32_t(o));
 }
 
 // co64: chunk offsets, 64-bit, once the file passes 4 GiB
 void co64(ByteWriter& w, const SampleTable& s) {
   FullAtom a(w, fourCC("co64"), 0, 0);
-  w.be32(s.count());          // number of entries
+  w.be32(s.count());  // number of entries
   for (uint64_t o : s.offsets()) w.be64(o);
 }
 
@@ -289,9 +290,9 @@ OSErr writeFileHeader(MovieRecord& movie) {
   {
     // ftyp: file type
     Atom a(w, fourCC("ftyp"));
-    w.code(fourCC("qt  "));   // major brand
-    w.be32(0x20050300);       // minor version
-    w.code(fourCC("qt  "));   // compatible brand
+    w.code(fourCC("qt  "));  // major brand
+    w.be32(0x20050300);      // minor version
+    w.code(fourCC("qt  "));  // compatible brand
   }
   movie.wideOffset = w.size();
   {
@@ -331,7 +332,7 @@ OSErr writeMovieResource(MovieRecord& movie) {
   } else {
     // The wide atom and the mdat header together become one 16-byte header.
     headerAt = movie.wideOffset;
-    header.be32(1);                   // size 1: a 64-bit size follows
+    header.be32(1);  // size 1: a 64-bit size follows
     header.code(fourCC("mdat"));
     header.be64(movie.end - movie.wideOffset);  // 64-bit size
   }

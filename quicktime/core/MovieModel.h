@@ -9,7 +9,6 @@
 #include "SampleTable.h"
 #include "Sink.h"
 
-
 struct MediaRecord {
   TrackRecord* track = nullptr;
   OSType type = 0;

@@ -62,8 +62,7 @@ OSErr checkDescription(ImageDescriptionHandle h, const ImageDescription** out) {
   int32_t handleSize = GetHandleSize(raw);
   if (handleSize < int32_t(sizeof(ImageDescription))) return badImageDescription;
   const ImageDescription* d = reinterpret_cast<const ImageDescription*>(*raw);
-  if (d->idSize < int32_t(sizeof(ImageDescription)) || d->idSize > handleSize)
-    return badImageDescription;
+  if (d->idSize < int32_t(sizeof(ImageDescription)) || d->idSize > handleSize) return badImageDescription;
   if (d->cType == 0 || d->width <= 0 || d->height <= 0) return badImageDescription;
   *out = d;
   return noErr;
@@ -78,8 +77,8 @@ bool sameFormat(const std::vector<uint8_t>& stored, const ImageDescription& d) {
 }
 
 OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeValue duration,
-                ImageDescriptionHandle description, int32_t numberOfSamples,
-                int16_t sampleFlags, TimeValue* sampleTime) {
+                ImageDescriptionHandle description, int32_t numberOfSamples, int16_t sampleFlags,
+                TimeValue* sampleTime) {
   if (!isLive(media)) return invalidMedia;
   MovieRecord& movie = *media->track->movie;
   if (movie.resourceWritten) return dataNotOpenForWrite;
@@ -91,8 +90,7 @@ OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeVal
   if (numberOfSamples != 1 || sampleFlags != kSyncSampleFlags) return paramErr;
   const ImageDescription* d = nullptr;
   if (OSErr err = checkDescription(description, &d)) return err;
-  if (!media->description.empty() && !sameFormat(media->description, *d))
-    return invalidSampleDescription;
+  if (!media->description.empty() && !sameFormat(media->description, *d)) return invalidSampleDescription;
   SampleTable& table = media->samples;
   // Media durations are written as 32-bit signed values.
   if (table.totalDuration() + uint64_t(duration) > uint64_t(INT32_MAX)) return invalidDuration;
@@ -148,8 +146,8 @@ OSErr NewMovieTrack(Movie movie, Fixed width, Fixed height, int16_t volume, Trac
   return done(noErr);
 }
 
-OSErr NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef,
-                    OSType dataRefType, Media* media) {
+OSErr NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType dataRefType,
+                    Media* media) {
   if (!media) return done(paramErr);
   *media = nullptr;
   if (!isLive(track)) return done(invalidTrack);
@@ -184,10 +182,10 @@ OSErr EndMediaEdits(Media media) {
 }
 
 OSErr AddMediaSample(Media media, Handle data, int32_t offset, uint32_t size, TimeValue duration,
-                     ImageDescriptionHandle description, int32_t numberOfSamples,
-                     int16_t sampleFlags, TimeValue* sampleTime) {
-  return done(addSample(media, data, offset, size, duration, description, numberOfSamples,
-                        sampleFlags, sampleTime));
+                     ImageDescriptionHandle description, int32_t numberOfSamples, int16_t sampleFlags,
+                     TimeValue* sampleTime) {
+  return done(
+      addSample(media, data, offset, size, duration, description, numberOfSamples, sampleFlags, sampleTime));
 }
 
 TimeValue GetMediaDuration(Media media) {
@@ -199,8 +197,8 @@ TimeValue GetMediaDuration(Media media) {
   return TimeValue(media->samples.totalDuration());
 }
 
-OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime,
-                           TimeValue mediaDuration, Fixed mediaRate) {
+OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration,
+                           Fixed mediaRate) {
   constexpr Fixed kRateOne = 0x10000;
   if (!isLive(track)) return done(invalidTrack);
   if (!track->media) return done(invalidMedia);

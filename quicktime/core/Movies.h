@@ -35,8 +35,8 @@ OSErr NewMovieTrack(Movie movie, Fixed width, Fixed height, int16_t volume, Trac
 
 // The track's media: 'vide' only (noMediaHandler otherwise), time scale > 0,
 // samples kept in the movie's own file (a data reference gives invalidDataRef).
-OSErr NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef,
-                    OSType dataRefType, Media* media);
+OSErr NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType dataRefType,
+                    Media* media);
 
 OSErr BeginMediaEdits(Media media);
 OSErr EndMediaEdits(Media media);
@@ -46,8 +46,8 @@ OSErr EndMediaEdits(Media media);
 // The first description becomes the media's; a later one of another codec,
 // size or depth is refused with invalidSampleDescription.
 OSErr AddMediaSample(Media media, Handle data, int32_t offset, uint32_t size, TimeValue duration,
-                     ImageDescriptionHandle description, int32_t numberOfSamples,
-                     int16_t sampleFlags, TimeValue* sampleTime);
+                     ImageDescriptionHandle description, int32_t numberOfSamples, int16_t sampleFlags,
+                     TimeValue* sampleTime);
 
 // Sum of the sample durations, in the media's time scale; 0 for a bad media
 // (GetMoviesError() then says invalidMedia).
@@ -56,8 +56,8 @@ TimeValue GetMediaDuration(Media media);
 // Places the whole media in the track once, at track time 0, rate 1.0. A zero
 // duration (a media without samples) is accepted and inserts nothing. Other
 // placements are refused with paramErr, a second edit with badEditList.
-OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime,
-                           TimeValue mediaDuration, Fixed mediaRate);
+OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration,
+                           Fixed mediaRate);
 
 // Appends the movie atom to `file`, which must be the sink the movie was
 // created in, and closes the media data. Only movieInDataForkResID is

@@ -71,7 +71,8 @@ struct Encoder {
       return false;
     }
     // deflateReset puts the level's own parameters back, so tune every frame.
-    if (effort.chain != 0 && deflateTune(&z, effort.good, effort.lazy, effort.nice, effort.chain) != Z_OK) return false;
+    if (effort.chain != 0 && deflateTune(&z, effort.good, effort.lazy, effort.nice, effort.chain) != Z_OK)
+      return false;
     row.resize(rowSize + 1);
     row[0] = kFilterNone;
     return true;
@@ -107,10 +108,9 @@ uint64_t maxSize(int width, int height, CodecQ quality) {
   } else {
     bound = compressBound(uLong(raw));
   }
-  return sizeof kSignature
-         + kChunkOverhead + kIhdrData  // IHDR
-         + kChunkOverhead + bound      // one IDAT
-         + kChunkOverhead;             // IEND
+  return sizeof kSignature + kChunkOverhead + kIhdrData  // IHDR
+         + kChunkOverhead + bound                        // one IDAT
+         + kChunkOverhead;                               // IEND
 }
 
 size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capacity) {
@@ -125,13 +125,13 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capac
   std::memcpy(o, kSignature, sizeof kSignature);
   o += sizeof kSignature;
   uint8_t* d = o + 8;
-  put32(d, uint32_t(src.width));   // width
+  put32(d, uint32_t(src.width));       // width
   put32(d + 4, uint32_t(src.height));  // height
-  d[8] = 8;                        // bit depth
-  d[9] = 2;                        // colour type: RGB
-  d[10] = 0;                       // compression: deflate
-  d[11] = 0;                       // filter method 0 (each row says None)
-  d[12] = 0;                       // interlace: none
+  d[8] = 8;                            // bit depth
+  d[9] = 2;                            // colour type: RGB
+  d[10] = 0;                           // compression: deflate
+  d[11] = 0;                           // filter method 0 (each row says None)
+  d[12] = 0;                           // interlace: none
   o = closeChunk(o, "IHDR", kIhdrData);
 
   uint8_t* idat = o;

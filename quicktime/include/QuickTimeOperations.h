@@ -87,9 +87,7 @@
 
 enum class QuickTimeResultKind { ErrorCode, Reference, Number, Nothing };
 
-constexpr uint32_t quickTimeSelector(uint32_t group, uint32_t routine) {
-  return (group << 16) | routine;
-}
+constexpr uint32_t quickTimeSelector(uint32_t group, uint32_t routine) { return (group << 16) | routine; }
 
 // The library's own name, the exports the program binds, in the order the
 // program looks them up.

@@ -15,16 +15,16 @@ typedef int16_t OSErr;
 typedef uint32_t OSType;
 typedef uint32_t FourCharCode;
 typedef OSType CodecType;
-typedef int32_t Fixed;        // 16.16 fixed point, 1.0 == 0x10000
-typedef int32_t TimeValue;    // in the time scale of the movie or media
-typedef int32_t TimeScale;    // units per second
-typedef uint32_t CodecQ;      // spatial or temporal quality, 0 .. 0x400
+typedef int32_t Fixed;      // 16.16 fixed point, 1.0 == 0x10000
+typedef int32_t TimeValue;  // in the time scale of the movie or media
+typedef int32_t TimeScale;  // units per second
+typedef uint32_t CodecQ;    // spatial or temporal quality, 0 .. 0x400
 typedef int16_t ScriptCode;
 typedef char* Ptr;
 typedef char** Handle;
 typedef unsigned char Str255[256];  // length byte, then up to 255 characters
 typedef unsigned char Str63[64];
-typedef unsigned char Str31[32];    // length byte, then up to 31 characters
+typedef unsigned char Str31[32];  // length byte, then up to 31 characters
 typedef unsigned char* StringPtr;
 typedef const unsigned char* ConstStr255Param;
 
@@ -33,8 +33,8 @@ typedef const unsigned char* ConstStr255Param;
 template <size_t N>
 constexpr OSType fourCC(const char (&s)[N]) {
   static_assert(N == 5, "a four-character code has four characters");
-  return (OSType(uint8_t(s[0])) << 24) | (OSType(uint8_t(s[1])) << 16) |
-         (OSType(uint8_t(s[2])) << 8) | OSType(uint8_t(s[3]));
+  return (OSType(uint8_t(s[0])) << 24) | (OSType(uint8_t(s[1])) << 16) | (OSType(uint8_t(s[2])) << 8) |
+         OSType(uint8_t(s[3]));
 }
 
 // Opaque references. The library defines the records; the program only passes
@@ -51,20 +51,20 @@ typedef struct ColorTable** CTabHandle;
 
 enum : OSErr {
   noErr = 0,
-  dskFulErr = -34,    // disk full
-  ioErr = -36,        // I/O error
-  bdNamErr = -37,     // bad file name
-  fnOpnErr = -38,     // file not open
+  dskFulErr = -34,  // disk full
+  ioErr = -36,      // I/O error
+  bdNamErr = -37,   // bad file name
+  fnOpnErr = -38,   // file not open
   eofErr = -39,
   posErr = -40,
-  fnfErr = -43,       // file not found
-  wPrErr = -44,       // volume is write-protected
-  fBsyErr = -47,      // file busy
-  paramErr = -50,     // error in a parameter
-  rfNumErr = -51,     // bad file reference number
-  permErr = -54,      // permission denied
-  wrPermErr = -61,    // write permission
-  memFullErr = -108,  // out of memory
+  fnfErr = -43,         // file not found
+  wPrErr = -44,         // volume is write-protected
+  fBsyErr = -47,        // file busy
+  paramErr = -50,       // error in a parameter
+  rfNumErr = -51,       // bad file reference number
+  permErr = -54,        // permission denied
+  wrPermErr = -61,      // write permission
+  memFullErr = -108,    // out of memory
   nilHandleErr = -109,  // null handle, or one this heap does not know
   memWZErr = -111,      // the handle was already disposed of
   memLockedErr = -117,  // a locked block cannot move or grow
@@ -85,12 +85,12 @@ enum : OSErr {
   invalidTime = -2015,
   badEditList = -2017,
   mediaTypesDontMatch = -2018,
-  invalidEditState = -2023,   // media edits not begun, or begun twice
+  invalidEditState = -2023,  // media edits not begun, or begun twice
   invalidSampleDescription = -2041,
   dataNotOpenForWrite = -2043,
 
   codecErr = -8960,
-  noCodecErr = -8961,         // no codec of that type
+  noCodecErr = -8961,  // no codec of that type
   codecUnimpErr = -8962,
   codecSizeErr = -8963,
   codecBadDataErr = -8969,
@@ -187,8 +187,8 @@ typedef CGrafPort* GWorldPtr;
 
 // The image description, also the video sample description of a movie file.
 struct ImageDescription {
-  int32_t idSize;         // 86
-  CodecType cType;        // codec
+  int32_t idSize;   // 86
+  CodecType cType;  // codec
   int32_t resvd1;
   int16_t resvd2;
   int16_t dataRefIndex;
@@ -201,9 +201,9 @@ struct ImageDescription {
   int16_t height;
   Fixed hRes;
   Fixed vRes;
-  int32_t dataSize;       // compressed bytes of the frame
+  int32_t dataSize;  // compressed bytes of the frame
   int16_t frameCount;
-  Str31 name;             // compressor name
+  Str31 name;  // compressor name
   int16_t depth;
   int16_t clutID;
 };
@@ -214,7 +214,7 @@ typedef ImageDescription** ImageDescriptionHandle;
 struct CodecNameSpec {
   CodecComponent codec;
   CodecType cType;
-  Str31 typeName;   // display name: length byte, up to 31 characters
+  Str31 typeName;  // display name: length byte, up to 31 characters
   Handle name;
 };
 

@@ -22,10 +22,10 @@ namespace qtlib {
 
 namespace {
 
-constexpr int kMaxDimension = 32767;       // sizes in image descriptions are 16-bit
+constexpr int kMaxDimension = 32767;           // sizes in image descriptions are 16-bit
 constexpr int64_t kMaxPixelBytes = INT32_MAX;  // what a 32-bit process could ever map
 constexpr int kBytesPerPixel = 4;
-constexpr int16_t kRGBDirect = 16;         // pixelType of a direct-colour pixel map
+constexpr int16_t kRGBDirect = 16;  // pixelType of a direct-colour pixel map
 constexpr Fixed k72Dpi = 72 << 16;
 
 struct World {
@@ -64,8 +64,7 @@ void releaseWorld(World& w) {
     if (!w.dcHandedOut) {
       SelectObject(w.dc, w.previousBitmap);
       DeleteDC(w.dc);
-    } else if (GetObjectType(w.dc) == OBJ_MEMDC &&
-               GetCurrentObject(w.dc, OBJ_BITMAP) == w.dib) {
+    } else if (GetObjectType(w.dc) == OBJ_MEMDC && GetCurrentObject(w.dc, OBJ_BITMAP) == w.dib) {
       // The program still holds the DC: it keeps the DC, the DIB leaves it.
       SelectObject(w.dc, w.previousBitmap);
     }
@@ -139,8 +138,8 @@ OSErr makePixels(World& w, const Rect& bounds) {
   return noErr;
 }
 
-OSErr newWorld(GWorldPtr* offscreen, OSType pixelFormat, const Rect* bounds, CTabHandle cTable,
-               void* device, uint32_t flags) {
+OSErr newWorld(GWorldPtr* offscreen, OSType pixelFormat, const Rect* bounds, CTabHandle cTable, void* device,
+               uint32_t flags) {
   if (!offscreen) return paramErr;
   *offscreen = nullptr;
   if (OSErr err = checkBounds(bounds)) return err;
@@ -171,8 +170,8 @@ OSErr newWorld(GWorldPtr* offscreen, OSType pixelFormat, const Rect* bounds, CTa
 
 }  // namespace
 
-OSErr QTNewGWorld(GWorldPtr* offscreen, OSType pixelFormat, const Rect* bounds,
-                  CTabHandle cTable, void* device, uint32_t flags) {
+OSErr QTNewGWorld(GWorldPtr* offscreen, OSType pixelFormat, const Rect* bounds, CTabHandle cTable,
+                  void* device, uint32_t flags) {
   return newWorld(offscreen, pixelFormat, bounds, cTable, device, flags);
 }
 

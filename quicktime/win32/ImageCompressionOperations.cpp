@@ -24,9 +24,8 @@ OSErr GetCodecNameList(CodecNameSpecListPtr* list, int16_t showAll) {
   return err;
 }
 
-OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t colorDepth,
-                            CodecQ quality, CodecType cType, CodecComponent codec,
-                            int32_t* size) {
+OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t colorDepth, CodecQ quality,
+                            CodecType cType, CodecComponent codec, int32_t* size) {
   return qt::GetMaxCompressionSize(src, srcRect, colorDepth, quality, cType, codec, size);
 }
 

@@ -34,6 +34,4 @@ OSErr TerminateQTMLLibrary() {
 // exist because the program's loader binds all three exports. Both answer
 // "not implemented" whatever they are given.
 extern "C" int32_t quickTimeCallComponent(void*, void*) { return qtlib::unimpErr; }
-extern "C" int32_t quickTimeCallComponentFunctionWithStorage(void*, void*, void*) {
-  return qtlib::unimpErr;
-}
+extern "C" int32_t quickTimeCallComponentFunctionWithStorage(void*, void*, void*) { return qtlib::unimpErr; }

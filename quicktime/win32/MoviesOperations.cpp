@@ -50,8 +50,7 @@ int16_t newRefNum() {
 
 // The flags this library can honour: replacing a file, and no resource fork
 // (it writes none, so asking for one is refused rather than ignored).
-constexpr uint32_t kKnownCreateFlags =
-    createMovieFileDeleteCurFile | createMovieFileDontCreateResFile;
+constexpr uint32_t kKnownCreateFlags = createMovieFileDeleteCurFile | createMovieFileDontCreateResFile;
 
 // Windows says "access denied" both for a read-only file and for a folder we
 // may not write into; the read-only file is the one with its own code.
@@ -87,8 +86,8 @@ OSErr createMovieFile(const FSSpec* spec, int32_t flags, int16_t* refNum, Movie*
       !(existing & FILE_ATTRIBUTE_DIRECTORY))
     return wrPermErr;
   const DWORD disposition = (bits & createMovieFileDeleteCurFile) ? CREATE_ALWAYS : CREATE_NEW;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr, disposition,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return openError(GetLastError(), path);
 
   auto sink = std::make_shared<FileSink>(file);
@@ -120,8 +119,7 @@ void ExitMovies() {
 
 OSErr GetMoviesError() { return lastMoviesError; }
 
-OSErr CreateMovieFile(const FSSpec* spec, OSType, ScriptCode, int32_t flags, int16_t* refNum,
-                      Movie* movie) {
+OSErr CreateMovieFile(const FSSpec* spec, OSType, ScriptCode, int32_t flags, int16_t* refNum, Movie* movie) {
   // The creator and script name the file for the Finder; Windows has no
   // place for them.
   return remember(createMovieFile(spec, flags, refNum, movie));
@@ -152,8 +150,7 @@ Track NewMovieTrack(Movie movie, Fixed width, Fixed height, int16_t volume) {
   return track;
 }
 
-Media NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef,
-                    OSType dataRefType) {
+Media NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle dataRef, OSType dataRefType) {
   Media media = nullptr;
   remember(qt::NewTrackMedia(track, mediaType, timeScale, dataRef, dataRefType, &media));
   return media;
@@ -164,10 +161,10 @@ OSErr BeginMediaEdits(Media media) { return remember(qt::BeginMediaEdits(media))
 OSErr EndMediaEdits(Media media) { return remember(qt::EndMediaEdits(media)); }
 
 OSErr AddMediaSample(Media media, Handle data, int32_t offset, uint32_t size, TimeValue duration,
-                     ImageDescriptionHandle description, int32_t numberOfSamples,
-                     int16_t sampleFlags, TimeValue* sampleTime) {
-  return remember(qt::AddMediaSample(media, data, offset, size, duration, description,
-                                     numberOfSamples, sampleFlags, sampleTime));
+                     ImageDescriptionHandle description, int32_t numberOfSamples, int16_t sampleFlags,
+                     TimeValue* sampleTime) {
+  return remember(qt::AddMediaSample(media, data, offset, size, duration, description, numberOfSamples,
+                                     sampleFlags, sampleTime));
 }
 
 TimeValue GetMediaDuration(Media media) {
@@ -176,10 +173,9 @@ TimeValue GetMediaDuration(Media media) {
   return duration;
 }
 
-OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime,
-                           TimeValue mediaDuration, Fixed mediaRate) {
-  return remember(
-      qt::InsertMediaIntoTrack(track, trackStart, mediaTime, mediaDuration, mediaRate));
+OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration,
+                           Fixed mediaRate) {
+  return remember(qt::InsertMediaIntoTrack(track, trackStart, mediaTime, mediaDuration, mediaRate));
 }
 
 }  // namespace qtlib

@@ -16,8 +16,7 @@ namespace qtlib {
 // an error code; the others answer null or 0.
 constexpr OSErr unimpErr = -4;
 
-#define SKELBY_DECLARE_QUICKTIME_HANDLER(group, routine, name, kind, result, params) \
-  result name params;
+#define SKELBY_DECLARE_QUICKTIME_HANDLER(group, routine, name, kind, result, params) result name params;
 QUICKTIME_OPERATIONS(SKELBY_DECLARE_QUICKTIME_HANDLER)
 #undef SKELBY_DECLARE_QUICKTIME_HANDLER
 

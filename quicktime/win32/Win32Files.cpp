@@ -52,8 +52,7 @@ OSErr pathFromName(ConstStr255Param name, std::string* path) {
     if (c < 0x20 || std::strchr("<>\"|?*", c)) return bdNamErr;
     // "C:\..." is the only place a colon may stand; elsewhere Windows would
     // take it for an alternate data stream of another file.
-    if (c == ':' && !(i == 1 && ((text[0] | 0x20) >= 'a' && (text[0] | 0x20) <= 'z')))
-      return bdNamErr;
+    if (c == ':' && !(i == 1 && ((text[0] | 0x20) >= 'a' && (text[0] | 0x20) <= 'z'))) return bdNamErr;
   }
   *path = std::move(text);
   return noErr;

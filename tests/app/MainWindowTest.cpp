@@ -70,8 +70,8 @@ class MainWindowTest : public ::testing::Test {
 
   // Selects a title as a user's click would and tells the window.
   void select(const std::string& title, int notification = LBN_SELCHANGE) {
-    LRESULT index = SendMessageA(captureState.listBox, LB_FINDSTRINGEXACT, -1,
-                                 reinterpret_cast<LPARAM>(title.c_str()));
+    LRESULT index =
+        SendMessageA(captureState.listBox, LB_FINDSTRINGEXACT, -1, reinterpret_cast<LPARAM>(title.c_str()));
     ASSERT_NE(index, LB_ERR) << title << " is not listed";
     SendMessageA(captureState.listBox, LB_SETCURSEL, index, 0);
     command(IDC_WINDOWLIST, notification, captureState.listBox);
@@ -82,8 +82,8 @@ class MainWindowTest : public ::testing::Test {
 
 // A plain top-level window of this process to be listed, or not.
 HWND makeWindow(const char* title, int w, int h, bool visible) {
-  HWND t = CreateWindowExA(0, "STATIC", title, WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0),
-                           400, 100, w, h, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  HWND t = CreateWindowExA(0, "STATIC", title, WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), 400, 100, w,
+                           h, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   pumpMessages();
   return t;
 }
@@ -91,9 +91,9 @@ HWND makeWindow(const char* title, int w, int h, bool visible) {
 struct ExpectedControl {
   const char* className;
   const char* text;
-  DWORD style;    // beyond WS_CHILD | WS_VISIBLE
+  DWORD style;  // beyond WS_CHILD | WS_VISIBLE
   DWORD exStyle;
-  RECT rect;      // left, top, right, bottom in client pixels
+  RECT rect;  // left, top, right, bottom in client pixels
   int id;
 };
 
@@ -101,7 +101,8 @@ TEST_F(MainWindowTest, WindowHasItsClassTitleStyleAndSize) {
   EXPECT_EQ(className(window), "Grabbing an app");
   EXPECT_EQ(windowText(window), "Skelby");
   const DWORD style = GetWindowLongA(window, GWL_STYLE);
-  EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX), DWORD(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
+  EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
+            DWORD(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
   EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_CHILD | WS_POPUP), 0u);
   // The system adds the window edge to every captioned window by itself.
   EXPECT_EQ(GetWindowLongA(window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE, 0);
@@ -231,8 +232,8 @@ TEST_F(MainWindowTest, ListHoldsOnlyVisibleTitledWindowsWithArea) {
   HWND hidden = makeWindow("Skelby hidden window", 200, 150, false);
   HWND untitled = makeWindow("", 200, 150, true);
   // A captioned window has a least size; a pop-up can be really empty.
-  HWND flat = CreateWindowExA(0, "STATIC", "Skelby zero-sized window", WS_POPUP | WS_VISIBLE, 50,
-                              50, 0, 0, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  HWND flat = CreateWindowExA(0, "STATIC", "Skelby zero-sized window", WS_POPUP | WS_VISIBLE, 50, 50, 0, 0,
+                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   command(IDC_REFRESH);
 
   EXPECT_TRUE(listed("Skelby test target"));
@@ -242,7 +243,8 @@ TEST_F(MainWindowTest, ListHoldsOnlyVisibleTitledWindowsWithArea) {
   EXPECT_FALSE(listed(""));
   // Sorted, as the list box keeps them.
   auto titles = listedTitles();
-  for (size_t i = 1; i < titles.size(); ++i) EXPECT_LE(lstrcmpiA(titles[i - 1].c_str(), titles[i].c_str()), 0);
+  for (size_t i = 1; i < titles.size(); ++i)
+    EXPECT_LE(lstrcmpiA(titles[i - 1].c_str(), titles[i].c_str()), 0);
 
   // Refresh replaces the entries instead of adding to them.
   const size_t before = titles.size();

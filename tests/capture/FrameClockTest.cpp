@@ -26,8 +26,8 @@ TEST(FrameClockTest, KeepsTheLow32BitsAcrossTheWrap) {
   EXPECT_EQ(counterToMilliseconds(after, kAcpiFrequency), 4u);
   EXPECT_EQ(counterToMilliseconds(before, kAcpiFrequency), 4294967290u);
   // Differences in unsigned 32-bit arithmetic are still the true 10 ms.
-  const uint32_t difference = counterToMilliseconds(after, kAcpiFrequency) -
-                              counterToMilliseconds(before, kAcpiFrequency);
+  const uint32_t difference =
+      counterToMilliseconds(after, kAcpiFrequency) - counterToMilliseconds(before, kAcpiFrequency);
   EXPECT_EQ(difference, 10u);
 }
 

@@ -123,21 +123,18 @@ TEST(CursorPlacementTest, SizesAreTruncated) {
 
 TEST(CursorPlacementTest, NegativePositionsTruncateTowardZero) {
   // Scale 3.2: px - hx = -5 gives -1.5625, drawn at -1, not -2.
-  const CursorPlacement c =
-      placeCursor(1024, 768, 320, 240, POINT{0, 3}, POINT{5, 0}, kOrigin, 32.0f);
+  const CursorPlacement c = placeCursor(1024, 768, 320, 240, POINT{0, 3}, POINT{5, 0}, kOrigin, 32.0f);
   ASSERT_TRUE(c.draw);
   EXPECT_EQ(c.x, -1);
   EXPECT_EQ(c.y, 0);  // 3 / 3.2 = 0.9375
   // A pointer left of and above the client area.
-  const CursorPlacement d =
-      placeCursor(640, 480, 320, 240, POINT{-40, -21}, POINT{0, 0}, kOrigin, 32.0f);
+  const CursorPlacement d = placeCursor(640, 480, 320, 240, POINT{-40, -21}, POINT{0, 0}, kOrigin, 32.0f);
   EXPECT_EQ(d.x, -20);
   EXPECT_EQ(d.y, -10);
 }
 
 TEST(CursorPlacementTest, TheHotspotMovesTheCursorUpAndLeft) {
-  const CursorPlacement c =
-      placeCursor(320, 240, 320, 240, POINT{100, 60}, POINT{16, 10}, kOrigin, 32.0f);
+  const CursorPlacement c = placeCursor(320, 240, 320, 240, POINT{100, 60}, POINT{16, 10}, kOrigin, 32.0f);
   EXPECT_EQ(c.x, 84);
   EXPECT_EQ(c.y, 50);
 }
@@ -146,13 +143,11 @@ TEST(CursorPlacementTest, WithBordersTheClientOffsetShiftsTheCursor) {
   // Window copied whole at 1:1, client area 4 px in from the left edge and
   // 23 px down (frame and caption): client point (10, 10) is window point
   // (14, 33).
-  const CursorPlacement c =
-      placeCursor(648, 507, 648, 507, POINT{10, 10}, kOrigin, POINT{4, 23}, 32.0f);
+  const CursorPlacement c = placeCursor(648, 507, 648, 507, POINT{10, 10}, kOrigin, POINT{4, 23}, 32.0f);
   EXPECT_EQ(c.x, 14);
   EXPECT_EQ(c.y, 33);
   // Halved: the offset scales with the rest.
-  const CursorPlacement d =
-      placeCursor(648, 508, 324, 254, POINT{10, 10}, kOrigin, POINT{4, 24}, 32.0f);
+  const CursorPlacement d = placeCursor(648, 508, 324, 254, POINT{10, 10}, kOrigin, POINT{4, 24}, 32.0f);
   EXPECT_EQ(d.x, 7);
   EXPECT_EQ(d.y, 17);
 }
@@ -177,8 +172,7 @@ TEST(CursorPlacementTest, NoCursorWhenItShrinksBelowOnePixel) {
 TEST(CursorPlacementTest, FarAwayPointersStayInRange) {
   // Scale 1/30000: a pointer 100,000 px away lands 3e9 px away, past what
   // 32 bits hold; it is pinned at the limit instead of overflowing.
-  const CursorPlacement c =
-      placeCursor(1, 1, 30000, 30000, POINT{100000, -100000}, kOrigin, kOrigin, 32.0f);
+  const CursorPlacement c = placeCursor(1, 1, 30000, 30000, POINT{100000, -100000}, kOrigin, kOrigin, 32.0f);
   ASSERT_TRUE(c.draw);
   EXPECT_EQ(c.x, INT32_MAX);
   EXPECT_EQ(c.y, INT32_MIN);

@@ -35,8 +35,7 @@ HCURSOR makeSquareCursor() {
   BYTE xorMask[32 * 4];
   memset(andMask, 0x00, sizeof andMask);
   memset(xorMask, 0x00, sizeof xorMask);
-  return CreateCursor(GetModuleHandleA(nullptr), kCursorHotspot, kCursorHotspot, 32, 32, andMask,
-                      xorMask);
+  return CreateCursor(GetModuleHandleA(nullptr), kCursorHotspot, kCursorHotspot, 32, 32, andMask, xorMask);
 }
 
 void fill(HDC dc, int x, int y, int w, int h, COLORREF colour) {
@@ -59,8 +58,11 @@ LRESULT CALLBACK patternProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       EndPaint(window, &ps);
       return 0;
     }
-    case WM_SETCURSOR: SetCursor(squareCursor); return TRUE;
-    default: return DefWindowProcA(window, message, wParam, lParam);
+    case WM_SETCURSOR:
+      SetCursor(squareCursor);
+      return TRUE;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
   }
 }
 
@@ -95,8 +97,8 @@ class FrameGrabberTest : public ::testing::Test {
     for (int attempt = 0; attempt < 40 && !target; ++attempt) {
       if (attempt) Sleep(250);
       target = CreateWindowExA(WS_EX_TOPMOST, "SkelbyGrabberPattern", "Grabber pattern",
-                               WS_OVERLAPPEDWINDOW | WS_VISIBLE, 200, 150, r.right - r.left,
-                               r.bottom - r.top, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+                               WS_OVERLAPPEDWINDOW | WS_VISIBLE, 200, 150, r.right - r.left, r.bottom - r.top,
+                               nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     }
     ASSERT_NE(target, nullptr) << "CreateWindowEx failed with " << GetLastError();
     SetForegroundWindow(target);
@@ -216,11 +218,11 @@ TEST_F(FrameGrabberTest, PaintsTheCursorScaledWhereThePointerIs) {
   grabOneFrame();
   // Top-left corner of the square: ((100 - 8) / 2, (60 - 8) / 2) = (46, 26).
   EXPECT_EQ(pixel(46, 26), 0u);
-  EXPECT_EQ(pixel(61, 41), 0u);                // its last pixel
-  EXPECT_EQ(pixel(45, 26), rgb(kRed));         // just left of it
-  EXPECT_EQ(pixel(62, 41), rgb(kRed));         // just right of it
-  EXPECT_EQ(pixel(46, 42), rgb(kRed));         // just below it
-  EXPECT_EQ(pixel(120, 90), rgb(kYellow));     // far from it
+  EXPECT_EQ(pixel(61, 41), 0u);             // its last pixel
+  EXPECT_EQ(pixel(45, 26), rgb(kRed));      // just left of it
+  EXPECT_EQ(pixel(62, 41), rgb(kRed));      // just right of it
+  EXPECT_EQ(pixel(46, 42), rgb(kRed));      // just below it
+  EXPECT_EQ(pixel(120, 90), rgb(kYellow));  // far from it
 }
 
 TEST_F(FrameGrabberTest, NoCursorUnlessAskedFor) {

@@ -22,8 +22,15 @@ void expectLossless(const Image& img, const char* what) {
 TEST(AnimationCodec, LetterFDecodesExactly) { expectLossless(test::letterF(), "F"); }
 
 TEST(AnimationCodec, SmallAndOddSizes) {
-  for (auto wh : {std::pair<int, int>{1, 1}, {1, 7}, {7, 1}, {3, 3}, {127, 2}, {128, 2}, {129, 3},
-                  {255, 2}, {257, 5}}) {
+  for (auto wh : {std::pair<int, int>{1, 1},
+                  {1, 7},
+                  {7, 1},
+                  {3, 3},
+                  {127, 2},
+                  {128, 2},
+                  {129, 3},
+                  {255, 2},
+                  {257, 5}}) {
     expectLossless(test::noise(wh.first, wh.second, 7, 5), "noise");
     expectLossless(test::screenLike(wh.first, wh.second, 3), "screen");
   }

@@ -14,11 +14,16 @@ namespace {
 
 AVCodecID codecId(OSType codec) {
   switch (codec) {
-    case kAnimationCodecType: return AV_CODEC_ID_QTRLE;
-    case kRawCodecType: return AV_CODEC_ID_RAWVIDEO;
-    case kJPEGCodecType: return AV_CODEC_ID_MJPEG;
-    case kPNGCodecType: return AV_CODEC_ID_PNG;
-    default: return AV_CODEC_ID_NONE;
+    case kAnimationCodecType:
+      return AV_CODEC_ID_QTRLE;
+    case kRawCodecType:
+      return AV_CODEC_ID_RAWVIDEO;
+    case kJPEGCodecType:
+      return AV_CODEC_ID_MJPEG;
+    case kPNGCodecType:
+      return AV_CODEC_ID_PNG;
+    default:
+      return AV_CODEC_ID_NONE;
   }
 }
 
@@ -30,7 +35,9 @@ bool toRgb24(const AVFrame* f, std::vector<uint8_t>* out) {
     uint8_t* q = out->data() + size_t(y) * size_t(w) * 3;
     const uint8_t* p = f->data[0] + ptrdiff_t(y) * f->linesize[0];
     switch (f->format) {
-      case AV_PIX_FMT_RGB24: std::memcpy(q, p, size_t(w) * 3); break;
+      case AV_PIX_FMT_RGB24:
+        std::memcpy(q, p, size_t(w) * 3);
+        break;
       case AV_PIX_FMT_BGR24:
         for (int x = 0; x < w; ++x) {
           q[3 * x] = p[3 * x + 2];
@@ -56,7 +63,8 @@ bool toRgb24(const AVFrame* f, std::vector<uint8_t>* out) {
         }
         break;
       }
-      default: return false;
+      default:
+        return false;
     }
   }
   return true;
@@ -96,7 +104,8 @@ Decoded avDecode(OSType codec, int width, int height, int depth, const uint8_t* 
       result.width = frame->width;
       result.height = frame->height;
       result.ok = toRgb24(frame, &result.rgb);
-      if (!result.ok) result.error = std::string("pixel format ") + av_get_pix_fmt_name(AVPixelFormat(frame->format));
+      if (!result.ok)
+        result.error = std::string("pixel format ") + av_get_pix_fmt_name(AVPixelFormat(frame->format));
     }
   }
   av_frame_free(&frame);

@@ -59,8 +59,9 @@ TEST(Codecs, CompressImageFillsTheDescriptionAndGrowsItsHandle) {
   PixMapFixture pm(test::letterF());
   Rect r = pm.all();
   int32_t max = 0;
-  ASSERT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 0, codecLosslessQuality, kAnimationCodecType,
-                                      anyCodec, &max), noErr);
+  ASSERT_EQ(
+      qt::GetMaxCompressionSize(pm.handle, &r, 0, codecLosslessQuality, kAnimationCodecType, anyCodec, &max),
+      noErr);
   EXPECT_EQ(uint64_t(max), qt::maxCompressedSize(kAnimationCodecType, 6, 5, codecLosslessQuality));
   Handle data = qt::NewHandle(max);
   qt::HLock(data);
@@ -96,7 +97,8 @@ TEST(Codecs, SourceRectangleIsTakenFromInsideThePixelMap) {
   std::vector<uint8_t> out(qt::maxCompressedSize(kRawCodecType, 6, 5, 0));
   ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(qt::NewHandle(0));
   ASSERT_EQ(qt::CompressImage(pm.handle, &r, codecNormalQuality, kRawCodecType, desc,
-                              reinterpret_cast<Ptr>(out.data())), noErr);
+                              reinterpret_cast<Ptr>(out.data())),
+            noErr);
   EXPECT_EQ((**desc).dataSize, 100);
   std::vector<uint8_t> rgb = test::toRgb(f);
   for (int y = 0; y < 5; ++y)
@@ -111,7 +113,8 @@ TEST(Codecs, WideRowsUseTheRowStrideField) {
   Rect r = pm.all();
   std::vector<uint8_t> out(qt::maxCompressedSize(kRawCodecType, 5000, 2, 0));
   ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(qt::NewHandle(0));
-  ASSERT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, reinterpret_cast<Ptr>(out.data())), noErr);
+  ASSERT_EQ(qt::CompressImage(pm.handle, &r, 0, kRawCodecType, desc, reinterpret_cast<Ptr>(out.data())),
+            noErr);
   EXPECT_TRUE(out == test::toRgb(img));
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
 }
@@ -127,8 +130,8 @@ TEST(Codecs, BadArgumentsAreRefusedWithSpecificCodes) {
   EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 0, 0, kRawCodecType, anyCodec, nullptr), paramErr);
   EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 16, 0, kRawCodecType, anyCodec, &size), paramErr);
   EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 0, 0x401, kRawCodecType, anyCodec, &size), paramErr);
-  for (Rect bad : {Rect{0, 0, 5, 7}, Rect{-1, 0, 5, 6}, Rect{0, 0, 0, 6}, Rect{0, 3, 5, 3},
-                   Rect{3, 0, 2, 6}, Rect{0, -32768, 5, 32767}})
+  for (Rect bad : {Rect{0, 0, 5, 7}, Rect{-1, 0, 5, 6}, Rect{0, 0, 0, 6}, Rect{0, 3, 5, 3}, Rect{3, 0, 2, 6},
+                   Rect{0, -32768, 5, 32767}})
     EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &bad, 0, 0, kRawCodecType, anyCodec, &size), paramErr)
         << bad.top << "," << bad.left << "," << bad.bottom << "," << bad.right;
 
@@ -176,8 +179,9 @@ std::string recordMovie(OSType codec, CodecQ quality, const std::vector<Image>& 
     pm.image = frames[i];
     (**pm.handle).baseAddr = reinterpret_cast<Ptr>(pm.image.bgrx.data());
     EXPECT_EQ(qt::CompressImage(pm.handle, &bounds, quality, codec, desc, *data), noErr);
-    EXPECT_EQ(qt::AddMediaSample(parts.media, data, 0, uint32_t((**desc).dataSize), durations[i], desc,
-                                 1, 0, nullptr), noErr);
+    EXPECT_EQ(qt::AddMediaSample(parts.media, data, 0, uint32_t((**desc).dataSize), durations[i], desc, 1, 0,
+                                 nullptr),
+              noErr);
   }
   EXPECT_EQ(test::finishMovie(parts), noErr);
   qt::DisposeMovie(parts.movie);
@@ -200,13 +204,19 @@ TEST(Codecs, MoviesOfEachLosslessCodecDecodeBitExactWithFfmpeg) {
                              {kPNGCodecType, "png", "png.mov", codecHighQuality}};
   for (const MovieCase& c : cases) {
     // Odd width whose RGB row leaves 1 modulo 4; three different frames.
-    std::vector<Image> frames = {test::screenLike(47, 21, 1), test::noise(47, 21, 2, 4), test::screenLike(47, 21, 3)};
+    std::vector<Image> frames = {test::screenLike(47, 21, 1), test::noise(47, 21, 2, 4),
+                                 test::screenLike(47, 21, 3)};
     std::string path = recordMovie(c.codec, c.quality, frames, {100, 120, 95}, c.file);
-    std::string probe = test::run("ffprobe -v error -select_streams v:0 -show_entries "
-                                  "stream=codec_name,width,height,time_base,nb_frames -of default=nw=1 " + path);
-    EXPECT_EQ(probe, std::string("codec_name=") + c.ffmpegName + "\nwidth=47\nheight=21\ntime_base=1/1000\nnb_frames=3\n");
-    EXPECT_EQ(test::run("ffprobe -v error -show_entries packet=duration -of csv=p=0 " + path), "100\n120\n95\n");
-    std::string rgb = test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
+    std::string probe = test::run(
+        "ffprobe -v error -select_streams v:0 -show_entries "
+        "stream=codec_name,width,height,time_base,nb_frames -of default=nw=1 " +
+        path);
+    EXPECT_EQ(probe, std::string("codec_name=") + c.ffmpegName +
+                         "\nwidth=47\nheight=21\ntime_base=1/1000\nnb_frames=3\n");
+    EXPECT_EQ(test::run("ffprobe -v error -show_entries packet=duration -of csv=p=0 " + path),
+              "100\n120\n95\n");
+    std::string rgb =
+        test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
     std::string expected;
     for (const Image& f : frames) {
       std::vector<uint8_t> v = test::toRgb(f);
@@ -220,8 +230,11 @@ TEST(Codecs, PhotoJpegMovieDecodesAboveItsFloor) {
   std::vector<Image> frames = {test::screenLike(64, 48, 5), test::screenLike(64, 48, 6)};
   std::string path = recordMovie(kJPEGCodecType, codecHighQuality, frames, {40, 60}, "jpeg.mov");
   EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,nb_frames "
-                      "-of default=nw=1 " + path), "codec_name=mjpeg\nnb_frames=2\n");
-  std::string rgb = test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
+                      "-of default=nw=1 " +
+                      path),
+            "codec_name=mjpeg\nnb_frames=2\n");
+  std::string rgb =
+      test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
   ASSERT_EQ(rgb.size(), 2u * 64 * 48 * 3);
   std::vector<uint8_t> second(rgb.begin() + 64 * 48 * 3, rgb.end());
   // Same floor as the codec's own test at high quality on screen content.

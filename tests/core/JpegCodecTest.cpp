@@ -31,9 +31,9 @@ struct Floor {
 };
 // Floors stated for these fixtures; measured values sit a few dB above them.
 const Floor kFloors[] = {
-    {codecMinQuality, 30, 30.0, 20.0},      {codecLowQuality, 50, 32.0, 22.0},
-    {codecNormalQuality, 75, 34.0, 24.0},   {codecHighQuality, 90, 36.0, 27.0},
-    {codecMaxQuality, 97, 38.0, 31.0},      {codecLosslessQuality, 100, 42.0, 38.0},
+    {codecMinQuality, 30, 30.0, 20.0},    {codecLowQuality, 50, 32.0, 22.0},
+    {codecNormalQuality, 75, 34.0, 24.0}, {codecHighQuality, 90, 36.0, 27.0},
+    {codecMaxQuality, 97, 38.0, 31.0},    {codecLosslessQuality, 100, 42.0, 38.0},
 };
 
 TEST(JpegCodec, QualityLevelsMapToSpacedJpegQualities) {

@@ -55,17 +55,21 @@ TEST_F(MovieTest, DurationsOf100And120And95Last315) {
   EXPECT_EQ(qt::GetMovieDuration(parts.movie), 315);
   EXPECT_EQ(qt::GetMovieTimeScale(parts.movie), 1000);
 
-  std::string stream = test::run("ffprobe -v error -select_streams v:0 -show_entries "
-                                 "stream=codec_name,codec_tag_string,width,height,time_base,nb_frames "
-                                 "-show_entries format=duration -of default=nw=1 " + path);
+  std::string stream = test::run(
+      "ffprobe -v error -select_streams v:0 -show_entries "
+      "stream=codec_name,codec_tag_string,width,height,time_base,nb_frames "
+      "-show_entries format=duration -of default=nw=1 " +
+      path);
   EXPECT_NE(stream.find("codec_name=rawvideo"), std::string::npos) << stream;
   EXPECT_NE(stream.find("codec_tag_string=raw"), std::string::npos) << stream;
   EXPECT_NE(stream.find("width=2\nheight=2"), std::string::npos) << stream;
   EXPECT_NE(stream.find("time_base=1/1000"), std::string::npos) << stream;
   EXPECT_NE(stream.find("nb_frames=3"), std::string::npos) << stream;
   EXPECT_NE(stream.find("duration=0.315"), std::string::npos) << stream;
-  std::string packets = test::run("ffprobe -v error -select_streams v:0 -show_entries "
-                                  "packet=pts,duration -of csv=p=0 " + path);
+  std::string packets = test::run(
+      "ffprobe -v error -select_streams v:0 -show_entries "
+      "packet=pts,duration -of csv=p=0 " +
+      path);
   EXPECT_EQ(packets, "0,100\n100,120\n220,95\n");
   std::string info = test::run("mediainfo --Inform='Video;%Width%x%Height% %FrameCount% %Duration%' " + path);
   EXPECT_EQ(info, "2x2 3 315\n");
@@ -76,7 +80,8 @@ TEST_F(MovieTest, FfmpegDecodesTheSamplesAsWritten) {
   std::memset(*frame, 0x7F, 12);
   ASSERT_EQ(add(50), noErr);
   std::string path = finishAndSave("decode.mov");
-  std::string rgb = test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
+  std::string rgb =
+      test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
   ASSERT_EQ(rgb.size(), 24u);
   for (int i = 0; i < 12; ++i) EXPECT_EQ(uint8_t(rgb[size_t(i)]), 10 + i) << i;
   for (int i = 12; i < 24; ++i) EXPECT_EQ(uint8_t(rgb[size_t(i)]), 0x7F) << i;
@@ -85,9 +90,11 @@ TEST_F(MovieTest, FfmpegDecodesTheSamplesAsWritten) {
 TEST_F(MovieTest, MovieWithoutSamplesIsValidAndLastsZero) {
   ASSERT_EQ(qt::GetMediaDuration(parts.media), 0);
   std::string path = finishAndSave("empty.mov");
-  std::string out = test::run("ffprobe -v error -count_packets -show_entries "
-                              "stream=codec_type,width,height,nb_read_packets "
-                              "-show_entries format=duration -of default=nw=1 " + path + " 2>&1; echo rc=$?");
+  std::string out = test::run(
+      "ffprobe -v error -count_packets -show_entries "
+      "stream=codec_type,width,height,nb_read_packets "
+      "-show_entries format=duration -of default=nw=1 " +
+      path + " 2>&1; echo rc=$?");
   EXPECT_NE(out.find("codec_type=video"), std::string::npos) << out;
   EXPECT_NE(out.find("width=2"), std::string::npos) << out;
   EXPECT_NE(out.find("nb_read_packets=N/A"), std::string::npos) << out;  // ffprobe's word for none
@@ -126,8 +133,8 @@ TEST_F(MovieTest, BadSampleArgumentsAreRefusedAndAddNothing) {
   EXPECT_EQ(qt::AddMediaSample(parts.media, frame, 0, 12, 10, nullptr, 1, 0, nullptr), nilHandleErr);
 
   Handle small = qt::NewHandle(4);  // what the writer starts with before any compression
-  EXPECT_EQ(qt::AddMediaSample(parts.media, frame, 0, 12, 10,
-                               reinterpret_cast<ImageDescriptionHandle>(small), 1, 0, nullptr),
+  EXPECT_EQ(qt::AddMediaSample(parts.media, frame, 0, 12, 10, reinterpret_cast<ImageDescriptionHandle>(small),
+                               1, 0, nullptr),
             badImageDescription);
   qt::DisposeHandle(small);
   (*desc)->idSize = 200;  // claims more than its handle holds
@@ -178,9 +185,11 @@ TEST_F(MovieTest, FailingWriteAddsNoSampleAndTheFileStaysValid) {
   qt::DisposeMovie(p.movie);
   std::string path = test::saveFile("diskfull.mov", failing->bytes);
   EXPECT_EQ(test::run("ffprobe -v error -select_streams v:0 -show_entries packet=pts,duration "
-                      "-of csv=p=0 " + path),
+                      "-of csv=p=0 " +
+                      path),
             "0,100\n100,70\n");
-  std::string rgb = test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
+  std::string rgb =
+      test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
   ASSERT_EQ(rgb.size(), 24u);
   EXPECT_EQ(uint8_t(rgb[12]), 0x33) << "the retried sample replaced the torn one";
 }

@@ -14,8 +14,8 @@ const CodecQ kQualities[] = {codecMinQuality,  codecLowQuality, codecNormalQuali
 
 TEST(PngCodec, LosslessAtEveryQuality) {
   for (CodecQ q : kQualities) {
-    for (const test::Image& img : {test::letterF(), test::noise(1, 1, 1), test::noise(37, 11, 4, 5),
-                                   test::screenLike(101, 63, 2)}) {
+    for (const test::Image& img :
+         {test::letterF(), test::noise(1, 1, 1), test::noise(37, 11, 4, 5), test::screenLike(101, 63, 2)}) {
       test::Decoded d = test::roundTrip(kPNGCodecType, img, q);
       ASSERT_TRUE(d.ok) << "quality " << q << ": " << d.error;
       EXPECT_TRUE(d.rgb == test::toRgb(img)) << "quality " << q << ", " << img.width << "x" << img.height;

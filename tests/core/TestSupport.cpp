@@ -151,8 +151,8 @@ Image screenLike(int width, int height, uint32_t seed) {
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       bool titleBar = y < height / 10;
-      bool text = !titleBar && (y % 12) < 8 && (x % 7) < 4 && ((x / 7 + y / 12 + seed) % 5) != 0 &&
-                  (rng() % 3 == 0);
+      bool text =
+          !titleBar && (y % 12) < 8 && (x % 7) < 4 && ((x / 7 + y / 12 + seed) % 5) != 0 && (rng() % 3 == 0);
       if (titleBar)
         img.set(x, y, uint8_t(40 + x * 100 / width), 80, uint8_t(200 - y));
       else if (text)
@@ -216,8 +216,7 @@ MovieParts makeMovie(std::shared_ptr<qt::Sink> sink, int width, int height, Time
 
 OSErr finishMovie(MovieParts& p) {
   if (OSErr err = qt::EndMediaEdits(p.media)) return err;
-  if (OSErr err = qt::InsertMediaIntoTrack(p.track, 0, 0, qt::GetMediaDuration(p.media), 0x10000))
-    return err;
+  if (OSErr err = qt::InsertMediaIntoTrack(p.track, 0, 0, qt::GetMediaDuration(p.media), 0x10000)) return err;
   return qt::AddMovieResource(p.movie, p.sink.get(), movieInDataForkResID, nullptr);
 }
 

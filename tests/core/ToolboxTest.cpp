@@ -31,7 +31,7 @@ TEST(Toolbox, FixRatioSaturatesOnZeroDenominatorAndOverflow) {
   EXPECT_EQ(qt::FixRatio(0, 0), 0x7FFFFFFF);
   EXPECT_EQ(qt::FixRatio(-5, 0), int32_t(0x80000001));
   EXPECT_EQ(qt::FixRatio(-32768, -1), 0x7FFFFFFF);
-  EXPECT_EQ(qt::FixRatio(32767, -1) , -(32767 << 16));
+  EXPECT_EQ(qt::FixRatio(32767, -1), -(32767 << 16));
 }
 
 TEST(Toolbox, C2pstrConvertsInPlace) {

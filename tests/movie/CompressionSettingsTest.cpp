@@ -122,10 +122,20 @@ TEST(FrameDurationText, UnsignedDecimalWithOneForNothingOrTooMuch) {
     const char* text;
     int32_t ms;
   } cases[] = {
-      {"", 1},           {"0", 1},          {"000", 1},        {"abc", 1},
-      {"1", 1},          {"250", 250},      {"0042", 42},      {"2147483647", 2147483647},
-      {"2147483648", 1}, {"4294967295", 1}, {"4294967296", 1}, {"4294967396", 1},
-      {"99999999999999999999999999999999999999999", 1},        {"12x", 12},
+      {"", 1},
+      {"0", 1},
+      {"000", 1},
+      {"abc", 1},
+      {"1", 1},
+      {"250", 250},
+      {"0042", 42},
+      {"2147483647", 2147483647},
+      {"2147483648", 1},
+      {"4294967295", 1},
+      {"4294967296", 1},
+      {"4294967396", 1},
+      {"99999999999999999999999999999999999999999", 1},
+      {"12x", 12},
   };
   for (const auto& c : cases) EXPECT_EQ(parseFrameDuration(c.text), c.ms) << '"' << c.text << '"';
   EXPECT_EQ(parseFrameDuration(nullptr), 1);
@@ -133,7 +143,9 @@ TEST(FrameDurationText, UnsignedDecimalWithOneForNothingOrTooMuch) {
 
 TEST(QualityIndex, BroughtIntoTheTableAndStoredBack) {
   const CompressionSettings saved = compressionSettings;
-  const struct { int32_t in, out; } cases[] = {{9, 5}, {-3, 0}, {5, 5}, {0, 0}, {3, 3}, {INT32_MIN, 0}, {INT32_MAX, 5}};
+  const struct {
+    int32_t in, out;
+  } cases[] = {{9, 5}, {-3, 0}, {5, 5}, {0, 0}, {3, 3}, {INT32_MIN, 0}, {INT32_MAX, 5}};
   for (const auto& c : cases) {
     compressionSettings.qualityIndex = c.in;
     EXPECT_EQ(clampQualityIndex(), c.out) << c.in;

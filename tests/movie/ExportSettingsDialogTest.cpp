@@ -16,8 +16,7 @@
 
 namespace {
 
-const std::vector<std::string> kQualityLabels = {"Lossless", "Minimum", "Low",
-                                                 "Normal",   "High",    "Maximum"};
+const std::vector<std::string> kQualityLabels = {"Lossless", "Minimum", "Low", "Normal", "High", "Maximum"};
 
 class ExportSettingsDialogTest : public ::testing::Test {
  protected:
@@ -179,7 +178,7 @@ struct ExpectedControl {
   const char* text;  // a combo box shows its selection; null: not compared
   DWORD style;       // the bits the template sets, beyond child and visible; the
                      // combo boxes' WS_VSCROLL is not on their live windows
-  RECT units;   // x, y, width, height in dialog units
+  RECT units;        // x, y, width, height in dialog units
 };
 
 const ExpectedControl kControls[] = {
@@ -188,8 +187,7 @@ const ExpectedControl kControls[] = {
     {"Static", -1, "Quality  :", SS_LEFT | WS_GROUP, {10, 30, 210, 8}},
     {"ComboBox", IDC_QUALITY, "Lossless", CBS_DROPDOWNLIST, {10, 40, 112, 100}},
     {"Static", -1, "Frame duration ( ms )  :", SS_LEFT | WS_GROUP, {10, 55, 210, 8}},
-    {"Edit", IDC_FRAMEDURATION, "100", ES_NUMBER | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
-     {10, 65, 30, 12}},
+    {"Edit", IDC_FRAMEDURATION, "100", ES_NUMBER | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, {10, 65, 30, 12}},
     {"Static", -1, nullptr, SS_BITMAP | SS_SUNKEN, {130, 10, 160, 120}},
     {"Button", IDC_OK, "Ok", BS_DEFPUSHBUTTON | WS_TABSTOP, {196, 94, 40, 16}},
     {"Button", IDC_CANCEL, "Cancel", BS_PUSHBUTTON | WS_TABSTOP, {145, 94, 40, 16}},
@@ -201,9 +199,9 @@ struct LiveControl {
   std::string text;
   DWORD style;
   DWORD exStyle;
-  RECT rect;        // in the dialog's client pixels
-  RECT origin;      // the template's x and y mapped to pixels
-  RECT size;        // the template's width and height mapped to pixels
+  RECT rect;    // in the dialog's client pixels
+  RECT origin;  // the template's x and y mapped to pixels
+  RECT size;    // the template's width and height mapped to pixels
 };
 
 struct LiveDialog {
@@ -223,17 +221,16 @@ struct LiveDialog {
 // The title picture as the screen shows it inside the picture control,
 // compared with bitmap resource 100 itself.
 bool titlePictureOnScreen(HWND picture, std::string& why) {
-  HBITMAP resource = static_cast<HBITMAP>(
-      LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_TITLE), IMAGE_BITMAP, 0, 0,
-                 LR_CREATEDIBSECTION));
+  HBITMAP resource = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_TITLE),
+                                                     IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   if (!resource) return why = "no bitmap resource 100", false;
   BITMAP info = {};
   GetObjectA(resource, sizeof info, &info);
   if (info.bmWidth != 160 || info.bmHeight != 120 || info.bmBitsPixel != 24) {
     DeleteObject(resource);
     char text[96];
-    std::snprintf(text, sizeof text, "bitmap is %ld x %ld x %d", long(info.bmWidth),
-                  long(info.bmHeight), int(info.bmBitsPixel));
+    std::snprintf(text, sizeof text, "bitmap is %ld x %ld x %d", long(info.bmWidth), long(info.bmHeight),
+                  int(info.bmBitsPixel));
     return why = text, false;
   }
   BITMAPINFO header = {};
@@ -261,9 +258,8 @@ bool titlePictureOnScreen(HWND picture, std::string& why) {
   for (size_t i = 0; i < expected.size(); ++i) {
     if ((expected[i] & 0xFFFFFF) != (shown[i] & 0xFFFFFF)) {
       char text[96];
-      std::snprintf(text, sizeof text, "pixel (%d, %d): expected %06x, screen %06x",
-                    int(i % 160), int(i / 160), unsigned(expected[i] & 0xFFFFFF),
-                    unsigned(shown[i] & 0xFFFFFF));
+      std::snprintf(text, sizeof text, "pixel (%d, %d): expected %06x, screen %06x", int(i % 160),
+                    int(i / 160), unsigned(expected[i] & 0xFFFFFF), unsigned(shown[i] & 0xFFFFFF));
       return why = text, false;
     }
   }
@@ -281,9 +277,8 @@ void handOverForScreenshot(HWND dialog, HWND picture) {
   ClientToScreen(picture, &origin);
   const std::string base = dir;
   if (FILE* f = std::fopen((base + "/dialog.txt").c_str(), "w")) {
-    std::fprintf(f, "%ld %ld %ld %ld %ld %ld\n", long(box.left), long(box.top),
-                 long(box.right - box.left), long(box.bottom - box.top), long(origin.x),
-                 long(origin.y));
+    std::fprintf(f, "%ld %ld %ld %ld %ld %ld\n", long(box.left), long(box.top), long(box.right - box.left),
+                 long(box.bottom - box.top), long(origin.x), long(origin.y));
     std::fclose(f);
   }
   for (int i = 0; i < 600; ++i) {
@@ -357,7 +352,8 @@ TEST_F(ExportSettingsDialogTest, LayoutMatchesTheTemplate) {
   for (size_t i = 0; i < live.controls.size(); ++i) {
     const LiveControl& c = live.controls[i];
     const ExpectedControl& e = kControls[i];
-    SCOPED_TRACE(std::string("control ") + std::to_string(i) + " " + e.className + " \"" + (e.text ? e.text : "picture") + "\"");
+    SCOPED_TRACE(std::string("control ") + std::to_string(i) + " " + e.className + " \"" +
+                 (e.text ? e.text : "picture") + "\"");
     EXPECT_EQ(c.className, e.className);
     EXPECT_EQ(c.id == 0xFFFF ? -1 : c.id, e.id);  // 16-bit templates give 0xFFFF
     if (e.text) {

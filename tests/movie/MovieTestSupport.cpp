@@ -24,8 +24,8 @@ FakeQuickTimeState* resetFakeQuickTime() {
 }
 
 ForegroundWindow::ForegroundWindow() {
-  handle = CreateWindowExA(0, "STATIC", "movie test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10,
-                           10, 200, 100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  handle = CreateWindowExA(0, "STATIC", "movie test owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
+                           100, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   SetForegroundWindow(handle);
   pumpMessages();
 }
@@ -47,8 +47,8 @@ struct DriverContext {
 BOOL CALLBACK findExportSettings(HWND window, LPARAM param) {
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
-  if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
-      className(window) == "#32770" && windowText(window) == "Export Settings") {
+  if (process == GetCurrentProcessId() && IsWindowVisible(window) && className(window) == "#32770" &&
+      windowText(window) == "Export Settings") {
     *reinterpret_cast<HWND*>(param) = window;
     return FALSE;
   }
@@ -109,9 +109,7 @@ std::vector<std::string> comboItems(HWND dialog, int id) {
   return items;
 }
 
-int comboSelection(HWND dialog, int id) {
-  return int(SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0));
-}
+int comboSelection(HWND dialog, int id) { return int(SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0)); }
 
 void selectComboItem(HWND dialog, int id, int index) {
   SendDlgItemMessageA(dialog, id, CB_SETCURSEL, WPARAM(index), 0);

@@ -23,7 +23,9 @@ int occurrences(const char* log, const char* name) {
   return count;
 }
 
-std::string pascalText(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+std::string pascalText(const unsigned char* p) {
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
 
 class MovieWriterTest : public ::testing::Test {
  protected:

@@ -98,8 +98,7 @@ std::string checkUnboundResult(R (*entry)(A...), QuickTimeResultKind kind, const
     const R result = entry(A{}...);
     bool expected = false;
     if constexpr (std::is_integral<R>::value) {
-      expected = kind == QuickTimeResultKind::ErrorCode ? result == R(errQtNotInitialized)
-                                                        : result == R{};
+      expected = kind == QuickTimeResultKind::ErrorCode ? result == R(errQtNotInitialized) : result == R{};
     } else {
       expected = kind != QuickTimeResultKind::ErrorCode && result == R{};
     }

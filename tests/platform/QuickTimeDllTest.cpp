@@ -40,9 +40,8 @@ std::set<std::string> exportedNames(HMODULE module) {
 TEST(QuickTimeDll, ExportsExactlyTheThreeEntryPoints) {
   const HMODULE library = LoadLibraryA((programFolder() + "QuickTime.qts").c_str());
   ASSERT_NE(library, nullptr);
-  EXPECT_EQ(exportedNames(library),
-            (std::set<std::string>{"theQuickTimeDispatcher", "_CallComponent",
-                                   "_CallComponentFunctionWithStorage"}));
+  EXPECT_EQ(exportedNames(library), (std::set<std::string>{"theQuickTimeDispatcher", "_CallComponent",
+                                                           "_CallComponentFunctionWithStorage"}));
   FreeLibrary(library);
 }
 

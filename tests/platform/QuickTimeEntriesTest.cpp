@@ -164,8 +164,7 @@ TEST_F(CallPath, AMillionCallsLeaveTheStackBalanced) {
   const uint32_t calls = 1000000;
   recording_.clear();
   recording_.setNextResult(0);
-  EXPECT_EQ(stackDriftOfCalls(reinterpret_cast<QuickTimeEntryPoint>(&InsertMediaIntoTrack), calls),
-            0);
+  EXPECT_EQ(stackDriftOfCalls(reinterpret_cast<QuickTimeEntryPoint>(&InsertMediaIntoTrack), calls), 0);
   EXPECT_EQ(recording_.count(), int32_t(calls));
   const RecordedCall* last = recording_.call(0);
   ASSERT_NE(last, nullptr);

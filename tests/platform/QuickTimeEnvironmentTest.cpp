@@ -59,8 +59,7 @@ TEST_F(Environment, TwoEnvironmentsInitializeOnceAndTerminateAtTheLastStop) {
   QuickTimeEnvironment first, second;
   ASSERT_TRUE(first.start());
   ASSERT_TRUE(second.start());
-  EXPECT_EQ(selectorsSeen(recording_),
-            (std::vector<uint32_t>{kInitialize, kEnterMovies, kEnterMovies}));
+  EXPECT_EQ(selectorsSeen(recording_), (std::vector<uint32_t>{kInitialize, kEnterMovies, kEnterMovies}));
   first.stop();
   EXPECT_EQ(initCount, 1);
   EXPECT_EQ(recording_.call(recording_.count() - 1)->selector, kExitMovies);
@@ -73,8 +72,7 @@ TEST_F(Environment, MovieServicesFailingMakeStartFailAndUndoItsInitialization) {
   recording_.setNextResult(memFullErr);  // what EnterMovies answers
   QuickTimeEnvironment environment;
   EXPECT_FALSE(environment.start());
-  EXPECT_EQ(selectorsSeen(recording_),
-            (std::vector<uint32_t>{kInitialize, kEnterMovies, kTerminate}));
+  EXPECT_EQ(selectorsSeen(recording_), (std::vector<uint32_t>{kInitialize, kEnterMovies, kTerminate}));
   EXPECT_EQ(initCount, 0);
 }
 

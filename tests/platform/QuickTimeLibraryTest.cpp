@@ -459,8 +459,8 @@ TEST(Loader, FindsLibraryThroughRegistryFolders) {
       RegistryFolderValue value(root, form);
       ASSERT_TRUE(value.ok());
       TempFolder folder;
-      expectChildPasses("LoaderChild.DISABLED_FindsExpectedLibrary", &folder,
-                        kExpectLibraryVariable, expected);
+      expectChildPasses("LoaderChild.DISABLED_FindsExpectedLibrary", &folder, kExpectLibraryVariable,
+                        expected);
     }
   }
   {
@@ -469,8 +469,7 @@ TEST(Loader, FindsLibraryThroughRegistryFolders) {
     RegistryFolderValue machine(HKEY_LOCAL_MACHINE, recording);
     RegistryFolderValue user(HKEY_CURRENT_USER, failing);
     TempFolder folder;
-    expectChildPasses("LoaderChild.DISABLED_FindsExpectedLibrary", &folder, kExpectLibraryVariable,
-                      expected);
+    expectChildPasses("LoaderChild.DISABLED_FindsExpectedLibrary", &folder, kExpectLibraryVariable, expected);
   }
 }
 
@@ -500,8 +499,7 @@ TEST(Loader, SystemDirectoryIsTheLastCandidate) {
       << "a QuickTime.qts already lies in the system directory";
   {
     TempFolder folder;
-    expectChildPasses("LoaderChild.DISABLED_FindsExpectedLibrary", &folder,
-                      kExpectLibraryVariable, placed);
+    expectChildPasses("LoaderChild.DISABLED_FindsExpectedLibrary", &folder, kExpectLibraryVariable, placed);
   }
   EXPECT_TRUE(DeleteFileA(placed.c_str()));
 }

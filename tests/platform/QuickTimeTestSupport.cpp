@@ -34,9 +34,7 @@ std::string binFolder() {
   return folderOf(ownPath());
 }
 
-std::string testLibraryFolder(const char* name) {
-  return binFolder() + "testqt\\" + name + "\\";
-}
+std::string testLibraryFolder(const char* name) { return binFolder() + "testqt\\" + name + "\\"; }
 
 std::string testLibraryPath(const char* name) { return testLibraryFolder(name) + "QuickTime.qts"; }
 
@@ -74,12 +72,12 @@ bool startProgram(const std::string& exe, const std::string& folder, PROCESS_INF
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   std::string commandLine = "\"" + exe + "\"";
-  return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, process) != 0;
+  return CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &startup, process) != 0;
 }
 
-DWORD runChildTest(const char* testName, const TempFolder* folder, std::string* output,
-                   const char* variable, const std::string& value) {
+DWORD runChildTest(const char* testName, const TempFolder* folder, std::string* output, const char* variable,
+                   const std::string& value) {
   const std::string self = ownPath();
   std::string exe = self;
   std::string workFolder = folderOf(self);
@@ -106,11 +104,10 @@ DWORD runChildTest(const char* testName, const TempFolder* folder, std::string* 
   startup.hStdOutput = writeEnd;
   startup.hStdError = writeEnd;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  std::string commandLine = "\"" + exe + "\" --gtest_also_run_disabled_tests --gtest_filter=" +
-                            testName;
+  std::string commandLine = "\"" + exe + "\" --gtest_also_run_disabled_tests --gtest_filter=" + testName;
   PROCESS_INFORMATION process = {};
-  const BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                      nullptr, workFolder.c_str(), &startup, &process);
+  const BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      workFolder.c_str(), &startup, &process);
   CloseHandle(writeEnd);
   if (variable) SetEnvironmentVariableA(variable, nullptr);
   if (!started) {
@@ -138,15 +135,13 @@ DWORD runChildTest(const char* testName, const TempFolder* folder, std::string* 
   return exitCode;
 }
 
-RegistryFolderValue::RegistryFolderValue(HKEY root, DWORD type, const void* data, DWORD size)
-    : root_(root) {
+RegistryFolderValue::RegistryFolderValue(HKEY root, DWORD type, const void* data, DWORD size) : root_(root) {
   HKEY key = nullptr;
   if (RegCreateKeyExA(root, kQuickTimeKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
       ERROR_SUCCESS) {
     return;
   }
-  ok_ = RegSetValueExA(key, kQuickTimeValue, 0, type, static_cast<const BYTE*>(data), size) ==
-        ERROR_SUCCESS;
+  ok_ = RegSetValueExA(key, kQuickTimeValue, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
   RegCloseKey(key);
 }
 

@@ -46,9 +46,7 @@ class FullDisk : public ::testing::Test {
     limitFile_ = std::string("Z:") + control;  // Wine's Z: is the Unix root
   }
   // Sets how many bytes a full-disk file may hold from now on.
-  void setLimit(uint64_t bytes) {
-    std::ofstream(limitFile_, std::ios::trunc) << bytes << '\n';
-  }
+  void setLimit(uint64_t bytes) { std::ofstream(limitFile_, std::ios::trunc) << bytes << '\n'; }
   // A movie of None frames at `path`, ready for samples.
   void open(const std::string& path) {
     PascalPath name(path);
@@ -63,8 +61,8 @@ class FullDisk : public ::testing::Test {
     Rect bounds;
     MacSetRect(&bounds, 0, 0, kWidth, kHeight);
     int32_t maxSize = 0;
-    ASSERT_EQ(GetMaxCompressionSize(frame_.pixMap(), &bounds, 0, codecNormalQuality, kRawCodecType,
-                                    anyCodec, &maxSize),
+    ASSERT_EQ(GetMaxCompressionSize(frame_.pixMap(), &bounds, 0, codecNormalQuality, kRawCodecType, anyCodec,
+                                    &maxSize),
               noErr);
     data_ = NewHandle(maxSize);
     desc_ = reinterpret_cast<ImageDescriptionHandle>(NewHandle(4));

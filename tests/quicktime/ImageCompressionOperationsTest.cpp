@@ -26,8 +26,7 @@ TEST(ImageCompression, ListsTheFourCodecsByName) {
   for (int i = 0; i < 4; ++i) {
     const CodecNameSpec& e = list->list[i];
     EXPECT_EQ(e.cType, expected[i].type);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(e.typeName + 1), e.typeName[0]),
-              expected[i].name);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(e.typeName + 1), e.typeName[0]), expected[i].name);
   }
   EXPECT_EQ(DisposeCodecNameList(list), noErr);
   EXPECT_EQ(DisposeCodecNameList(list), paramErr) << "disposed twice";
@@ -44,28 +43,36 @@ TEST(ImageCompression, BadArgumentsAreRefusedWithoutWriting) {
   MacSetRect(&bounds, 0, 0, 47, 31);
   int32_t size = 0;
   ASSERT_EQ(GetMaxCompressionSize(frame.pixMap(), &bounds, 0, codecNormalQuality, kAnimationCodecType,
-                                  anyCodec, &size), noErr);
+                                  anyCodec, &size),
+            noErr);
   ASSERT_GT(size, 0);
-  EXPECT_EQ(GetMaxCompressionSize(frame.pixMap(), &bounds, 0, codecNormalQuality, fourCC("xxxx"),
-                                  anyCodec, &size), noCodecErr);
+  EXPECT_EQ(
+      GetMaxCompressionSize(frame.pixMap(), &bounds, 0, codecNormalQuality, fourCC("xxxx"), anyCodec, &size),
+      noCodecErr);
   Rect outside;
   MacSetRect(&outside, 0, 0, 48, 31);
   EXPECT_EQ(GetMaxCompressionSize(frame.pixMap(), &outside, 0, codecNormalQuality, kAnimationCodecType,
-                                  anyCodec, &size), paramErr);
-  EXPECT_EQ(GetMaxCompressionSize(nullptr, &bounds, 0, codecNormalQuality, kAnimationCodecType,
-                                  anyCodec, &size), nilHandleErr);
+                                  anyCodec, &size),
+            paramErr);
+  EXPECT_EQ(
+      GetMaxCompressionSize(nullptr, &bounds, 0, codecNormalQuality, kAnimationCodecType, anyCodec, &size),
+      nilHandleErr);
 
-  ASSERT_EQ(GetMaxCompressionSize(frame.pixMap(), &bounds, 0, codecNormalQuality, kRawCodecType,
-                                  anyCodec, &size), noErr);
+  ASSERT_EQ(
+      GetMaxCompressionSize(frame.pixMap(), &bounds, 0, codecNormalQuality, kRawCodecType, anyCodec, &size),
+      noErr);
   Handle data = NewHandle(size);
   ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(NewHandle(4));
-  EXPECT_EQ(CompressImage(frame.pixMap(), &outside, codecNormalQuality, kRawCodecType, desc, *data), paramErr);
-  EXPECT_EQ(CompressImage(frame.pixMap(), &bounds, codecNormalQuality, fourCC("xxxx"), desc, *data), noCodecErr);
+  EXPECT_EQ(CompressImage(frame.pixMap(), &outside, codecNormalQuality, kRawCodecType, desc, *data),
+            paramErr);
+  EXPECT_EQ(CompressImage(frame.pixMap(), &bounds, codecNormalQuality, fourCC("xxxx"), desc, *data),
+            noCodecErr);
   EXPECT_EQ(CompressImage(frame.pixMap(), &bounds, 0x401, kRawCodecType, desc, *data), paramErr);
   Handle small = NewHandle(size - 1);
   EXPECT_EQ(CompressImage(frame.pixMap(), &bounds, codecNormalQuality, kRawCodecType, desc, *small), paramErr)
       << "a buffer smaller than the worst case";
-  EXPECT_EQ(CompressImage(frame.pixMap(), &bounds, codecNormalQuality, kRawCodecType, nullptr, *data), nilHandleErr);
+  EXPECT_EQ(CompressImage(frame.pixMap(), &bounds, codecNormalQuality, kRawCodecType, nullptr, *data),
+            nilHandleErr);
   ASSERT_EQ(CompressImage(frame.pixMap(), &bounds, codecNormalQuality, kRawCodecType, desc, *data), noErr);
   EXPECT_EQ((*desc)->width, 47);
   EXPECT_EQ((*desc)->height, 31);

@@ -60,7 +60,8 @@ void writeMovie(const std::string& path, OSType codec, CodecQ quality, int16_t w
     ASSERT_EQ(CompressImage(frame.pixMap(), &bounds, quality, codec, desc, *data), noErr);
     ASSERT_EQ((*desc)->cType, codec);
     ASSERT_LE((*desc)->dataSize, maxSize);
-    ASSERT_EQ(AddMediaSample(media, data, 0, uint32_t((*desc)->dataSize), durations[i], desc, 1, 0, nullptr), noErr);
+    ASSERT_EQ(AddMediaSample(media, data, 0, uint32_t((*desc)->dataSize), durations[i], desc, 1, 0, nullptr),
+              noErr);
     UnlockPixels(frame.pixMap());
   }
   DisposeHandle(reinterpret_cast<Handle>(desc));
@@ -113,8 +114,8 @@ TEST(MovieFiles, WritesMoviesOfEveryCodecForTheDecoders) {
     writeMovie(folder + c.file, c.codec, c.quality, c.width, c.height, kDurations, &pixels);
     std::ofstream(folder + c.file + ".rgb", std::ios::binary)
         .write(reinterpret_cast<const char*>(pixels.data()), std::streamsize(pixels.size()));
-    manifest << c.file << ' ' << c.decoder << ' ' << c.width << ' ' << c.height << " 100,120,95 "
-             << c.floor << '\n';
+    manifest << c.file << ' ' << c.decoder << ' ' << c.width << ' ' << c.height << " 100,120,95 " << c.floor
+             << '\n';
   }
 
   // A file already at the path is replaced, not appended to or kept.
@@ -155,8 +156,7 @@ class MovieFileErrors : public ::testing::Test {
     RemoveDirectoryA(folder_.c_str());
   }
   // CreateMovieFile on `path` as the program calls it; the movie it yields.
-  OSErr create(const std::string& path, Movie* movie, int16_t* refNum,
-               int32_t flags = kCreateFlags) {
+  OSErr create(const std::string& path, Movie* movie, int16_t* refNum, int32_t flags = kCreateFlags) {
     PascalPath name(path);
     FSSpec spec;
     FSMakeFSSpec(0, 0, name.name(), &spec);

@@ -63,10 +63,10 @@ void TestFrame::draw(int index) {
     DeleteObject(brush);
   };
   const int w = width, h = height, s = index * 3;
-  fill(0, 0, w, h, RGB(20, 40, 200));                          // blue ground
-  fill(s % w, 0, w / 2 + s % w, h / 3, RGB(230, 20, 30));      // red block, moves right
-  fill(0, h - h / 4, w / 3, h, RGB(30, 200, 60));              // green block, bottom left
-  fill(w - w / 5, h / 2, w, h / 2 + 3, RGB(250, 240, 10));      // yellow bar, right edge
+  fill(0, 0, w, h, RGB(20, 40, 200));                       // blue ground
+  fill(s % w, 0, w / 2 + s % w, h / 3, RGB(230, 20, 30));   // red block, moves right
+  fill(0, h - h / 4, w / 3, h, RGB(30, 200, 60));           // green block, bottom left
+  fill(w - w / 5, h / 2, w, h / 2 + 3, RGB(250, 240, 10));  // yellow bar, right edge
   // The "F": a stem and two arms pointing right, the lower arm shorter.
   const int x = w / 3, y = h / 4, u = h / 10 > 1 ? h / 10 : 1;
   fill(x, y, x + u, y + 6 * u, RGB(255, 255, 255));

@@ -45,12 +45,12 @@ static ssize_t fitting(long long limit, off_t at, size_t count) {
 }
 
 /* Looking at the file must not change the errno its writer sees. */
-#define FIT(fd, at, count)                          \
-  const int saved = errno;                          \
-  const long long limit = limitFor(fd);             \
-  ssize_t n = (ssize_t)(count);                     \
-  if (limit >= 0) n = fitting(limit, (at), count);  \
-  if (n < 0) return -1;                             \
+#define FIT(fd, at, count)                         \
+  const int saved = errno;                         \
+  const long long limit = limitFor(fd);            \
+  ssize_t n = (ssize_t)(count);                    \
+  if (limit >= 0) n = fitting(limit, (at), count); \
+  if (n < 0) return -1;                            \
   errno = saved
 
 ssize_t write(int fd, const void* buf, size_t count) {

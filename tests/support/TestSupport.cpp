@@ -55,9 +55,7 @@ BOOL CALLBACK readBoxText(HWND child, LPARAM param) {
 
 }  // namespace
 
-MessageBoxWatcher::MessageBoxWatcher() {
-  thread_ = CreateThread(nullptr, 0, watch, this, 0, nullptr);
-}
+MessageBoxWatcher::MessageBoxWatcher() { thread_ = CreateThread(nullptr, 0, watch, this, 0, nullptr); }
 
 MessageBoxWatcher::~MessageBoxWatcher() {
   InterlockedExchange(&stop_, 1);
@@ -77,8 +75,7 @@ DWORD WINAPI MessageBoxWatcher::watch(void* param) {
       EnumChildWindows(search.found, readBoxText, reinterpret_cast<LPARAM>(self));
       HWND ok = GetDlgItem(search.found, IDOK);
       self->hasOkButton = ok && windowText(ok) == "OK";
-      PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(ok));
+      PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
       InterlockedExchange(&self->seen_, 1);
       return 0;
     }

@@ -159,8 +159,8 @@ Media NewTrackMedia(Track, OSType type, TimeScale scale, Handle, OSType) {
   return state.newTrackMediaFails ? nullptr : reinterpret_cast<Media>(&media);
 }
 
-OSErr CreateMovieFile(const FSSpec* spec, OSType creator, ScriptCode script, int32_t flags,
-                      int16_t* refNum, Movie* movie) {
+OSErr CreateMovieFile(const FSSpec* spec, OSType creator, ScriptCode script, int32_t flags, int16_t* refNum,
+                      Movie* movie) {
   note("CreateMovieFile");
   std::memcpy(state.specName, spec->name, sizeof state.specName);
   state.creator = creator;
@@ -200,8 +200,8 @@ OSErr DisposeCodecNameList(CodecNameSpecListPtr list) {
   return noErr;
 }
 
-OSErr GetMaxCompressionSize(PixMapHandle, const Rect* bounds, int16_t, CodecQ quality,
-                            CodecType type, CodecComponent, int32_t* size) {
+OSErr GetMaxCompressionSize(PixMapHandle, const Rect* bounds, int16_t, CodecQ quality, CodecType type,
+                            CodecComponent, int32_t* size) {
   note("GetMaxCompressionSize");
   state.maxSizeQuality = quality;
   state.maxSizeType = type;
@@ -231,8 +231,7 @@ OSErr CompressImage(PixMapHandle, const Rect* bounds, CodecQ quality, CodecType 
   return noErr;
 }
 
-OSErr QTNewGWorld(GWorldPtr* out, OSType format, const Rect* bounds, CTabHandle, void*,
-                  uint32_t) {
+OSErr QTNewGWorld(GWorldPtr* out, OSType format, const Rect* bounds, CTabHandle, void*, uint32_t) {
   note("QTNewGWorld");
   state.worldPixelFormat = format;
   state.worldBounds = *bounds;

@@ -38,7 +38,7 @@ struct FakeQuickTimeState {
   FakeCodec codecs[8];
 
   // --- what the library saw
-  char log[8192];  // operation names in call order, each followed by a blank
+  char log[8192];          // operation names in call order, each followed by a blank
   int32_t doubleReleases;  // a handle, movie, list or world released twice or never made
   int32_t liveHandles;
   int32_t liveMovies;

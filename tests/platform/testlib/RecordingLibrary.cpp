@@ -58,8 +58,7 @@ extern "C" int32_t testCallComponentFunctionWithStorage(void*, void*, void*) { r
 
 extern "C" int32_t testRecordedCallCount() { return recordedCount; }
 extern "C" const RecordedCall* testRecordedCall(int32_t index) {
-  return index >= 0 && index < recordedCount && index < kRecordedCallCapacity ? &recorded[index]
-                                                                                : nullptr;
+  return index >= 0 && index < recordedCount && index < kRecordedCallCapacity ? &recorded[index] : nullptr;
 }
 extern "C" void testSetNextResult(intptr_t result) { nextResult = result; }
 extern "C" void testSetLibraryResult(intptr_t result) { libraryResult = result; }

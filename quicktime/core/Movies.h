@@ -53,9 +53,11 @@ OSErr AddMediaSample(Media media, Handle data, int32_t offset, uint32_t size, Ti
 // (GetMoviesError() then says invalidMedia).
 TimeValue GetMediaDuration(Media media);
 
-// Places the whole media in the track once, at track time 0, rate 1.0. A zero
-// duration (a media without samples) is accepted and inserts nothing. Other
-// placements are refused with paramErr, a second edit with badEditList.
+// Places the first `mediaDuration` of the media in the track once, at track
+// time 0, rate 1.0; the program passes the whole media. A zero duration (a
+// media without samples) is accepted and inserts nothing. Another start, media
+// time or rate is refused with paramErr, a duration past the media's with
+// invalidDuration, a second edit with badEditList.
 OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTime, TimeValue mediaDuration,
                            Fixed mediaRate);
 

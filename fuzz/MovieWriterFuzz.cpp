@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "AvDecode.h"
 #include "Codecs.h"
 #include "Handles.h"
 #include "Movies.h"
@@ -55,21 +56,6 @@ const char* name(OSType t) {
   for (int i = 0; i < 4; ++i) s[i] = char(t >> (24 - 8 * i));
   s[4] = 0;
   return s;
-}
-
-AVCodecID codecId(OSType codec) {
-  switch (codec) {
-    case kAnimationCodecType:
-      return AV_CODEC_ID_QTRLE;
-    case kRawCodecType:
-      return AV_CODEC_ID_RAWVIDEO;
-    case kJPEGCodecType:
-      return AV_CODEC_ID_MJPEG;
-    case kPNGCodecType:
-      return AV_CODEC_ID_PNG;
-    default:
-      return AV_CODEC_ID_NONE;
-  }
 }
 
 // A file in memory whose writes can fail: past `limit` (a full disk, which
@@ -916,7 +902,7 @@ void Run::checkWithLibav() {
   if (par->codec_type != AVMEDIA_TYPE_VIDEO) fail("the stream is not video");
   if (st->time_base.num != 1 || st->time_base.den != kScale)
     fail("time base %d/%d", st->time_base.num, st->time_base.den);
-  if (par->codec_id != codecId(expected.cType))
+  if (par->codec_id != test::avCodecId(expected.cType))
     fail("codec %s read as %s", name(expected.cType), avcodec_get_name(par->codec_id));
   if (par->width != expected.width || par->height != expected.height)
     fail("%dx%d read as %dx%d", expected.width, expected.height, par->width, par->height);

@@ -10,9 +10,8 @@ extern "C" {
 }
 
 namespace test {
-namespace {
 
-AVCodecID codecId(OSType codec) {
+AVCodecID avCodecId(OSType codec) {
   switch (codec) {
     case kAnimationCodecType:
       return AV_CODEC_ID_QTRLE;
@@ -26,6 +25,8 @@ AVCodecID codecId(OSType codec) {
       return AV_CODEC_ID_NONE;
   }
 }
+
+namespace {
 
 // Turns a decoded frame of the formats these codecs give into RGB24.
 bool toRgb24(const AVFrame* f, std::vector<uint8_t>* out) {
@@ -74,7 +75,7 @@ bool toRgb24(const AVFrame* f, std::vector<uint8_t>* out) {
 
 Decoded avDecode(OSType codec, int width, int height, int depth, const uint8_t* data, size_t size) {
   Decoded result;
-  const AVCodec* dec = avcodec_find_decoder(codecId(codec));
+  const AVCodec* dec = avcodec_find_decoder(avCodecId(codec));
   if (!dec) {
     result.error = "no decoder";
     return result;

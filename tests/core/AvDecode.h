@@ -7,6 +7,10 @@
 
 #include "QuickTimeTypes.h"
 
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
 namespace test {
 
 struct Decoded {
@@ -16,6 +20,9 @@ struct Decoded {
   int height = 0;
   std::vector<uint8_t> rgb;  // RGB24, rows packed
 };
+
+// libavcodec's decoder for a QuickTime codec; AV_CODEC_ID_NONE for others.
+AVCodecID avCodecId(OSType codec);
 
 // Decodes one key frame of the given QuickTime codec, as the mov demuxer
 // would set the decoder up (codec tag, bits per coded sample).

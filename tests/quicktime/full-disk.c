@@ -33,43 +33,40 @@ static long long limitFor(int fd) {
   return limit;
 }
 
-/* How many of `count` bytes at `at` fit under `limit`; -1 (errno ENOSPC)
- * when none do. */
-static ssize_t fitting(long long limit, off_t at, size_t count) {
-  if (at < 0 || count == 0) return (ssize_t)count;
-  if (at >= limit) {
+/* How many of `count` bytes may be written to fd at `*at` (at its current
+ * position when `at` is null); -1, errno ENOSPC, when none may. Looking at
+ * the file leaves the errno its writer sees alone. */
+static ssize_t allowed(int fd, const off_t* at, size_t count) {
+  const int saved = errno;
+  const long long limit = limitFor(fd);
+  const off_t where = limit < 0 ? -1 : at ? *at : lseek(fd, 0, SEEK_CUR);
+  errno = saved;
+  if (where < 0 || count == 0) return (ssize_t)count;
+  if (where >= limit) {
     errno = ENOSPC;
     return -1;
   }
-  return (unsigned long long)at + count > (unsigned long long)limit ? (ssize_t)(limit - at) : (ssize_t)count;
+  return (unsigned long long)where + count > (unsigned long long)limit ? (ssize_t)(limit - where)
+                                                                       : (ssize_t)count;
 }
-
-/* Looking at the file must not change the errno its writer sees. */
-#define FIT(fd, at, count)                         \
-  const int saved = errno;                         \
-  const long long limit = limitFor(fd);            \
-  ssize_t n = (ssize_t)(count);                    \
-  if (limit >= 0) n = fitting(limit, (at), count); \
-  if (n < 0) return -1;                            \
-  errno = saved
 
 ssize_t write(int fd, const void* buf, size_t count) {
   static ssize_t (*real)(int, const void*, size_t);
   if (!real) real = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
-  FIT(fd, lseek(fd, 0, SEEK_CUR), count);
-  return real(fd, buf, (size_t)n);
+  const ssize_t n = allowed(fd, NULL, count);
+  return n < 0 ? -1 : real(fd, buf, (size_t)n);
 }
 
 ssize_t pwrite(int fd, const void* buf, size_t count, off_t at) {
   static ssize_t (*real)(int, const void*, size_t, off_t);
   if (!real) real = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
-  FIT(fd, at, count);
-  return real(fd, buf, (size_t)n, at);
+  const ssize_t n = allowed(fd, &at, count);
+  return n < 0 ? -1 : real(fd, buf, (size_t)n, at);
 }
 
 ssize_t pwrite64(int fd, const void* buf, size_t count, off_t at) {
   static ssize_t (*real)(int, const void*, size_t, off_t);
   if (!real) real = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite64");
-  FIT(fd, at, count);
-  return real(fd, buf, (size_t)n, at);
+  const ssize_t n = allowed(fd, &at, count);
+  return n < 0 ? -1 : real(fd, buf, (size_t)n, at);
 }

@@ -5,66 +5,9 @@
 #   record-e2e.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
-bin=$build/bin
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../../.." && pwd)
-"$root/scripts/wine-session.sh" start "$build"
-eval "$("$root/scripts/wine-session.sh" env "$build")"
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-movie=$WINEPREFIX/drive_c/grabbed.mov
+. "$here/e2e-lib.sh"
 pattern="Skelby Pattern"
-pids=()
-
-drv() { "$wine" "$bin/SkelbyDriver.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  pids=()
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-skip() { echo "SKIPPED: $*"; exit 77; }
-ok() { echo "ok: $*"; }
-now_ms() { date +%s%3N; }
-
-start_pattern() {  # TITLE [CLOSE_AFTER_MS]
-  "$wine" "$bin/PatternWindow.exe" "$1" 400 100 640 480 "${2:-0}" </dev/null >/dev/null 2>&1 &
-  pids+=($!)
-  drv wait "$1" 15000 || fail "the pattern window did not open"
-}
-start_skelby() {
-  (cd "$bin" && exec "$wine" skelby.exe </dev/null >/dev/null 2>&1) &
-  skelby_pid=$!
-  pids+=($skelby_pid)
-  drv wait Skelby 15000 || fail "Skelby did not open"
-  sleep 0.5
-}
-status() { drv text 1000; }
-wait_status() {  # TEXT
-  for _ in $(seq 50); do [ "$(status)" = "$1" ] && return 0; sleep 0.1; done
-  return 1
-}
-# A user's click at a control's centre, through the X server.
-click() {
-  local xy
-  xy=$(drv center "$1")
-  xdotool mousemove $xy click 1
-}
-skelby_alive() { kill -0 "$skelby_pid" 2>/dev/null; }
-quit_skelby() {
-  drv close
-  for _ in $(seq 100); do skelby_alive || return 0; sleep 0.1; done
-  return 1
-}
-# Grab (pressed), wait, then Stop; sets wall to the recorded milliseconds.
-record_for() {  # SECONDS
-  local t0; t0=$(now_ms)
-  drv press 989
-  wait_status "Grabbing!" || fail "status never read Grabbing! (it reads '$(status)')"
-  sleep "$1"
-  drv press 989
-  wait_status "idle." || fail "Stop did not go back to idle"
-  wall=$(( $(now_ms) - t0 ))
-}
 
 rm -f "$movie"
 start_pattern "$pattern"

@@ -18,6 +18,15 @@ display_alive() {
   [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
 }
 
+# The desktop process of this prefix: other build folders run their own.
+desktop_running() {
+  local p
+  for p in $(pgrep -f 'explorer.exe /desktop'); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+
 start() {
   mkdir -p "$state"
   exec 9>"$state/lock"
@@ -57,7 +66,7 @@ start() {
   local wine64
   wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
   "$wine64" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
-  if ! pgrep -f 'explorer.exe /desktop=Default' >/dev/null; then
+  if ! desktop_running; then
     setsid "$wine64" explorer.exe /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 9>&- &
     sleep 1
   fi

@@ -45,6 +45,7 @@ class CountingSink : public qt::Sink {
     return noErr;
   }
   OSErr setLength(uint64_t) override { return noErr; }
+  OSErr flush() override { return noErr; }
   uint64_t bytes = 0;
 };
 
@@ -61,6 +62,7 @@ class SparseFileSink : public qt::Sink {
     return pwrite(fd_, data, size, off_t(offset)) == ssize_t(size) ? noErr : ioErr;
   }
   OSErr setLength(uint64_t length) override { return ftruncate(fd_, off_t(length)) == 0 ? noErr : ioErr; }
+  OSErr flush() override { return fdatasync(fd_) == 0 ? noErr : ioErr; }
 
  private:
   int fd_;

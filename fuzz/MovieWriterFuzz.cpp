@@ -2,9 +2,11 @@
 // on one movie written into memory (good and bad samples, odd durations, a
 // disk that fails for one step, edits, the movie resource). A small model
 // says which calls must succeed and which must be refused; every refused call
-// must leave the file as it was, and the finished file is read back with
-// libavformat in the same process, whose packets must be exactly the samples
-// that were accepted. Any difference prints one line and aborts.
+// must leave the file as it was; after every step the file as it stands, as
+// a crash would leave it, must read in libavformat as at least the samples
+// its last checkpoint holds; and the finished file is read back whole, its
+// packets exactly the samples that were accepted. Any difference prints one
+// line and aborts.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -19,14 +21,13 @@
 #include <vector>
 
 #include "AvDecode.h"
+#include "AvDemux.h"
 #include "Codecs.h"
 #include "Handles.h"
 #include "Movies.h"
 
 extern "C" {
-#include <libavformat/avformat.h>
 #include <libavutil/log.h>
-#include <libavutil/mem.h>
 }
 
 namespace {
@@ -36,9 +37,8 @@ constexpr int kMaxSteps = 16;
 constexpr TimeScale kScale = 1000;
 // No run writes more than this; a write past it is a wild offset, not data.
 constexpr uint64_t kMaxFile = 64u << 20;
-// The wide atom and the mdat header that close the media data: the only
-// bytes before the samples' end that writing the movie resource rewrites.
-constexpr size_t kHeaderTail = 16;
+// ftyp and wide, before the first mdat.
+constexpr size_t kFileHeader = 28;
 
 const OSType kCodecs[] = {kAnimationCodecType, kRawCodecType, kJPEGCodecType, kPNGCodecType};
 
@@ -88,6 +88,15 @@ class FuzzSink : public qt::Sink {
     bytes.resize(size_t(length));
     return noErr;
   }
+  OSErr flush() override {
+    ++calls;
+    if (calls == failCall) {
+      ++failures;
+      lastError = error;
+      return lastError;
+    }
+    return noErr;
+  }
   void recover() {
     limit = UINT64_MAX;
     failCall = 0;
@@ -133,9 +142,8 @@ struct Model {
   std::vector<Sample> samples;
   uint64_t total = 0;
   TimeValue edit = 0;
-  size_t headerSize = 0;
-  // The file's bytes up to the end of the last accepted sample.
-  std::vector<uint8_t> prefix;
+  // The accepted samples' bytes, one after the other.
+  std::vector<uint8_t> media;
 };
 
 // The errors a call may return; empty when it must succeed.
@@ -172,25 +180,6 @@ void expectSame(const char* what, const std::vector<uint8_t>& now, const std::ve
   if (now != before)
     fail("%s changed the file (%zu bytes, was %zu) although it did not succeed", what, now.size(),
          before.size());
-}
-
-// The file up to the samples' end, except the bytes that closing the media
-// data may rewrite when `headerMayChange`.
-void expectPrefix(const char* what, const std::vector<uint8_t>& file, const Model& m, bool headerMayChange) {
-  const std::vector<uint8_t>& p = m.prefix;
-  if (file.size() < p.size())
-    fail("%s: file of %zu bytes, the samples end at %zu", what, file.size(), p.size());
-  auto same = [&](size_t from, size_t to) {
-    if (std::memcmp(file.data() + from, p.data() + from, to - from) == 0) return;
-    while (file[from] == p[from]) ++from;
-    fail("%s: byte %zu is %02x, written as %02x", what, from, file[from], p[from]);
-  };
-  if (headerMayChange) {
-    same(0, m.headerSize - kHeaderTail);
-    same(m.headerSize, p.size());
-  } else {
-    same(0, p.size());
-  }
 }
 
 // The pixels of one frame: runs and noise from a seed, so every codec has
@@ -303,6 +292,7 @@ class Run {
   void newTrack();
   void armFault();
   void afterStep(const char* what);
+  void checkAsCrashLeavesIt(const char* what);
   void checkFile();
   void checkWithLibav();
 
@@ -325,7 +315,9 @@ class Run {
   int32_t dataSize_ = 0;   // the data handle's size
   std::vector<uint8_t> before_;
   int callsBefore_ = 0;
-  bool wasWritten_ = false;  // the movie resource, before this step
+  bool wasWritten_ = false;           // the movie resource, before this step
+  std::vector<uint8_t> checkedFile_;  // the file when a crash was last checked
+  uint32_t checkedSamples_ = 0;
 };
 
 void Run::compressFrame() {
@@ -523,14 +515,12 @@ void Run::addSample(bool good) {
       }
       m_.samples.push_back(Sample{bytes, duration});
       m_.total += uint64_t(duration);
-      m_.prefix.insert(m_.prefix.end(), bytes.begin(), bytes.end());
-      expectPrefix("AddMediaSample", sink_->bytes, m_, false);
+      m_.media.insert(m_.media.end(), bytes.begin(), bytes.end());
       break;
     case Outcome::kRefused:
       expectSame("AddMediaSample", sink_->bytes, before_);
       break;
     case Outcome::kTorn:
-      expectPrefix("failed AddMediaSample", sink_->bytes, m_, false);
       break;
   }
 }
@@ -642,17 +632,11 @@ void Run::addResource(bool clean) {
   switch (judge("AddMovieResource", err, why, *sink_, failures)) {
     case Outcome::kAccepted:
       m_.resourceWritten = true;
-      expectPrefix("AddMovieResource", sink_->bytes, m_, true);
       break;
     case Outcome::kRefused:
       expectSame("AddMovieResource", sink_->bytes, before_);
       break;
     case Outcome::kTorn:
-      expectPrefix("failed AddMovieResource", sink_->bytes, m_, true);
-      // Whatever it left of the closed mdat header stands until the next try.
-      std::copy(sink_->bytes.begin() + ptrdiff_t(m_.headerSize - kHeaderTail),
-                sink_->bytes.begin() + ptrdiff_t(m_.headerSize),
-                m_.prefix.begin() + ptrdiff_t(m_.headerSize - kHeaderTail));
       break;
   }
 }
@@ -686,6 +670,32 @@ void Run::afterStep(const char* what) {
   const TimeValue movieDuration = qt::GetMovieDuration(movie_);
   if (movieDuration != m_.edit)
     fail("after %s the movie lasts %d, the edit %d", what, movieDuration, m_.edit);
+  checkAsCrashLeavesIt(what);
+}
+
+// The file as it stands now is what a crash would leave: whatever its last
+// checkpoint promised must play, sample for sample.
+void Run::checkAsCrashLeavesIt(const char* what) {
+  qt::CheckpointReport report;
+  if (OSErr err = qt::GetCheckpointReport(media_, &report)) fail("GetCheckpointReport: %d", err);
+  if (report.coveredSamples > m_.samples.size())
+    fail("after %s the checkpoint holds %u samples of %zu", what, report.coveredSamples, m_.samples.size());
+  if (report.coveredSamples == 0) return;
+  // Reading the file is the slow part: only a file or a promise that changed.
+  if (report.coveredSamples == checkedSamples_ && sink_->bytes == checkedFile_) return;
+  checkedSamples_ = report.coveredSamples;
+  checkedFile_ = sink_->bytes;
+  const test::DemuxedMovie movie = test::avDemux(sink_->bytes, true);
+  if (!movie.opened)
+    fail("after %s a crash leaves a file libavformat cannot open: %s", what, movie.error.c_str());
+  if (movie.packets.size() < report.coveredSamples || movie.packets.size() > m_.samples.size())
+    fail("after %s a crash leaves %zu samples; %u were promised, %zu accepted", what, movie.packets.size(),
+         report.coveredSamples, m_.samples.size());
+  for (size_t i = 0; i < movie.packets.size(); ++i) {
+    const test::DemuxedPacket& p = movie.packets[i];
+    if (p.bytes != m_.samples[i].bytes || p.duration != m_.samples[i].duration)
+      fail("after %s a crash leaves packet %zu unlike sample %zu", what, i, i);
+  }
 }
 
 void Run::go() {
@@ -730,9 +740,6 @@ void Run::go() {
     fail("NewTrackMedia: %d", err);
   if (OSErr err = qt::BeginMediaEdits(media_)) fail("BeginMediaEdits: %d", err);
   m_.inEdits = true;
-  m_.headerSize = sink_->bytes.size();
-  m_.prefix = sink_->bytes;
-  if (m_.headerSize < kHeaderTail) fail("file header of %zu bytes", m_.headerSize);
 
   bool faultArmed = false;
   for (int step = 0; step < kMaxSteps && in_.remaining_bytes() > 0; ++step) {
@@ -812,126 +819,72 @@ uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
 }
 
-// The top-level atoms must tile the file: the header's, the media data
-// holding exactly the accepted samples, and the movie atom to the end.
+// The top-level atoms must tile the file: ftyp and wide, then media data,
+// superseded movie atoms and the one movie atom last; the media data holds
+// exactly the accepted samples, in order.
 void Run::checkFile() {
   const std::vector<uint8_t>& f = sink_->bytes;
-  static const char* kOrder[] = {"ftyp", "wide", "mdat", "moov"};
-  size_t at = 0;
-  for (const char* type : kOrder) {
-    if (at + 8 > f.size()) fail("file ends at %zu before its %s atom", f.size(), type);
+  if (f.size() < kFileHeader || std::memcmp(f.data() + 4, "ftyp", 4) != 0 ||
+      std::memcmp(f.data() + 24, "wide", 4) != 0)
+    fail("the file does not start with ftyp and wide");
+  std::vector<uint8_t> media;
+  size_t at = kFileHeader;
+  bool movieAtom = false;
+  while (at < f.size()) {
+    if (movieAtom) fail("%zu bytes after the movie atom", f.size() - at);
+    if (at + 8 > f.size()) fail("a partial atom header at %zu", at);
     const uint32_t size = be32(f, at);
-    if (std::memcmp(f.data() + at + 4, type, 4) != 0) fail("atom at %zu is not %s", at, type);
+    const char* type = reinterpret_cast<const char*>(f.data() + at + 4);
     if (size < 8 || at + size > f.size())
-      fail("%s atom at %zu of %u bytes in a file of %zu", type, at, size, f.size());
-    if (std::strcmp(type, "mdat") == 0) {
-      if (at + 8 != m_.headerSize)
-        fail("media data starts at %zu, the header is %zu bytes", at + 8, m_.headerSize);
-      if (size_t(size) != 8 + m_.prefix.size() - m_.headerSize)
-        fail("mdat of %u bytes holds %zu bytes of samples", size, m_.prefix.size() - m_.headerSize);
+      fail("atom at %zu of %u bytes in a file of %zu", at, size, f.size());
+    if (std::memcmp(type, "mdat", 4) == 0) {
+      media.insert(media.end(), f.begin() + ptrdiff_t(at + 8), f.begin() + ptrdiff_t(at + size));
+    } else if (std::memcmp(type, "moov", 4) == 0) {
+      movieAtom = true;
+    } else if (std::memcmp(type, "free", 4) != 0) {
+      fail("atom '%.4s' at %zu", type, at);
     }
     at += size;
   }
-  if (at != f.size()) fail("%zu bytes after the movie atom", f.size() - at);
-  expectPrefix("the finished file", f, m_, true);
+  if (!movieAtom) fail("no movie atom");
+  if (media != m_.media)
+    fail("the media data holds %zu bytes, the samples %zu", media.size(), m_.media.size());
   checkWithLibav();
 }
 
-struct MemoryInput {
-  const uint8_t* data;
-  size_t size;
-  size_t pos;
-};
-
-int readInput(void* opaque, uint8_t* buf, int n) {
-  MemoryInput& in = *static_cast<MemoryInput*>(opaque);
-  const size_t left = in.size - in.pos;
-  if (left == 0) return AVERROR_EOF;
-  const size_t k = std::min(left, size_t(n));
-  std::memcpy(buf, in.data + in.pos, k);
-  in.pos += k;
-  return int(k);
-}
-
-int64_t seekInput(void* opaque, int64_t offset, int whence) {
-  MemoryInput& in = *static_cast<MemoryInput*>(opaque);
-  if (whence & AVSEEK_SIZE) return int64_t(in.size);
-  int64_t to = 0;
-  switch (whence & ~AVSEEK_FORCE) {
-    case SEEK_SET:
-      to = offset;
-      break;
-    case SEEK_CUR:
-      to = int64_t(in.pos) + offset;
-      break;
-    case SEEK_END:
-      to = int64_t(in.size) + offset;
-      break;
-    default:
-      return -1;
-  }
-  if (to < 0 || to > int64_t(in.size)) return -1;
-  in.pos = size_t(to);
-  return to;
-}
-
 void Run::checkWithLibav() {
-  const std::vector<uint8_t>& f = sink_->bytes;
-  MemoryInput input{f.data(), f.size(), 0};
-  constexpr int kBufferSize = 4096;
-  uint8_t* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
-  AVIOContext* pb = avio_alloc_context(buffer, kBufferSize, 0, &input, readInput, nullptr, seekInput);
-  AVFormatContext* fmt = avformat_alloc_context();
-  if (!buffer || !pb || !fmt) fail("libav allocation failed");
-  fmt->pb = pb;
   // An edit that covers only part of the media makes libav drop the rest;
   // the packets are then compared as stored and the edit through the
   // movie's duration.
   const bool partialEdit = m_.edit != 0 && uint64_t(m_.edit) != m_.total;
-  AVDictionary* options = nullptr;
-  if (partialEdit) av_dict_set(&options, "ignore_editlist", "1", 0);
-  const int opened = avformat_open_input(&fmt, nullptr, nullptr, &options);
-  av_dict_free(&options);
-  if (opened < 0) fail("libavformat cannot open the file (%zu bytes): %d", f.size(), opened);
-
+  const test::DemuxedMovie movie = test::avDemux(sink_->bytes, partialEdit);
+  if (!movie.opened)
+    fail("libavformat cannot open the file (%zu bytes): %s", sink_->bytes.size(), movie.error.c_str());
   const Format expected =
       m_.haveFormat ? m_.format : Format{kAnimationCodecType, int16_t(width_), int16_t(height_), 24};
-  if (fmt->nb_streams != 1) fail("%u streams", fmt->nb_streams);
-  const AVStream* st = fmt->streams[0];
-  const AVCodecParameters* par = st->codecpar;
-  if (par->codec_type != AVMEDIA_TYPE_VIDEO) fail("the stream is not video");
-  if (st->time_base.num != 1 || st->time_base.den != kScale)
-    fail("time base %d/%d", st->time_base.num, st->time_base.den);
-  if (par->codec_id != test::avCodecId(expected.cType))
-    fail("codec %s read as %s", name(expected.cType), avcodec_get_name(par->codec_id));
-  if (par->width != expected.width || par->height != expected.height)
-    fail("%dx%d read as %dx%d", expected.width, expected.height, par->width, par->height);
-  if (fmt->duration != int64_t(m_.edit) * (AV_TIME_BASE / kScale))
-    fail("movie duration %lld us, the edit %d ms", (long long)fmt->duration, m_.edit);
-
-  AVPacket* pkt = av_packet_alloc();
-  size_t n = 0;
+  if (movie.streams != 1) fail("%u streams", movie.streams);
+  if (movie.timeBaseNum != 1 || movie.timeBaseDen != kScale)
+    fail("time base %d/%d", movie.timeBaseNum, movie.timeBaseDen);
+  if (movie.codec != test::avCodecId(expected.cType))
+    fail("codec %s read as %s", name(expected.cType), avcodec_get_name(movie.codec));
+  if (movie.width != expected.width || movie.height != expected.height)
+    fail("%dx%d read as %dx%d", expected.width, expected.height, movie.width, movie.height);
+  if (movie.durationUs != int64_t(m_.edit) * (1000000 / kScale))
+    fail("movie duration %lld us, the edit %d ms", (long long)movie.durationUs, m_.edit);
+  if (!movie.error.empty()) fail("reading the packets: %s", movie.error.c_str());
+  if (movie.packets.size() != m_.samples.size())
+    fail("%zu packets for %zu samples", movie.packets.size(), m_.samples.size());
   int64_t pts = 0;
-  int ret;
-  while ((ret = av_read_frame(fmt, pkt)) >= 0) {
-    if (n >= m_.samples.size()) fail("packet %zu of %zu samples", n + 1, m_.samples.size());
+  for (size_t n = 0; n < movie.packets.size(); ++n) {
+    const test::DemuxedPacket& p = movie.packets[n];
     const Sample& s = m_.samples[n];
-    if (pkt->stream_index != 0) fail("packet %zu in stream %d", n, pkt->stream_index);
-    if (pkt->duration != s.duration)
-      fail("packet %zu lasts %lld, the sample %d", n, (long long)pkt->duration, s.duration);
-    if (pkt->pts != pts) fail("packet %zu at %lld, expected %lld", n, (long long)pkt->pts, (long long)pts);
-    if (size_t(pkt->size) != s.bytes.size() || std::memcmp(pkt->data, s.bytes.data(), s.bytes.size()) != 0)
-      fail("packet %zu: %d bytes that differ from the sample's %zu", n, pkt->size, s.bytes.size());
+    if (p.duration != s.duration)
+      fail("packet %zu lasts %lld, the sample %d", n, (long long)p.duration, s.duration);
+    if (p.pts != pts) fail("packet %zu at %lld, expected %lld", n, (long long)p.pts, (long long)pts);
+    if (p.bytes != s.bytes)
+      fail("packet %zu: %zu bytes that differ from the sample's %zu", n, p.bytes.size(), s.bytes.size());
     pts += s.duration;
-    ++n;
-    av_packet_unref(pkt);
   }
-  if (ret != AVERROR_EOF) fail("reading packet %zu: %d", n, ret);
-  if (n != m_.samples.size()) fail("%zu packets for %zu samples", n, m_.samples.size());
-  av_packet_free(&pkt);
-  avformat_close_input(&fmt);
-  av_freep(&pb->buffer);
-  avio_context_free(&pb);
 }
 
 }  // namespace

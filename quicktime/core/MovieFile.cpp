@@ -42,30 +42,39 @@ void matrix(ByteWriter& w) {
   // clang-format on
 }
 
-uint32_t trackDuration(const TrackRecord& t) {
-  if (!t.media || t.editMediaDuration <= 0) return 0;
-  return toMovieTime(uint64_t(t.editMediaDuration), t.media->timeScale);
+// The media time a track's edit covers. A checkpoint describes the movie as
+// the program would finish it now: a track without an edit yet shows its
+// whole media, as InsertMediaIntoTrack will place it.
+uint64_t editedMediaTime(const TrackRecord& t, bool checkpoint) {
+  if (!t.media) return 0;
+  if (t.editMediaDuration > 0) return uint64_t(t.editMediaDuration);
+  return checkpoint ? t.media->samples.totalDuration() : 0;
 }
 
-uint32_t movieDuration(const MovieRecord& m) {
+uint32_t trackDuration(const TrackRecord& t, bool checkpoint) {
+  const uint64_t edited = editedMediaTime(t, checkpoint);
+  return edited ? toMovieTime(edited, t.media->timeScale) : 0;
+}
+
+uint32_t movieDuration(const MovieRecord& m, bool checkpoint) {
   uint32_t longest = 0;
   for (const auto& t : m.tracks) {
-    uint32_t d = trackDuration(*t);
+    uint32_t d = trackDuration(*t, checkpoint);
     if (d > longest) longest = d;
   }
   return longest;
 }
 
 // mvhd: movie header
-void mvhd(ByteWriter& w, const MovieRecord& m) {
+void mvhd(ByteWriter& w, const MovieRecord& m, bool checkpoint) {
   FullAtom a(w, fourCC("mvhd"), 0, 0);
-  w.be32(m.creationTime);         // creation time
-  w.be32(m.creationTime);         // modification time
-  w.be32(uint32_t(m.timeScale));  // time scale
-  w.be32(movieDuration(m));       // duration
-  w.be32(kFixedOne);              // preferred rate 1.0
-  w.be16(kVolumeOne);             // preferred volume 1.0
-  w.zeros(10);                    // reserved
+  w.be32(m.creationTime);                // creation time
+  w.be32(m.creationTime);                // modification time
+  w.be32(uint32_t(m.timeScale));         // time scale
+  w.be32(movieDuration(m, checkpoint));  // duration
+  w.be32(kFixedOne);                     // preferred rate 1.0
+  w.be16(kVolumeOne);                    // preferred volume 1.0
+  w.zeros(10);                           // reserved
   matrix(w);
   w.be32(0);                              // preview time
   w.be32(0);                              // preview duration
@@ -77,36 +86,36 @@ void mvhd(ByteWriter& w, const MovieRecord& m) {
 }
 
 // tkhd: track header
-void tkhd(ByteWriter& w, const MovieRecord& m, const TrackRecord& t) {
+void tkhd(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool checkpoint) {
   FullAtom a(w, fourCC("tkhd"), 0, kTrackFlags);
-  w.be32(m.creationTime);      // creation time
-  w.be32(m.creationTime);      // modification time
-  w.be32(t.id);                // track id
-  w.be32(0);                   // reserved
-  w.be32(trackDuration(t));    // duration, movie time scale
-  w.zeros(8);                  // reserved
-  w.be16(0);                   // layer
-  w.be16(0);                   // alternate group
-  w.be16(uint16_t(t.volume));  // volume, 8.8
-  w.be16(0);                   // reserved
+  w.be32(m.creationTime);                // creation time
+  w.be32(m.creationTime);                // modification time
+  w.be32(t.id);                          // track id
+  w.be32(0);                             // reserved
+  w.be32(trackDuration(t, checkpoint));  // duration, movie time scale
+  w.zeros(8);                            // reserved
+  w.be16(0);                             // layer
+  w.be16(0);                             // alternate group
+  w.be16(uint16_t(t.volume));            // volume, 8.8
+  w.be16(0);                             // reserved
   matrix(w);
   w.be32(uint32_t(t.width));   // track width, 16.16
   w.be32(uint32_t(t.height));  // track height, 16.16
 }
 
 // elst: edit list, the whole media once at rate 1.0
-void elst(ByteWriter& w, const TrackRecord& t) {
+void elst(ByteWriter& w, const TrackRecord& t, bool checkpoint) {
   FullAtom a(w, fourCC("elst"), 0, 0);
-  w.be32(1);                 // number of entries
-  w.be32(trackDuration(t));  // track duration, movie time scale
-  w.be32(0);                 // media time
-  w.be32(kFixedOne);         // media rate 1.0
+  w.be32(1);                             // number of entries
+  w.be32(trackDuration(t, checkpoint));  // track duration, movie time scale
+  w.be32(0);                             // media time
+  w.be32(kFixedOne);                     // media rate 1.0
 }
 
 // edts: edit atom
-void edts(ByteWriter& w, const TrackRecord& t) {
+void edts(ByteWriter& w, const TrackRecord& t, bool checkpoint) {
   Atom a(w, fourCC("edts"));
-  elst(w, t);
+  elst(w, t, checkpoint);
 }
 
 // mdhd: media header
@@ -270,10 +279,10 @@ void mdia(ByteWriter& w, const MovieRecord& m, const TrackRecord& t) {
 }
 
 // trak: track
-void trak(ByteWriter& w, const MovieRecord& m, const TrackRecord& t) {
+void trak(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool checkpoint) {
   Atom a(w, fourCC("trak"));
-  tkhd(w, m, t);
-  if (t.editMediaDuration > 0) edts(w, t);
+  tkhd(w, m, t, checkpoint);
+  if (editedMediaTime(t, checkpoint) > 0) edts(w, t, checkpoint);
   mdia(w, m, t);
 }
 
@@ -284,6 +293,58 @@ uint32_t toMovieTime(uint64_t mediaTime, TimeScale mediaScale) {
   if (mediaScale == kMovieTimeScale) return uint32_t(mediaTime);
   return uint32_t((mediaTime * kMovieTimeScale + uint64_t(mediaScale) / 2) / uint64_t(mediaScale));
 }
+
+namespace {
+
+constexpr uint32_t kMdatHeaderSize = 8;
+// The most an mdat with a 32-bit size can hold, header included.
+constexpr uint64_t kLargestMdat = UINT32_MAX;
+// Checkpoints come at most once a second of movie time...
+constexpr uint64_t kCheckpointInterval = 1000;
+// ...and, once these first bytes of overhead are spent, only while all of
+// them together stay under 1/kCheckpointShare of the file.
+constexpr uint64_t kCheckpointAllowance = 64 * 1024;
+constexpr uint64_t kCheckpointShare = 100;
+
+// mdat: media data, open. Size 0 means "to the end of the file" until it is
+// closed, so whatever follows it, torn samples or an unfinished movie atom,
+// is media data that nothing points into.
+void openMdat(ByteWriter& w) {
+  w.be32(0);  // size: to the end of the file
+  w.code(fourCC("mdat"));
+}
+
+// Closes the open mdat so that it ends at `end`; the 8-byte 'wide' atom in
+// front of the first one lets it take a 64-bit size when it is that large.
+OSErr closeMdat(const MovieRecord& movie, uint64_t end) {
+  ByteWriter header;
+  uint64_t at = movie.segment;
+  const uint64_t size = end - movie.segment;
+  if (size <= UINT32_MAX) {
+    header.be32(uint32_t(size));  // size
+  } else {
+    if (movie.segment != movie.wideOffset + kWideSize) return paramErr;
+    // The wide atom and the mdat header together become one 16-byte header.
+    at = movie.wideOffset;
+    header.be32(1);  // size 1: a 64-bit size follows
+    header.code(fourCC("mdat"));
+    header.be64(end - movie.wideOffset);  // 64-bit size
+  }
+  return movie.sink->write(at, header.data(), header.size());
+}
+
+// Movie time (ms) of the samples so far, the longest media's.
+uint64_t movieTime(const MovieRecord& movie) {
+  uint64_t longest = 0;
+  for (const auto& t : movie.tracks) {
+    if (!t->media) continue;
+    const uint64_t d = toMovieTime(t->media->samples.totalDuration(), t->media->timeScale);
+    if (d > longest) longest = d;
+  }
+  return longest;
+}
+
+}  // namespace
 
 OSErr writeFileHeader(MovieRecord& movie) {
   ByteWriter w;
@@ -296,48 +357,108 @@ OSErr writeFileHeader(MovieRecord& movie) {
   }
   movie.wideOffset = w.size();
   {
-    // wide: placeholder that becomes the first half of a 64-bit mdat header
+    // wide: room that the first mdat header could grow into; kept so every
+    // movie starts the same way.
     Atom a(w, fourCC("wide"));
   }
-  // mdat: media data. Size 0 means "to the end of the file" until it is
-  // closed, which is also what a recording cut short by a crash leaves.
-  w.be32(0);
-  w.code(fourCC("mdat"));
+  movie.segment = w.size();
+  openMdat(w);
   if (OSErr err = movie.sink->write(0, w.data(), w.size())) return err;
   movie.end = w.size();
   return noErr;
 }
 
-void buildMovieAtom(const MovieRecord& movie, ByteWriter& w) {
+void buildMovieAtom(const MovieRecord& movie, ByteWriter& w, bool checkpoint) {
   // moov: movie
   Atom a(w, fourCC("moov"));
-  mvhd(w, movie);
+  mvhd(w, movie, checkpoint);
   for (const auto& t : movie.tracks)
-    if (t->media) trak(w, movie, *t);
+    if (t->media) trak(w, movie, *t, checkpoint);
+}
+
+bool checkpointDue(const MovieRecord& movie, uint32_t nextSampleSize) {
+  const CheckpointState& c = movie.checkpoint;
+  if (!c.enabled) return false;
+  // mdat sizes stay 32-bit: a segment that would pass 4 GiB is closed first.
+  if (movie.end - movie.segment + nextSampleSize > kLargestMdat) return true;
+  const uint64_t now = movieTime(movie);
+  if (now == 0) return false;  // no sample yet: nothing to keep
+  if (c.live.size == 0) return true;
+  if (now - c.coveredTime < kCheckpointInterval) return false;
+  // This checkpoint turns the live movie atom into a free one. Early
+  // checkpoints draw on the allowance; later ones only on the share of the
+  // media data, which keeps the sum of all of them below that share of the
+  // file however long the recording gets.
+  const uint64_t cost = c.overhead + c.live.size + kMdatHeaderSize;
+  return cost <= kCheckpointAllowance + movie.end / kCheckpointShare;
+}
+
+OSErr writeCheckpoint(MovieRecord& movie) {
+  CheckpointState& c = movie.checkpoint;
+  ByteWriter w;
+  buildMovieAtom(movie, w, true);
+  const MovieAtomPlace atom{movie.end, w.size()};
+  openMdat(w);  // where the samples go next
+  Sink& sink = *movie.sink;
+  // Until the open mdat is closed, the new atom lies inside it and no reader
+  // sees it; once closed, it is a complete movie atom for every sample so far.
+  if (OSErr err = sink.write(atom.offset, w.data(), w.size())) return err;
+  if (OSErr err = closeMdat(movie, atom.offset)) return err;
+  if (c.live.size) {
+    c.stale = c.live;
+    c.overhead += kMdatHeaderSize;
+  }
+  c.live = atom;
+  c.coveredTime = movieTime(movie);
+  ++c.written;
+  for (const auto& t : movie.tracks)
+    if (t->media) t->media->pendingCheckpointedSamples = t->media->samples.count();
+  movie.segment = atom.offset + atom.size;
+  movie.end = movie.segment + kMdatHeaderSize;
+  return settleCheckpoint(movie);
+}
+
+OSErr settleCheckpoint(MovieRecord& movie) {
+  CheckpointState& c = movie.checkpoint;
+  if (c.stale.size == 0) return noErr;
+  Sink& sink = *movie.sink;
+  // The new movie atom reaches the disk before the old one stops being one,
+  // and the old one's end is on the disk too before this returns: a power cut
+  // at any moment leaves one of them for readers to find.
+  if (OSErr err = sink.flush()) return err;
+  static const uint8_t kFree[4] = {'f', 'r', 'e', 'e'};
+  if (OSErr err = sink.write(c.stale.offset + 4, kFree, sizeof kFree)) return err;
+  if (OSErr err = sink.flush()) return err;
+  c.overhead += c.stale.size;
+  c.stale = MovieAtomPlace();
+  for (const auto& t : movie.tracks)
+    if (t->media) t->media->checkpointedSamples = t->media->pendingCheckpointedSamples;
+  return noErr;
 }
 
 OSErr writeMovieResource(MovieRecord& movie) {
+  if (OSErr err = settleCheckpoint(movie)) return err;
   ByteWriter w;
-  buildMovieAtom(movie, w);
+  buildMovieAtom(movie, w, false);
   Sink& sink = *movie.sink;
+  // The same order as a checkpoint: the atom, then the mdat closed in front
+  // of it, then the last checkpoint's atom freed. Nothing is committed before
+  // the end, so a failure anywhere can be retried from the start.
   if (OSErr err = sink.write(movie.end, w.data(), w.size())) return err;
-
-  ByteWriter header;
-  const uint64_t mdatOffset = movie.wideOffset + kWideSize;
-  const uint64_t mdatSize = movie.end - mdatOffset;
-  uint64_t headerAt = mdatOffset;
-  if (mdatSize <= UINT32_MAX) {
-    header.be32(uint32_t(mdatSize));  // size
-    header.code(fourCC("mdat"));
-  } else {
-    // The wide atom and the mdat header together become one 16-byte header.
-    headerAt = movie.wideOffset;
-    header.be32(1);  // size 1: a 64-bit size follows
-    header.code(fourCC("mdat"));
-    header.be64(movie.end - movie.wideOffset);  // 64-bit size
+  if (OSErr err = closeMdat(movie, movie.end)) return err;
+  if (OSErr err = sink.flush()) return err;
+  CheckpointState& c = movie.checkpoint;
+  if (c.live.size) {
+    static const uint8_t kFree[4] = {'f', 'r', 'e', 'e'};
+    if (OSErr err = sink.write(c.live.offset + 4, kFree, sizeof kFree)) return err;
   }
-  if (OSErr err = sink.write(headerAt, header.data(), header.size())) return err;
-  return sink.setLength(movie.end + w.size());
+  if (OSErr err = sink.setLength(movie.end + w.size())) return err;
+  if (OSErr err = sink.flush()) return err;
+  if (c.live.size) c.overhead += c.live.size;
+  c.live = MovieAtomPlace{movie.end, w.size()};
+  for (const auto& t : movie.tracks)
+    if (t->media) t->media->checkpointedSamples = t->media->samples.count();
+  return noErr;
 }
 
 }  // namespace qt

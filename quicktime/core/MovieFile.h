@@ -1,10 +1,20 @@
 // The bytes of a QuickTime movie file laid out the classic way: media data
-// first, written as samples arrive, and the movie atom appended at the end.
+// first, written as samples arrive, and the movie atom after it.
 //
 //   ftyp 'qt  '      20 bytes
-//   wide              8 bytes, room for a 64-bit mdat header
+//   wide              8 bytes
 //   mdat              8-byte header, then the samples
 //   moov             appended by writeMovieResource
+//
+// While samples arrive the file is kept playable: at checkpoints a complete
+// movie atom for every sample so far goes after the samples and a new mdat
+// follows it for the samples to come, so a recording cut short by a crash
+// reads as everything up to its last checkpoint:
+//
+//   ftyp wide mdat free mdat free mdat moov(live) mdat(open, to the end)
+//
+// Superseded movie atoms become 'free' atoms; a finished file has one moov,
+// after the last mdat.
 #pragma once
 
 #include <cstdint>
@@ -20,16 +30,31 @@ namespace qt {
 constexpr TimeScale kMovieTimeScale = 1000;
 
 // Writes ftyp, wide and an open mdat header at offset 0 and sets the movie's
-// wideOffset and end.
+// wideOffset, segment and end.
 OSErr writeFileHeader(MovieRecord& movie);
 
-// Serialises the whole moov atom.
-void buildMovieAtom(const MovieRecord& movie, ByteWriter& out);
+// Serialises the whole moov atom. A checkpoint's shows each track that has no
+// edit yet with its whole media, as the finished movie will.
+void buildMovieAtom(const MovieRecord& movie, ByteWriter& out, bool checkpoint = false);
 
-// Appends the moov atom after the media data, then closes the mdat (a 32-bit
-// size, or a 64-bit one over the wide atom once past 4 GiB) and trims the file.
-// The moov goes first, so a failure leaves an mdat that still runs to the end
-// of the file rather than a size pointing into garbage.
+// Whether a checkpoint must be written before a sample of `nextSampleSize`
+// bytes: the first as soon as there is a sample, then at most once a second
+// of movie time while the checkpoints' overhead stays within its budget, and
+// always before an mdat would outgrow a 32-bit size.
+bool checkpointDue(const MovieRecord& movie, uint32_t nextSampleSize);
+
+// Writes a checkpoint and settles it. On failure nothing of the movie's
+// record has changed unless the atom is already live, in which case only the
+// settling is left (settleCheckpoint, again before the next write).
+OSErr writeCheckpoint(MovieRecord& movie);
+
+// Frees the movie atom that the last checkpoint superseded, once the new one
+// is on the disk. noErr at once when there is none.
+OSErr settleCheckpoint(MovieRecord& movie);
+
+// Appends the final moov atom after the media data, closes the mdat in front
+// of it, frees the last checkpoint's atom and trims the file. Nothing changes
+// in the movie's record until all of it succeeded, so it can be retried.
 OSErr writeMovieResource(MovieRecord& movie);
 
 // A media's duration in the movie's time scale, rounded to nearest.

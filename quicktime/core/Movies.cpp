@@ -96,6 +96,12 @@ OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeVal
   if (table.totalDuration() + uint64_t(duration) > uint64_t(INT32_MAX)) return invalidDuration;
   if (table.count() == UINT32_MAX) return paramErr;
 
+  // A checkpoint that is due goes first, so the sample is either in the file
+  // with everything before it safe, or not added at all.
+  if (OSErr err = settleCheckpoint(movie)) return err;
+  if (checkpointDue(movie, size)) {
+    if (OSErr err = writeCheckpoint(movie)) return err;
+  }
   const uint64_t at = movie.end;
   if (OSErr err = movie.sink->write(at, *data + offset, size)) return err;
   if (media->description.empty()) {
@@ -121,6 +127,7 @@ OSErr CreateMovieInSink(std::shared_ptr<Sink> sink, const MovieOptions& options,
   m->sink = std::move(sink);
   m->timeScale = kMovieTimeScale;
   m->creationTime = options.creationTime;
+  m->checkpoint.enabled = options.checkpoints;
   if (OSErr err = writeFileHeader(*m)) return done(err);
   *movie = m.release();
   enroll(*movie);
@@ -261,5 +268,16 @@ TimeScale GetMovieTimeScale(Movie movie) {
 OSErr GetMoviesError() { return lastError; }
 
 size_t MediaTableBytes(Media media) { return isLive(media) ? media->samples.memoryBytes() : 0; }
+
+OSErr GetCheckpointReport(Media media, CheckpointReport* report) {
+  if (!report) return done(paramErr);
+  *report = CheckpointReport();
+  if (!isLive(media)) return done(invalidMedia);
+  const CheckpointState& c = media->track->movie->checkpoint;
+  report->written = c.written;
+  report->overheadBytes = c.overhead;
+  report->coveredSamples = media->checkpointedSamples;
+  return done(noErr);
+}
 
 }  // namespace qt

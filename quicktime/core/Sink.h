@@ -19,6 +19,10 @@ class Sink {
   virtual OSErr write(uint64_t offset, const void* data, size_t size) = 0;
   // Cuts or extends the file to exactly `length` bytes.
   virtual OSErr setLength(uint64_t length) = 0;
+  // Returns once every byte written so far is on the disk itself, so that a
+  // power cut afterwards keeps it; the movie writer orders its checkpoints
+  // around this call.
+  virtual OSErr flush() = 0;
 };
 
 }  // namespace qt

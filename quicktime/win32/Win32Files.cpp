@@ -88,6 +88,11 @@ OSErr FileSink::setLength(uint64_t length) {
   return noErr;
 }
 
+OSErr FileSink::flush() {
+  if (file_ == INVALID_HANDLE_VALUE) return fnOpnErr;
+  return FlushFileBuffers(file_) ? OSErr(noErr) : osErrFromWin32(GetLastError());
+}
+
 OSErr FileSink::close() {
   if (file_ == INVALID_HANDLE_VALUE) return rfNumErr;
   const BOOL closed = CloseHandle(file_);

@@ -37,6 +37,7 @@ class FileSink : public qt::Sink {
 
   OSErr write(uint64_t offset, const void* data, size_t size) override;
   OSErr setLength(uint64_t length) override;
+  OSErr flush() override;
   // noErr, or the error of closing (rfNumErr when already closed).
   OSErr close();
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "AvDecode.h"
+#include "CodecTestSupport.h"
 #include "Handles.h"
 #include "Movies.h"
 #include "TestSupport.h"
@@ -15,26 +16,7 @@
 namespace {
 
 using test::Image;
-
-// A pixel map over an image, allocated as the DLL allocates its pixel maps.
-struct PixMapFixture {
-  explicit PixMapFixture(Image img, int16_t left = 0, int16_t top = 0) : image(std::move(img)) {
-    handle = reinterpret_cast<PixMapHandle>(qt::NewHandle(sizeof(PixMap)));
-    PixMap& pm = **handle;
-    pm.baseAddr = reinterpret_cast<Ptr>(image.bgrx.data());
-    pm.rowBytes = int16_t(kPixMapFlag | (image.width * 4));
-    pm.bounds = Rect{top, left, int16_t(top + image.height), int16_t(left + image.width)};
-    pm.pixelSize = 32;
-    pm.cmpCount = 3;
-    pm.cmpSize = 8;
-    pm.pixelFormat = k32BGRAPixelFormat;
-    pm.rowStride = image.width * 4;
-  }
-  ~PixMapFixture() { qt::DisposeHandle(reinterpret_cast<Handle>(handle)); }
-  Rect all() const { return (**handle).bounds; }
-  Image image;
-  PixMapHandle handle;
-};
+using test::PixMapFixture;
 
 TEST(Codecs, NameListHasTheFourCodecsIn44ByteEntries) {
   CodecNameSpecListPtr list = nullptr;

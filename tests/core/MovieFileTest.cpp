@@ -8,6 +8,7 @@
 
 #include "Handles.h"
 #include "Movies.h"
+#include "AvDemux.h"
 #include "TestSupport.h"
 
 namespace {
@@ -44,23 +45,36 @@ TEST(MovieFile, MediaDataFirstThenMovieAtom) {
   EXPECT_EQ(std::memcmp(f.data() + 8, "qt  ", 4), 0);
   EXPECT_EQ(be32At(f, 20), 8u);
   EXPECT_EQ(std::memcmp(f.data() + 24, "wide", 4), 0);
-  test::AtomRef mdat = findAtom(f, "mdat");
-  ASSERT_TRUE(mdat.found);
-  EXPECT_EQ(mdat.offset, 28u);
-  EXPECT_EQ(mdat.size, 8u + 3 * 12);
-  test::AtomRef moov = findAtom(f, "moov");
-  ASSERT_TRUE(moov.found);
-  EXPECT_EQ(moov.offset, mdat.offset + mdat.size);
-  EXPECT_EQ(moov.offset + moov.size, f.size()) << "nothing after the movie atom";
+  // The first sample, the checkpoint written before the second (now freed),
+  // the other two, and the movie atom last.
+  ASSERT_EQ(test::atomLayout(f), "ftyp wide mdat free mdat moov");
+  const std::vector<test::TopAtom> atoms = test::topLevelAtoms(f);
+  EXPECT_EQ(atoms[2].offset, 28u);
+  EXPECT_EQ(atoms[2].size, 8u + 12);
+  EXPECT_EQ(atoms[4].size, 8u + 2 * 12);
+  EXPECT_EQ(atoms[5].offset + atoms[5].size, f.size()) << "nothing after the movie atom";
 
   test::AtomRef stco = findAtom(f, "moov/trak/mdia/minf/stbl/stco");
   ASSERT_TRUE(stco.found);
   ASSERT_EQ(be32At(f, stco.offset + 12), 3u);
+  const uint64_t expected[3] = {36, atoms[4].offset + 8, atoms[4].offset + 8 + 12};
   for (uint32_t i = 0; i < 3; ++i) {
     uint32_t at = be32At(f, stco.offset + 16 + 4 * i);
-    EXPECT_EQ(at, 36u + 12 * i);
+    EXPECT_EQ(at, expected[i]);
     EXPECT_EQ(f[at], 0x40 + i) << "sample " << i << " lies where its offset says";
   }
+}
+
+TEST(MovieFile, WithoutCheckpointsTheMediaDataIsOneMdat) {
+  auto sink = std::make_shared<test::MemorySink>();
+  qt::MovieOptions options;
+  options.checkpoints = false;
+  test::MovieParts p = test::makeMovie(sink, 2, 2, 1000, options);
+  addSamples(p, {100, 1200, 95, 2000}, 12);
+  EXPECT_EQ(test::finishMovie(p), noErr);
+  qt::DisposeMovie(p.movie);
+  ASSERT_EQ(test::atomLayout(sink->bytes), "ftyp wide mdat moov");
+  EXPECT_EQ(findAtom(sink->bytes, "mdat").size, 8u + 4 * 12);
 }
 
 TEST(MovieFile, DurationsAreKeptPerSampleAndAgreeAcrossHeaders) {
@@ -136,43 +150,89 @@ TEST(MovieFile, MediaScaleOtherThanMillisecondsIsConvertedForTheMovie) {
   EXPECT_EQ(be32At(f, findAtom(f, "moov/trak/tkhd").offset + 28), 102u);
 }
 
-TEST(MovieFile, PastFourGiBOffsetsAndMdatSizeAre64Bit) {
+// 66 samples of 64 MiB: 4.125 GiB of media data into a sink that keeps only
+// the small writes (headers, movie atoms).
+std::shared_ptr<test::CountingSink> largeMovie(const qt::MovieOptions& options) {
   auto sink = std::make_shared<test::CountingSink>();
-  test::MovieParts p = test::makeMovie(sink, 2, 2);
-  ASSERT_NE(p.media, nullptr);
+  test::MovieParts p = test::makeMovie(sink, 2, 2, 1000, options);
+  EXPECT_NE(p.media, nullptr);
   const uint32_t kSample = 64u << 20;
   Handle data = qt::NewHandle(int32_t(kSample));
-  ASSERT_NE(data, nullptr);
+  EXPECT_NE(data, nullptr);
   ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
-  const int kSamples = 66;  // 4.125 GiB
-  for (int i = 0; i < kSamples; ++i)
-    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 33, desc, 1, 0, nullptr), noErr) << i;
-  ASSERT_EQ(test::finishMovie(p), noErr);
+  for (int i = 0; i < 66; ++i)
+    EXPECT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 33, desc, 1, 0, nullptr), noErr) << i;
+  EXPECT_EQ(test::finishMovie(p), noErr);
   qt::DisposeMovie(p.movie);
   qt::DisposeHandle(data);
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+  return sink;
+}
 
-  const uint64_t mdatEnd = 36 + uint64_t(kSample) * kSamples;
-  ASSERT_TRUE(sink->kept.count(20)) << "the wide atom was rewritten";
-  const std::vector<uint8_t>& header = sink->kept[20];
-  ASSERT_EQ(header.size(), 16u);
+// The chunk offsets of the finished movie, whose atom is the last thing written.
+std::vector<uint64_t> chunkOffsets(test::CountingSink& sink, std::vector<uint8_t>* moovOut) {
+  std::vector<uint8_t> moov = sink.read(sink.length - 1, 1);  // makes sure the file is that long
+  const uint64_t moovSize = be32At(sink.read(sink.lastMovieAtom, 4), 0);
+  moov = sink.read(sink.lastMovieAtom, size_t(moovSize));
+  test::AtomRef co64 = findAtom(moov, "moov/trak/mdia/minf/stbl/co64");
+  std::vector<uint64_t> offsets;
+  if (co64.found)
+    for (uint32_t i = 0; i < be32At(moov, co64.offset + 12); ++i)
+      offsets.push_back(be64At(moov, co64.offset + 16 + 8 * size_t(i)));
+  if (moovOut) *moovOut = moov;
+  return offsets;
+}
+
+TEST(MovieFile, PastFourGiBOffsetsAre64BitAndEveryMdatKeepsA32BitSize) {
+  std::shared_ptr<test::CountingSink> sink = largeMovie(qt::MovieOptions());
+  std::vector<uint8_t> moov;
+  const std::vector<uint64_t> offsets = chunkOffsets(*sink, &moov);
+  ASSERT_EQ(offsets.size(), 66u);
+  EXPECT_FALSE(findAtom(moov, "moov/trak/mdia/minf/stbl/stco").found);
+  EXPECT_EQ(be32At(moov, findAtom(moov, "moov/mvhd").offset + 24), 33u * 66);
+  EXPECT_EQ(sink->length, sink->lastMovieAtom + moov.size());
+  // Walk the top-level atoms by their headers: the samples must all lie in
+  // mdat atoms, each of which fits a 32-bit size.
+  uint64_t at = 20, samples = 0;
+  std::string layout;
+  size_t next = 0;
+  while (at < sink->length) {
+    const std::vector<uint8_t> header = sink->read(at, 8);
+    const uint64_t size = be32At(header, 0);
+    const std::string type(reinterpret_cast<const char*>(header.data() + 4), 4);
+    ASSERT_GE(size, 8u) << type << " at " << at;
+    layout += type + " ";
+    if (type == "mdat") {
+      while (next < offsets.size() && offsets[next] < at + size) {
+        EXPECT_GE(offsets[next], at + 8);
+        EXPECT_LE(offsets[next] + (64u << 20), at + size);
+        ++next;
+        ++samples;
+      }
+    }
+    at += size;
+  }
+  EXPECT_EQ(at, sink->length);
+  EXPECT_EQ(samples, 66u) << layout;
+  EXPECT_NE(layout.find("free"), std::string::npos) << layout;
+}
+
+TEST(MovieFile, WithoutCheckpointsPastFourGiBTheMdatSizeIs64Bit) {
+  qt::MovieOptions options;
+  options.checkpoints = false;
+  std::shared_ptr<test::CountingSink> sink = largeMovie(options);
+  const uint64_t mdatEnd = 36 + (uint64_t(64) << 20) * 66;
+  const std::vector<uint8_t> header = sink->read(20, 16);
   EXPECT_EQ(be32At(header, 0), 1u) << "size 1: 64-bit size follows";
   EXPECT_EQ(std::memcmp(header.data() + 4, "mdat", 4), 0);
   EXPECT_EQ(be64At(header, 8), mdatEnd - 20);
-
-  ASSERT_TRUE(sink->kept.count(mdatEnd)) << "movie atom right after the media data";
-  const std::vector<uint8_t>& moov = sink->kept[mdatEnd];
-  EXPECT_EQ(sink->length, mdatEnd + moov.size());
-  EXPECT_FALSE(findAtom(moov, "moov/trak/mdia/minf/stbl/stco").found);
-  test::AtomRef co64 = findAtom(moov, "moov/trak/mdia/minf/stbl/co64");
-  ASSERT_TRUE(co64.found);
-  ASSERT_EQ(be32At(moov, co64.offset + 12), uint32_t(kSamples));
-  for (int i = 0; i < kSamples; ++i)
-    ASSERT_EQ(be64At(moov, co64.offset + 16 + 8 * size_t(i)), 36 + uint64_t(kSample) * uint64_t(i));
-  EXPECT_EQ(be32At(moov, findAtom(moov, "moov/mvhd").offset + 24), 33u * kSamples);
+  EXPECT_EQ(sink->lastMovieAtom, mdatEnd) << "movie atom right after the media data";
+  const std::vector<uint64_t> offsets = chunkOffsets(*sink, nullptr);
+  ASSERT_EQ(offsets.size(), 66u);
+  for (int i = 0; i < 66; ++i) ASSERT_EQ(offsets[size_t(i)], 36 + (uint64_t(64) << 20) * uint64_t(i));
 }
 
-TEST(MovieFile, FailedMovieAtomLeavesMdatOpenAndCanBeRetried) {
+TEST(MovieFile, FailedMovieAtomLeavesTheLastCheckpointAndCanBeRetried) {
   auto sink = std::make_shared<test::FailingSink>();
   test::MovieParts p = test::makeMovie(sink, 2, 2);
   addSamples(p, {100, 100}, 12);
@@ -181,14 +241,19 @@ TEST(MovieFile, FailedMovieAtomLeavesMdatOpenAndCanBeRetried) {
   ASSERT_EQ(qt::InsertMediaIntoTrack(p.track, 0, 0, 200, 0x10000), noErr);
   EXPECT_EQ(qt::AddMovieResource(p.movie, sink.get(), movieInDataForkResID, nullptr), dskFulErr);
   EXPECT_EQ(qt::GetMoviesError(), dskFulErr);
-  EXPECT_EQ(be32At(sink->bytes, 28), 0u) << "mdat still runs to the end of the file";
+  // Meanwhile the file plays up to the checkpoint written before the second sample.
+  test::DemuxedMovie read = test::avDemux(sink->bytes);
+  ASSERT_TRUE(read.opened) << read.error;
+  EXPECT_EQ(read.packets.size(), 1u);
   sink->limit = UINT64_MAX;
   ASSERT_EQ(qt::AddMovieResource(p.movie, sink.get(), movieInDataForkResID, nullptr), noErr);
   qt::DisposeMovie(p.movie);
-  EXPECT_EQ(findAtom(sink->bytes, "mdat").size, 8u + 24);
-  test::AtomRef moov = findAtom(sink->bytes, "moov");
-  ASSERT_TRUE(moov.found);
-  EXPECT_EQ(moov.offset + moov.size, sink->bytes.size());
+  EXPECT_EQ(test::atomLayout(sink->bytes), "ftyp wide mdat free mdat moov");
+  read = test::avDemux(sink->bytes);
+  ASSERT_TRUE(read.opened) << read.error;
+  ASSERT_EQ(read.packets.size(), 2u);
+  EXPECT_EQ(read.packets[1].duration, 100);
+  EXPECT_EQ(read.packets[1].bytes, std::vector<uint8_t>(12, 0x41));
 }
 
 }  // namespace

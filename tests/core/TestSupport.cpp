@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -19,28 +20,73 @@ OSErr MemorySink::setLength(uint64_t length) {
   return noErr;
 }
 
+OSErr MemorySink::flush() {
+  ++flushes;
+  return noErr;
+}
+
+bool FailingSink::failsNow() { return failAt > 0 && --failAt == 0; }
+
 OSErr FailingSink::write(uint64_t offset, const void* data, size_t size) {
-  if (failAll || offset + size > limit) {
+  if (failAll) return error;
+  if (failsNow()) {
+    // An I/O error part of the way: half of the bytes went out.
+    MemorySink::write(offset, data, size / 2);
+    return error;
+  }
+  if (offset + size > limit) {
     // A disk that fills up mid-write leaves part of the bytes behind.
-    if (!failAll && offset < limit) MemorySink::write(offset, data, size_t(limit - offset));
+    if (offset < limit) MemorySink::write(offset, data, size_t(limit - offset));
     return error;
   }
   return MemorySink::write(offset, data, size);
 }
 
 OSErr FailingSink::setLength(uint64_t length) {
-  if (failAll) return error;
+  if (failAll || failsNow() || length > limit) return error;
   return MemorySink::setLength(length);
+}
+
+OSErr FailingSink::flush() {
+  if (failAll || failsNow()) return error;
+  return MemorySink::flush();
+}
+
+OSErr JournalSink::write(uint64_t offset, const void* data, size_t size) {
+  const uint8_t* b = static_cast<const uint8_t*>(data);
+  journal.push_back(Entry{Entry::kWrite, offset, std::vector<uint8_t>(b, b + size)});
+  return MemorySink::write(offset, data, size);
+}
+
+OSErr JournalSink::setLength(uint64_t length) {
+  journal.push_back(Entry{Entry::kLength, length, {}});
+  return MemorySink::setLength(length);
+}
+
+OSErr JournalSink::flush() {
+  journal.push_back(Entry{Entry::kFlush, 0, {}});
+  return MemorySink::flush();
 }
 
 OSErr CountingSink::write(uint64_t offset, const void* data, size_t size) {
   bytesWritten += size;
   if (size < kKeepBelow) {
     const uint8_t* b = static_cast<const uint8_t*>(data);
-    kept[offset] = std::vector<uint8_t>(b, b + size);
+    kept.emplace_back(offset, std::vector<uint8_t>(b, b + size));
+    if (size >= 8 && std::memcmp(b + 4, "moov", 4) == 0) lastMovieAtom = offset;
   }
   if (offset + size > length) length = offset + size;
   return noErr;
+}
+
+std::vector<uint8_t> CountingSink::read(uint64_t at, size_t n) const {
+  std::vector<uint8_t> out(n, 0);
+  for (const auto& [offset, bytes] : kept) {
+    const uint64_t from = std::max(at, offset);
+    const uint64_t to = std::min(at + n, offset + bytes.size());
+    for (uint64_t i = from; i < to; ++i) out[size_t(i - at)] = bytes[size_t(i - offset)];
+  }
+  return out;
 }
 
 OSErr CountingSink::setLength(uint64_t newLength) {
@@ -74,6 +120,31 @@ uint32_t be32At(const std::vector<uint8_t>& b, size_t at) {
 
 uint64_t be64At(const std::vector<uint8_t>& b, size_t at) {
   return uint64_t(be32At(b, at)) << 32 | be32At(b, at + 4);
+}
+
+std::vector<TopAtom> topLevelAtoms(const std::vector<uint8_t>& file) {
+  std::vector<TopAtom> atoms;
+  uint64_t at = 0;
+  while (at + 8 <= file.size()) {
+    uint64_t size = be32At(file, size_t(at));
+    uint64_t header = 8;
+    if (size == 1 && at + 16 <= file.size()) {
+      size = be64At(file, size_t(at + 8));
+      header = 16;
+    } else if (size == 0) {
+      size = file.size() - at;
+    }
+    if (size < header || size > file.size() - at) break;
+    atoms.push_back(TopAtom{std::string(reinterpret_cast<const char*>(file.data() + at + 4), 4), at, size});
+    at += size;
+  }
+  return atoms;
+}
+
+std::string atomLayout(const std::vector<uint8_t>& file) {
+  std::string layout;
+  for (const TopAtom& a : topLevelAtoms(file)) layout += (layout.empty() ? "" : " ") + a.type;
+  return layout;
 }
 
 AtomRef findAtom(const std::vector<uint8_t>& file, const std::string& path) {
@@ -202,10 +273,11 @@ ImageDescriptionHandle makeDescription(OSType codec, int16_t width, int16_t heig
   return reinterpret_cast<ImageDescriptionHandle>(h);
 }
 
-MovieParts makeMovie(std::shared_ptr<qt::Sink> sink, int width, int height, TimeScale scale) {
+MovieParts makeMovie(std::shared_ptr<qt::Sink> sink, int width, int height, TimeScale scale,
+                     const qt::MovieOptions& given) {
   MovieParts p;
   p.sink = sink;
-  qt::MovieOptions options;
+  qt::MovieOptions options = given;
   options.creationTime = 0xC0FFEE00u;
   if (qt::CreateMovieInSink(sink, options, &p.movie)) return p;
   if (qt::NewMovieTrack(p.movie, width << 16, height << 16, 0, &p.track)) return p;

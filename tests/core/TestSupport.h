@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Movies.h"
 #include "QuickTimeTypes.h"
 #include "Sink.h"
 
@@ -18,29 +19,57 @@ class MemorySink : public qt::Sink {
  public:
   OSErr write(uint64_t offset, const void* data, size_t size) override;
   OSErr setLength(uint64_t length) override;
+  OSErr flush() override;
   std::vector<uint8_t> bytes;
   int writes = 0;
+  int flushes = 0;
 };
 
-// A memory sink that fails with `error` once armed: every write, or only
-// writes that would take the file past `limit` (a disk that fills up).
+// A memory sink that fails with `error` once armed: every call, only the
+// `failAt`-th call from now on counting writes, lengths and flushes (1 is
+// the next one), or only writes that would take the file past `limit` (a
+// disk that fills up, which keeps the bytes that fitted).
 class FailingSink : public MemorySink {
  public:
   OSErr write(uint64_t offset, const void* data, size_t size) override;
   OSErr setLength(uint64_t length) override;
+  OSErr flush() override;
   bool failAll = false;
+  int failAt = 0;
   uint64_t limit = UINT64_MAX;
   OSErr error = dskFulErr;
+
+ private:
+  bool failsNow();
 };
 
-// Records writes smaller than kKeepBelow bytes (headers, the movie atom) and
-// only counts the rest, so a movie can pass 4 GiB without storing it.
+// Keeps every call in order, so that the file can be rebuilt as it stood at
+// any moment of its writing: after a crash, or a kill, at that moment.
+class JournalSink : public MemorySink {
+ public:
+  OSErr write(uint64_t offset, const void* data, size_t size) override;
+  OSErr setLength(uint64_t length) override;
+  OSErr flush() override;
+  struct Entry {
+    enum Kind { kWrite, kLength, kFlush } kind;
+    uint64_t offset;  // where a write went; the new length
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Entry> journal;
+};
+
+// Records writes smaller than kKeepBelow bytes (headers, movie atoms) in
+// order and only counts the rest, so a movie can pass 4 GiB without storing it.
 class CountingSink : public qt::Sink {
  public:
   static constexpr size_t kKeepBelow = 1 << 20;
   OSErr write(uint64_t offset, const void* data, size_t size) override;
   OSErr setLength(uint64_t length) override;
-  std::map<uint64_t, std::vector<uint8_t>> kept;
+  OSErr flush() override { return noErr; }
+  // `n` bytes at `at` as the kept writes left them; 0 where only counted.
+  std::vector<uint8_t> read(uint64_t at, size_t n) const;
+  std::vector<std::pair<uint64_t, std::vector<uint8_t>>> kept;
+  uint64_t lastMovieAtom = 0;  // where the last write starting with a moov atom went
   uint64_t bytesWritten = 0;
   uint64_t length = 0;
 };
@@ -60,6 +89,18 @@ struct AtomRef {
   bool found = false;
 };
 AtomRef findAtom(const std::vector<uint8_t>& file, const std::string& path);
+
+// The top-level atoms from the start of the file, as a reader walks them. A
+// size of 0 runs to the end of the file; the walk stops at an atom that does
+// not fit.
+struct TopAtom {
+  std::string type;
+  uint64_t offset = 0;
+  uint64_t size = 0;
+};
+std::vector<TopAtom> topLevelAtoms(const std::vector<uint8_t>& file);
+// Their types joined by spaces: "ftyp wide mdat moov".
+std::string atomLayout(const std::vector<uint8_t>& file);
 uint32_t be32At(const std::vector<uint8_t>& b, size_t at);
 uint64_t be64At(const std::vector<uint8_t>& b, size_t at);
 
@@ -98,7 +139,8 @@ struct MovieParts {
   Media media = nullptr;
 };
 // Creates movie, track (width x height) and 'vide' media at `scale`, edits begun.
-MovieParts makeMovie(std::shared_ptr<qt::Sink> sink, int width, int height, TimeScale scale = 1000);
+MovieParts makeMovie(std::shared_ptr<qt::Sink> sink, int width, int height, TimeScale scale = 1000,
+                     const qt::MovieOptions& options = qt::MovieOptions());
 // Ends edits, inserts the whole media and writes the movie resource.
 OSErr finishMovie(MovieParts& parts);
 

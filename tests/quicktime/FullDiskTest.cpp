@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -123,11 +124,13 @@ class FullDisk : public ::testing::Test {
 
 TEST_F(FullDisk, ASampleThatDoesNotFitIsRefusedAndTheMovieStillFinishes) {
   const std::string file = "full-disk-sample.mov";
-  // Room for two samples and half of a third.
-  setLimit(kHeaderBytes + 2 * kSampleBytes + kSampleBytes / 2);
+  setLimit(uint64_t(1) << 30);
   open(folder() + file);
   ASSERT_EQ(add(0, 100), noErr);
   ASSERT_EQ(add(1, 120), noErr);
+  // Room for half of the next sample.
+  const uint64_t limit = sizeOf(folder() + file) + kSampleBytes / 2;
+  setLimit(limit);
   EXPECT_EQ(add(2, 95), dskFulErr);
   EXPECT_EQ(GetMoviesError(), dskFulErr);
   EXPECT_EQ(GetMediaDuration(media_), 220) << "the torn sample is not part of the movie";
@@ -135,18 +138,47 @@ TEST_F(FullDisk, ASampleThatDoesNotFitIsRefusedAndTheMovieStillFinishes) {
   // The movie's own atom is smaller than the torn sample, whose place it takes.
   EXPECT_EQ(finish(), noErr);
   close(file, "100,120");
-  EXPECT_LE(sizeOf(folder() + file), kHeaderBytes + 2 * kSampleBytes + kSampleBytes / 2);
+  EXPECT_LE(sizeOf(folder() + file), limit);
 }
 
 TEST_F(FullDisk, AMovieAtomThatDoesNotFitCanBeWrittenOnceThereIsRoom) {
   const std::string file = "full-disk-finish.mov";
-  setLimit(kHeaderBytes + 2 * kSampleBytes + 40);
+  setLimit(uint64_t(1) << 30);
   open(folder() + file);
   ASSERT_EQ(add(0, 100), noErr);
   ASSERT_EQ(add(1, 120), noErr);
+  setLimit(sizeOf(folder() + file) + 40);
   EXPECT_EQ(finish(), dskFulErr);
   EXPECT_EQ(GetMoviesError(), dskFulErr);
   setLimit(uint64_t(1) << 20);  // the user makes room
+  int16_t resId = movieInDataForkResID;
+  EXPECT_EQ(AddMovieResource(movie_, refNum_, &resId, nullptr), noErr);
+  close(file, "100,120");
+}
+
+// A disk that fills before the second checkpoint: the file on the disk plays
+// up to the first one (the first sample) whatever happens after.
+TEST_F(FullDisk, UntilTheMovieIsFinishedTheFilePlaysUpToItsLastCheckpoint) {
+  const std::string file = "full-disk-checkpoint.mov";
+  setLimit(uint64_t(1) << 30);
+  open(folder() + file);
+  ASSERT_EQ(add(0, 100), noErr);
+  ASSERT_EQ(add(1, 120), noErr);  // the checkpoint of the first sample goes before it
+  setLimit(sizeOf(folder() + file));
+  EXPECT_EQ(add(2, 95), dskFulErr);
+  EXPECT_EQ(finish(), dskFulErr);
+  // What a crash now would leave: copied aside for the readers.
+  std::ifstream in(folder() + file, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  setLimit(uint64_t(1) << 40);
+  std::ofstream(folder() + "crash-" + file, std::ios::binary)
+      .write(bytes.data(), std::streamsize(bytes.size()));
+  std::ofstream(folder() + "crash-" + file + ".rgb", std::ios::binary)
+      .write(reinterpret_cast<const char*>(pixels_.data()),
+             std::streamsize(kSampleBytes));  // the first frame
+  std::ofstream(folder() + "manifest.txt", std::ios::app)
+      << "crash-" << file << " rawvideo " << kWidth << ' ' << kHeight << " 100 exact\n";
+  // Room again: the whole movie.
   int16_t resId = movieInDataForkResID;
   EXPECT_EQ(AddMovieResource(movie_, refNum_, &resId, nullptr), noErr);
   close(file, "100,120");

@@ -5,6 +5,7 @@
 // the file.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -16,24 +17,29 @@ namespace qt {
 
 class ByteWriter {
  public:
-  void be8(uint8_t v) { bytes_.push_back(v); }
+  void be8(uint8_t v) { *grow(1) = v; }
   void be16(uint16_t v) {
-    be8(uint8_t(v >> 8));
-    be8(uint8_t(v));
+    uint8_t* b = grow(2);
+    b[0] = uint8_t(v >> 8);
+    b[1] = uint8_t(v);
   }
   void be32(uint32_t v) {
-    be16(uint16_t(v >> 16));
-    be16(uint16_t(v));
+    uint8_t* b = grow(4);
+    b[0] = uint8_t(v >> 24);
+    b[1] = uint8_t(v >> 16);
+    b[2] = uint8_t(v >> 8);
+    b[3] = uint8_t(v);
   }
   void be64(uint64_t v) {
     be32(uint32_t(v >> 32));
     be32(uint32_t(v));
   }
   void code(OSType c) { be32(c); }
-  void zeros(size_t n) { bytes_.insert(bytes_.end(), n, 0); }
+  void zeros(size_t n) {
+    if (n) std::memset(grow(n), 0, n);
+  }
   void raw(const void* p, size_t n) {
-    const uint8_t* b = static_cast<const uint8_t*>(p);
-    bytes_.insert(bytes_.end(), b, b + n);
+    if (n) std::memcpy(grow(n), p, n);
   }
   // A Pascal string of at most 31 characters, in a 32-byte field.
   void str31(const unsigned char* p) {
@@ -48,12 +54,27 @@ class ByteWriter {
     bytes_[at + 2] = uint8_t(v >> 8);
     bytes_[at + 3] = uint8_t(v);
   }
-  size_t size() const { return bytes_.size(); }
+  size_t size() const { return size_; }
   const uint8_t* data() const { return bytes_.data(); }
-  void reserve(size_t n) { bytes_.reserve(n); }
+  void reserve(size_t n) {
+    if (n > bytes_.size()) bytes_.resize(n);
+  }
+  // Empties it and keeps the room, for the next atom of the same size.
+  void clear() { size_ = 0; }
 
  private:
-  std::vector<uint8_t> bytes_;
+  // Room for n more bytes at the end. The sample tables of a long
+  // recording's movie atom are hundreds of thousands of fields, so a field
+  // costs a bounds check and a few stores, not a vector insertion.
+  uint8_t* grow(size_t n) {
+    if (bytes_.size() - size_ < n) bytes_.resize(std::max(bytes_.size() * 2, size_ + n));
+    uint8_t* at = bytes_.data() + size_;
+    size_ += n;
+    return at;
+  }
+
+  std::vector<uint8_t> bytes_;  // its size is the room; size_ is what was written
+  size_t size_ = 0;
 };
 
 class Atom {

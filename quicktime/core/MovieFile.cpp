@@ -1,5 +1,6 @@
 #include "MovieFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qt {
@@ -376,68 +377,95 @@ void buildMovieAtom(const MovieRecord& movie, ByteWriter& w, bool checkpoint) {
     if (t->media) trak(w, movie, *t, checkpoint);
 }
 
-bool checkpointDue(const MovieRecord& movie, uint32_t nextSampleSize) {
-  const CheckpointState& c = movie.checkpoint;
-  if (!c.enabled) return false;
-  // mdat sizes stay 32-bit: a segment that would pass 4 GiB is closed first.
-  if (movie.end - movie.segment + nextSampleSize > kLargestMdat) return true;
-  const uint64_t now = movieTime(movie);
-  if (now == 0) return false;  // no sample yet: nothing to keep
-  if (c.live.size == 0) return true;
-  if (now - c.coveredTime < kCheckpointInterval) return false;
-  // This checkpoint turns the live movie atom into a free one. Early
-  // checkpoints draw on the allowance; later ones only on the share of the
-  // media data, which keeps the sum of all of them below that share of the
-  // file however long the recording gets.
-  const uint64_t cost = c.overhead + c.live.size + kMdatHeaderSize;
-  return cost <= kCheckpointAllowance + movie.end / kCheckpointShare;
-}
-
-OSErr writeCheckpoint(MovieRecord& movie) {
+OSErr checkpointIfDue(MovieRecord& movie, uint32_t nextSampleSize) {
   CheckpointState& c = movie.checkpoint;
-  ByteWriter w;
+  if (!c.enabled) return noErr;
+  // mdat sizes stay 32-bit: a segment that would pass 4 GiB is closed first,
+  // once the last checkpoint has settled.
+  const bool forced = movie.end - movie.segment + nextSampleSize > kLargestMdat;
+  if (!forced) {
+    // One checkpoint at a time: the last must have reached the disk.
+    if (c.settling != Settling::settled) return noErr;
+    const uint64_t now = movieTime(movie);
+    if (now == 0) return noErr;  // no sample yet: nothing to keep
+    if (c.live.size && now - c.coveredTime < kCheckpointInterval) return noErr;
+    if (movie.end < c.affordableAt) return noErr;
+  } else if (OSErr err = settleCheckpoint(movie, true)) {
+    return err;
+  }
+
+  ByteWriter& w = c.atom;
+  w.clear();
   buildMovieAtom(movie, w, true);
   const MovieAtomPlace atom{movie.end, w.size()};
+  // Every checkpoint's atom ends up as a free one. The first ones may spend
+  // the allowance; after that all of them together stay within a share of
+  // the file however long the recording gets, so checkpoints come less often
+  // as each costs more. One that cannot be afforded waits until the file is
+  // large enough for it.
+  const uint64_t cost = c.overhead + atom.size + kMdatHeaderSize;
+  if (!forced && c.live.size && cost > std::max(kCheckpointAllowance, movie.end / kCheckpointShare)) {
+    c.affordableAt = cost * kCheckpointShare;
+    return noErr;
+  }
   openMdat(w);  // where the samples go next
   Sink& sink = *movie.sink;
   // Until the open mdat is closed, the new atom lies inside it and no reader
   // sees it; once closed, it is a complete movie atom for every sample so far.
   if (OSErr err = sink.write(atom.offset, w.data(), w.size())) return err;
   if (OSErr err = closeMdat(movie, atom.offset)) return err;
-  if (c.live.size) {
-    c.stale = c.live;
-    c.overhead += kMdatHeaderSize;
-  }
+  c.stale = c.live;
   c.live = atom;
+  c.settling = Settling::flushLive;
   c.coveredTime = movieTime(movie);
+  c.overhead = cost;
   ++c.written;
   for (const auto& t : movie.tracks)
-    if (t->media) t->media->pendingCheckpointedSamples = t->media->samples.count();
+    if (t->media) t->media->liveSamples = t->media->samples.count();
   movie.segment = atom.offset + atom.size;
   movie.end = movie.segment + kMdatHeaderSize;
-  return settleCheckpoint(movie);
+  return settleCheckpoint(movie, false);
 }
 
-OSErr settleCheckpoint(MovieRecord& movie) {
+OSErr settleCheckpoint(MovieRecord& movie, bool wait) {
   CheckpointState& c = movie.checkpoint;
-  if (c.stale.size == 0) return noErr;
   Sink& sink = *movie.sink;
-  // The new movie atom reaches the disk before the old one stops being one,
-  // and the old one's end is on the disk too before this returns: a power cut
-  // at any moment leaves one of them for readers to find.
-  if (OSErr err = sink.flush()) return err;
-  static const uint8_t kFree[4] = {'f', 'r', 'e', 'e'};
-  if (OSErr err = sink.write(c.stale.offset + 4, kFree, sizeof kFree)) return err;
-  if (OSErr err = sink.flush()) return err;
-  c.overhead += c.stale.size;
-  c.stale = MovieAtomPlace();
-  for (const auto& t : movie.tracks)
-    if (t->media) t->media->checkpointedSamples = t->media->pendingCheckpointedSamples;
+  while (c.settling != Settling::settled) {
+    if (c.settling == Settling::freeStale) {
+      if (c.stale.size) {
+        static const uint8_t kFree[4] = {'f', 'r', 'e', 'e'};
+        if (OSErr err = sink.write(c.stale.offset + 4, kFree, sizeof kFree)) return err;
+      }
+      c.settling = Settling::flushFree;
+      continue;
+    }
+    // A flush: waited for, or started and looked at again on a later call.
+    OSErr status;
+    if (wait) {
+      status = sink.flush();
+    } else if (c.flushRunning) {
+      status = sink.flushStatus();
+    } else {
+      status = sink.startFlush();
+      c.flushRunning = status == kFlushInProgress;
+    }
+    if (status == kFlushInProgress) return noErr;
+    c.flushRunning = false;
+    if (status != noErr) return status;
+    if (c.settling == Settling::flushLive) {
+      c.settling = Settling::freeStale;
+    } else {
+      c.settling = Settling::settled;
+      c.stale = MovieAtomPlace();
+      for (const auto& t : movie.tracks)
+        if (t->media) t->media->checkpointedSamples = t->media->liveSamples;
+    }
+  }
   return noErr;
 }
 
 OSErr writeMovieResource(MovieRecord& movie) {
-  if (OSErr err = settleCheckpoint(movie)) return err;
+  if (OSErr err = settleCheckpoint(movie, true)) return err;
   ByteWriter w;
   buildMovieAtom(movie, w, false);
   Sink& sink = *movie.sink;
@@ -454,7 +482,6 @@ OSErr writeMovieResource(MovieRecord& movie) {
   }
   if (OSErr err = sink.setLength(movie.end + w.size())) return err;
   if (OSErr err = sink.flush()) return err;
-  if (c.live.size) c.overhead += c.live.size;
   c.live = MovieAtomPlace{movie.end, w.size()};
   for (const auto& t : movie.tracks)
     if (t->media) t->media->checkpointedSamples = t->media->samples.count();

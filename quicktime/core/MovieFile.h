@@ -37,24 +37,25 @@ OSErr writeFileHeader(MovieRecord& movie);
 // edit yet with its whole media, as the finished movie will.
 void buildMovieAtom(const MovieRecord& movie, ByteWriter& out, bool checkpoint = false);
 
-// Whether a checkpoint must be written before a sample of `nextSampleSize`
-// bytes: the first as soon as there is a sample, then at most once a second
-// of movie time while the checkpoints' overhead stays within its budget, and
-// always before an mdat would outgrow a 32-bit size.
-bool checkpointDue(const MovieRecord& movie, uint32_t nextSampleSize);
+// Writes a checkpoint if one is due before a sample of `nextSampleSize`
+// bytes, and starts settling it: the first as soon as there is a sample, then
+// at most once a second of movie time, once the last has settled, while the
+// checkpoints' overhead stays within its budget; and always before an mdat
+// would outgrow a 32-bit size. On failure the movie's record is as it was,
+// unless the atom is already written, in which case only the settling is
+// left (settleCheckpoint, before the next write).
+OSErr checkpointIfDue(MovieRecord& movie, uint32_t nextSampleSize);
 
-// Writes a checkpoint and settles it. On failure nothing of the movie's
-// record has changed unless the atom is already live, in which case only the
-// settling is left (settleCheckpoint, again before the next write).
-OSErr writeCheckpoint(MovieRecord& movie);
+// Takes the last checkpoint as far towards the disk as it can go: its atom
+// flushed, the one before freed, that flushed. Without `wait` it returns as
+// soon as a flush runs in the background, to go on at the next call; noErr
+// at once when there is nothing to settle.
+OSErr settleCheckpoint(MovieRecord& movie, bool wait);
 
-// Frees the movie atom that the last checkpoint superseded, once the new one
-// is on the disk. noErr at once when there is none.
-OSErr settleCheckpoint(MovieRecord& movie);
-
-// Appends the final moov atom after the media data, closes the mdat in front
-// of it, frees the last checkpoint's atom and trims the file. Nothing changes
-// in the movie's record until all of it succeeded, so it can be retried.
+// Settles the last checkpoint, appends the final moov atom after the media
+// data, closes the mdat in front of it, frees the last checkpoint's atom and
+// trims the file. The record changes only once all of it succeeded, so it
+// can be retried.
 OSErr writeMovieResource(MovieRecord& movie);
 
 // A media's duration in the movie's time scale, rounded to nearest.

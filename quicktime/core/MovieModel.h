@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "AtomWriter.h"
 #include "QuickTimeTypes.h"
 #include "SampleTable.h"
 #include "Sink.h"
@@ -18,11 +19,10 @@ struct MediaRecord {
   // order); becomes the media's one sample description in the file.
   std::vector<uint8_t> description;
   qt::SampleTable samples;
-  // Samples that the movie atom readers now find in the file describes.
+  // Samples that the movie atom a reader finds after a crash now describes.
   uint32_t checkpointedSamples = 0;
-  // Samples of a newer checkpoint that becomes the one readers find once the
-  // older movie atom is freed.
-  uint32_t pendingCheckpointedSamples = 0;
+  // Samples of the last checkpoint, which becomes that atom once settled.
+  uint32_t liveSamples = 0;
 };
 
 struct TrackRecord {
@@ -43,21 +43,37 @@ struct MovieAtomPlace {
   uint64_t size = 0;  // 0: there is none
 };
 
+// Where the last checkpoint stands on its way to the disk. Each step waits
+// for the one before: the new atom must be on the disk before the old one
+// stops being a movie atom, so a power cut at any moment leaves one.
+enum class Settling : uint8_t {
+  settled,    // `live` is the movie atom readers find, on the disk
+  flushLive,  // `live` (and every sample before it) must reach the disk
+  freeStale,  // then `stale` must become a 'free' atom
+  flushFree,  // and that change reach the disk
+};
+
 // How often the movie atom is rewritten while samples arrive, so that a
 // recording cut short by a crash plays up to its last checkpoint.
 struct CheckpointState {
   bool enabled = true;
-  // The movie atom readers find now, describing every sample before `segment`.
+  // The movie atom of the last checkpoint, describing every sample before
+  // `segment`.
   MovieAtomPlace live;
-  // A movie atom superseded by `live` but still a 'moov' in the file: it is
-  // turned into a 'free' atom once `live` is safely on the disk.
+  // The one before it, still a 'moov' in the file until settled.
   MovieAtomPlace stale;
-  // Movie time (ms) that `live` covers.
+  Settling settling = Settling::settled;
+  bool flushRunning = false;  // the sink flushes in the background for it
+  // Movie time (ms) and samples that `live` covers.
   uint64_t coveredTime = 0;
-  // Bytes the checkpoints added to the file: superseded movie atoms and the
-  // headers of the extra mdat atoms.
+  // Bytes the checkpoints add to the file: every checkpoint's movie atom,
+  // which ends up free, and the header of the mdat after it.
   uint64_t overhead = 0;
+  // The file size from which the next checkpoint may fit its budget.
+  uint64_t affordableAt = 0;
   uint32_t written = 0;  // checkpoints written, for the benchmark
+  // Where each checkpoint's atom is built: it only grows, so it is kept.
+  qt::ByteWriter atom;
 };
 
 struct MovieRecord {

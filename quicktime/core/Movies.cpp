@@ -98,10 +98,8 @@ OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeVal
 
   // A checkpoint that is due goes first, so the sample is either in the file
   // with everything before it safe, or not added at all.
-  if (OSErr err = settleCheckpoint(movie)) return err;
-  if (checkpointDue(movie, size)) {
-    if (OSErr err = writeCheckpoint(movie)) return err;
-  }
+  if (OSErr err = settleCheckpoint(movie, false)) return err;
+  if (OSErr err = checkpointIfDue(movie, size)) return err;
   const uint64_t at = movie.end;
   if (OSErr err = movie.sink->write(at, *data + offset, size)) return err;
   if (media->description.empty()) {

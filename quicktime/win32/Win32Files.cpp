@@ -88,13 +88,27 @@ OSErr FileSink::setLength(uint64_t length) {
   return noErr;
 }
 
-OSErr FileSink::flush() {
+OSErr FileSink::flushNow() {
   if (file_ == INVALID_HANDLE_VALUE) return fnOpnErr;
   return FlushFileBuffers(file_) ? OSErr(noErr) : osErrFromWin32(GetLastError());
 }
 
+OSErr FileSink::flush() {
+  // A flush in the background covers only what was written before it began.
+  if (OSErr err = background_.wait()) return err;
+  return flushNow();
+}
+
+OSErr FileSink::startFlush() {
+  if (file_ == INVALID_HANDLE_VALUE) return fnOpnErr;
+  return background_.start();
+}
+
+OSErr FileSink::flushStatus() { return background_.status(); }
+
 OSErr FileSink::close() {
   if (file_ == INVALID_HANDLE_VALUE) return rfNumErr;
+  background_.stop();
   const BOOL closed = CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
   return closed ? OSErr(noErr) : osErrFromWin32(GetLastError());

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "BackgroundFlush.h"
 #include "QuickTimeTypes.h"
 #include "Sink.h"
 
@@ -25,12 +26,13 @@ OSErr osErrFromWin32(DWORD error);
 OSErr pathFromName(ConstStr255Param name, std::string* path);
 
 // A file opened for writing, as the movie writer's sink. Every write is
-// checked: a short write is a full disk. After close() every call answers
-// fnOpnErr, so a movie that outlives its file cannot write into a handle
-// that Windows may have given to someone else.
+// checked: a short write is a full disk. Flushes can run in the background
+// (FlushFileBuffers on a thread of the sink's own) while writes go on. After
+// close() every call answers fnOpnErr, so a movie that outlives its file
+// cannot write into a handle that Windows may have given to someone else.
 class FileSink : public qt::Sink {
  public:
-  explicit FileSink(HANDLE file) : file_(file) {}
+  explicit FileSink(HANDLE file) : file_(file), background_([this] { return flushNow(); }) {}
   ~FileSink() override { close(); }
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
@@ -38,11 +40,16 @@ class FileSink : public qt::Sink {
   OSErr write(uint64_t offset, const void* data, size_t size) override;
   OSErr setLength(uint64_t length) override;
   OSErr flush() override;
+  OSErr startFlush() override;
+  OSErr flushStatus() override;
   // noErr, or the error of closing (rfNumErr when already closed).
   OSErr close();
 
  private:
+  OSErr flushNow();
+
   HANDLE file_;
+  qt::BackgroundFlush background_;
 };
 
 }  // namespace qtlib

@@ -62,12 +62,14 @@ DemuxedMovie avDemux(const uint8_t* file, size_t size, bool ignoreEditList) {
   MemoryInput input{file, size, 0};
   constexpr int kBufferSize = 4096;
   uint8_t* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
-  AVIOContext* pb = buffer ? avio_alloc_context(buffer, kBufferSize, 0, &input, readInput, nullptr, seekInput)
-                           : nullptr;
+  AVIOContext* pb =
+      buffer ? avio_alloc_context(buffer, kBufferSize, 0, &input, readInput, nullptr, seekInput) : nullptr;
   AVFormatContext* fmt = avformat_alloc_context();
   if (!pb || !fmt) {
-    if (pb) av_freep(&pb->buffer);
-    else av_free(buffer);
+    if (pb)
+      av_freep(&pb->buffer);
+    else
+      av_free(buffer);
     avio_context_free(&pb);
     avformat_free_context(fmt);
     movie.error = "libav allocation failed";

@@ -116,10 +116,13 @@ uint32_t promisedAt(const Recording& r, size_t entry) {
 TEST(MovieCheckpoints, AFileCutAtAnyByteOfItsWritingPlaysUpToItsLastCheckpoint) {
   struct Case {
     OSType codec;
-    uint64_t spread;  // cuts spread evenly over the bytes written
+    uint64_t spread;      // cuts spread evenly over the bytes written
+    int backgroundPolls;  // flushes that go on in the background that long
   };
-  for (const Case c : {Case{kAnimationCodecType, 10000}, Case{kRawCodecType, 2500}, Case{kPNGCodecType, 2500}}) {
+  for (const Case c : {Case{kAnimationCodecType, 10000, 0}, Case{kAnimationCodecType, 2500, 3},
+                       Case{kRawCodecType, 2500, 0}, Case{kPNGCodecType, 2500, 2}}) {
     auto sink = std::make_shared<test::JournalSink>();
+    sink->backgroundPolls = c.backgroundPolls;
     const Recording r = record(sink, c.codec, 40);
     qt::CheckpointReport report;
     ASSERT_EQ(qt::GetCheckpointReport(r.parts.media, &report), noErr);
@@ -149,8 +152,9 @@ TEST(MovieCheckpoints, AFileCutAtAnyByteOfItsWritingPlaysUpToItsLastCheckpoint) 
           if (image.size() < e.offset + partial) image.resize(size_t(e.offset + partial));
           std::memcpy(image.data() + e.offset, e.bytes.data(), partial);
         }
-        expectPlayable(image, r, promised, c.codec, cuts % 97 == 0,
-                       "cut after " + std::to_string(entry) + " calls and " + std::to_string(partial) + " bytes");
+        expectPlayable(
+            image, r, promised, c.codec, cuts % 97 == 0,
+            "cut after " + std::to_string(entry) + " calls and " + std::to_string(partial) + " bytes");
         if (HasFatalFailure()) return;
         ++cuts;
       }
@@ -168,27 +172,32 @@ TEST(MovieCheckpoints, AFileCutAtAnyByteOfItsWritingPlaysUpToItsLastCheckpoint) 
 }
 
 TEST(MovieCheckpoints, APowerCutAfterAFlushLosesNothingThatWasPromisedBeforeIt) {
-  auto sink = std::make_shared<test::JournalSink>();
-  const Recording r = record(sink, kAnimationCodecType, 30);
-  qt::DisposeMovie(r.parts.movie);
-  std::mt19937 random(7);
-  // The power goes when `cut` calls have reached the file: whatever came
-  // after the last flush before it may or may not be on the disk, in any
-  // combination.
-  size_t lastFlush = 0;
-  for (size_t cut = 1; cut <= sink->journal.size(); ++cut) {
-    if (sink->journal[cut - 1].kind == test::JournalSink::Entry::kFlush) lastFlush = cut;
-    for (int trial = 0; trial < 8; ++trial) {
-      test::JournalSink disk;
-      for (size_t i = 0; i < cut; ++i) {
-        const auto& e = sink->journal[i];
-        if (i >= lastFlush && random() % 2) continue;  // lost in the cut
-        if (e.kind == test::JournalSink::Entry::kWrite) disk.write(e.offset, e.bytes.data(), e.bytes.size());
-        if (e.kind == test::JournalSink::Entry::kLength) disk.setLength(e.offset);
+  for (const int backgroundPolls : {0, 3}) {
+    auto sink = std::make_shared<test::JournalSink>();
+    sink->backgroundPolls = backgroundPolls;
+    const Recording r = record(sink, kAnimationCodecType, 30);
+    qt::DisposeMovie(r.parts.movie);
+    std::mt19937 random(7);
+    // The power goes when `cut` calls have reached the file: whatever came
+    // after the last flush before it may or may not be on the disk, in any
+    // combination.
+    size_t lastFlush = 0;
+    for (size_t cut = 1; cut <= sink->journal.size(); ++cut) {
+      const auto& last = sink->journal[cut - 1];
+      if (last.kind == test::JournalSink::Entry::kFlush) lastFlush = std::max(lastFlush, size_t(last.offset));
+      for (int trial = 0; trial < 8; ++trial) {
+        test::JournalSink disk;
+        for (size_t i = 0; i < cut; ++i) {
+          const auto& e = sink->journal[i];
+          if (i >= lastFlush && random() % 2) continue;  // lost in the cut
+          if (e.kind == test::JournalSink::Entry::kWrite)
+            disk.write(e.offset, e.bytes.data(), e.bytes.size());
+          if (e.kind == test::JournalSink::Entry::kLength) disk.setLength(e.offset);
+        }
+        expectPlayable(disk.bytes, r, promisedAt(r, cut), kAnimationCodecType, false,
+                       "power cut after " + std::to_string(cut) + " calls, trial " + std::to_string(trial));
+        if (HasFatalFailure()) return;
       }
-      expectPlayable(disk.bytes, r, promisedAt(r, cut), kAnimationCodecType, false,
-                     "power cut after " + std::to_string(cut) + " calls, trial " + std::to_string(trial));
-      if (HasFatalFailure()) return;
     }
   }
 }
@@ -337,7 +346,8 @@ TEST(MovieCheckpoints, TheFinishedFileReadsAsOneWrittenWithoutCheckpoints) {
       // Where the samples lie, the file's size and the share of it that
       // the video takes differ; nothing else may.
       if (line.find(".pos=") == std::string::npos && line.find("File size") == std::string::npos &&
-          line.find("Complete name") == std::string::npos && line.find("Overall bit rate") == std::string::npos)
+          line.find("Complete name") == std::string::npos &&
+          line.find("Overall bit rate") == std::string::npos)
         out += line.substr(0, line.find(" (")) + "\n";
       at = end + 1;
     }

@@ -64,8 +64,29 @@ OSErr JournalSink::setLength(uint64_t length) {
 }
 
 OSErr JournalSink::flush() {
-  journal.push_back(Entry{Entry::kFlush, 0, {}});
+  if (flushing_) {
+    flushing_ = false;
+    journal.push_back(Entry{Entry::kFlush, flushStart_, {}});
+  }
+  journal.push_back(Entry{Entry::kFlush, journal.size(), {}});
   return MemorySink::flush();
+}
+
+OSErr JournalSink::startFlush() {
+  if (backgroundPolls == 0) return flush();
+  flushing_ = true;
+  flushStart_ = journal.size();
+  pollsLeft_ = backgroundPolls;
+  return qt::kFlushInProgress;
+}
+
+OSErr JournalSink::flushStatus() {
+  if (!flushing_) return noErr;
+  if (--pollsLeft_ > 0) return qt::kFlushInProgress;
+  flushing_ = false;
+  journal.push_back(Entry{Entry::kFlush, flushStart_, {}});
+  ++flushes;
+  return noErr;
 }
 
 OSErr CountingSink::write(uint64_t offset, const void* data, size_t size) {

@@ -44,18 +44,30 @@ class FailingSink : public MemorySink {
 };
 
 // Keeps every call in order, so that the file can be rebuilt as it stood at
-// any moment of its writing: after a crash, or a kill, at that moment.
+// any moment of its writing: after a crash, or a kill, at that moment. With
+// `backgroundPolls`, a flush runs in the background until flushStatus has
+// been asked that many times.
 class JournalSink : public MemorySink {
  public:
   OSErr write(uint64_t offset, const void* data, size_t size) override;
   OSErr setLength(uint64_t length) override;
   OSErr flush() override;
+  OSErr startFlush() override;
+  OSErr flushStatus() override;
   struct Entry {
+    // A flush is entered when it is done; what was written before it
+    // started is then on the disk.
     enum Kind { kWrite, kLength, kFlush } kind;
-    uint64_t offset;  // where a write went; the new length
+    uint64_t offset;  // where a write went; the new length; where a flush started
     std::vector<uint8_t> bytes;
   };
   std::vector<Entry> journal;
+  int backgroundPolls = 0;
+
+ private:
+  int pollsLeft_ = 0;
+  size_t flushStart_ = 0;
+  bool flushing_ = false;
 };
 
 // Records writes smaller than kKeepBelow bytes (headers, movie atoms) in

@@ -19,6 +19,9 @@ struct CaptureState {
   uint8_t grabbing = 0;
   uint8_t quitRequested = 0;
   uint8_t captureCursor = 0;
+  // 1 while the movie of a recording that ended could not be written: Stop
+  // tries again.
+  uint8_t unsaved = 0;
   HWND mainWindow = nullptr;
   HWND listBox = nullptr;
   HWND grabButton = nullptr;

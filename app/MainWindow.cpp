@@ -77,16 +77,46 @@ void enableSizeFields(bool enable) {
   EnableWindow(captureState.heightField, enable);
 }
 
-void onStop() {
+// Shown over the main window, which stays usable for nothing else meanwhile.
+void tell(const char* text) { MessageBoxA(captureState.mainWindow, text, "Skelby", MB_OK | MB_ICONWARNING); }
+
+const char kNotSavedAdvice[] =
+    "Make room on the disk, then press Stop to try again. Until then the file plays up to its last "
+    "checkpoint.";
+
+void stopGrabbing() {
   CaptureState& s = captureState;
   s.grabbing = 0;
-  SetWindowTextA(s.grabButton, "Grab");
-  stopRecording();
-  setStatus("idle.");
-  enableSizeFields(true);
   if (s.targetDC && s.targetWindow) ReleaseDC(s.targetWindow, s.targetDC);
   s.targetDC = nullptr;
   s.targetWindow = nullptr;
+}
+
+// After the movie was written (noErr) the window goes idle; a movie that
+// could not be written keeps the button on Stop, which tries again, and
+// never reads "idle." over it.
+void showFinished(OSErr error) {
+  CaptureState& s = captureState;
+  s.unsaved = error != noErr ? 1 : 0;
+  if (s.unsaved) {
+    SetWindowTextA(s.grabButton, "Stop");
+    setStatus("Not saved: press Stop to try again.");
+    return;
+  }
+  SetWindowTextA(s.grabButton, "Grab");
+  setStatus("idle.");
+  enableSizeFields(true);
+}
+
+void onStop() {
+  stopGrabbing();
+  const OSErr error = stopRecording();
+  if (error != noErr) {
+    char text[256];
+    snprintf(text, sizeof text, "The movie could not be saved : Error %d\n\n%s", int(error), kNotSavedAdvice);
+    tell(text);
+  }
+  showFinished(error);
 }
 
 // A failed start has told the user whatever there is to tell (or nothing,
@@ -101,7 +131,7 @@ void onGrab() {
 }
 
 void onGrabOrStop() {
-  if (captureState.grabbing) {
+  if (captureState.grabbing || captureState.unsaved) {
     onStop();
   } else {
     onGrab();
@@ -156,6 +186,42 @@ LRESULT onDestroy() {
 }
 
 }  // namespace
+
+void stopAfterFailedFrame(OSErr appendError) {
+  stopGrabbing();
+  const OSErr error = stopRecording();
+  char text[384];
+  if (error == noErr) {
+    snprintf(text, sizeof text,
+             "Recording stopped: the movie file could not take more frames : Error %d\n\nThe movie keeps "
+             "everything recorded up to then.",
+             int(appendError));
+  } else {
+    snprintf(text, sizeof text,
+             "Recording stopped: the movie file could not take more frames : Error %d\n\nThe movie could not "
+             "be saved : Error %d\n\n%s",
+             int(appendError), int(error), kNotSavedAdvice);
+  }
+  tell(text);
+  showFinished(error);
+}
+
+void finishBeforeExit() {
+  for (;;) {
+    const OSErr error = stopRecording();
+    if (error == noErr) return;
+    char text[256];
+    snprintf(
+        text, sizeof text,
+        "The movie could not be saved : Error %d\n\nMake room on the disk and choose Retry, or Cancel to "
+        "quit: the file then plays up to its last checkpoint.",
+        int(error));
+    if (MessageBoxA(nullptr, text, "Skelby", MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY) {
+      abandonRecording();
+      return;
+    }
+  }
+}
 
 void formatAboutText(int year) {
   snprintf(aboutTextBuffer, sizeof aboutTextBuffer,

@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include "QuickTimeTypes.h"
+
 // The one window of the program: the list of windows to record, the capture
 // options, the output size, the destination and Grab/Stop.
 extern const char kMainWindowClass[];  // "Grabbing an app"
@@ -15,6 +17,12 @@ void createControls(HWND mainWindow);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // The save dialog for the destination path; cancelling keeps the path.
 void chooseDestination();
+// The grab found that the movie file takes no more frames (`error`): the
+// recording stops, keeping what the file holds, and the user is told.
+void stopAfterFailedFrame(OSErr error);
+// At exit: writes a movie still open; while that fails, asks whether to try
+// again or to leave the file as its last checkpoint left it.
+void finishBeforeExit();
 // Formats the About text with the year read at start-up.
 void formatAboutText(int year);
 const char* aboutText();

@@ -49,7 +49,8 @@ int runMainLoop() {
     Sleep(0);
     if (captureState.grabbing) {
       if (captureState.targetDC) {
-        grabFrame(captureState.targetWindow, captureState.targetDC);
+        if (OSErr error = grabFrame(captureState.targetWindow, captureState.targetDC))
+          stopAfterFailedFrame(error);
       } else {
         findTarget();
       }
@@ -94,8 +95,9 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   if (captureState.targetDC && captureState.targetWindow) {
     ReleaseDC(captureState.targetWindow, captureState.targetDC);
   }
-  // Finishes a movie still being recorded when the window was closed.
-  stopRecording();
+  // Finishes a movie still being recorded when the window was closed, or
+  // one whose finish failed before, while QuickTime still runs.
+  finishBeforeExit();
   quickTime.stop();
   return exitCode;
 }

@@ -74,19 +74,19 @@ void dropLostTarget() {
 
 }  // namespace
 
-void grabFrame(HWND targetWindow, HDC targetDC) {
+OSErr grabFrame(HWND targetWindow, HDC targetDC) {
   const CaptureState& s = captureState;
   const uint32_t reference = lastFrameTime;
   uint32_t elapsed = 0;
-  if (!paceFrame(lastFrameTime, s.frameInterval, clockMilliseconds, elapsed)) return;
+  if (!paceFrame(lastFrameTime, s.frameInterval, clockMilliseconds, elapsed)) return noErr;
   if (!IsWindow(targetWindow)) {
     // The next frame, once the target is back, lasts over the whole gap.
     lastFrameTime = reference;
     dropLostTarget();
-    return;
+    return noErr;
   }
   OffscreenFrame* frame = s.currentFrame;
-  if (!frame || !frame->dc) return;
+  if (!frame || !frame->dc) return noErr;
   // A failed copy leaves the previous pixels; the frame still goes out, so
   // the movie's time keeps step with the clock. A source of size 0 (a
   // minimised target) has nothing to copy, and Wine's StretchBlt divides by
@@ -96,5 +96,8 @@ void grabFrame(HWND targetWindow, HDC targetDC) {
                SRCCOPY);
   }
   if (s.captureCursor) drawCursor(targetWindow, frame->dc);
-  movieWriter.addFrame(frame, static_cast<int32_t>(elapsed));
+  // A frame that did not compress keeps its time for the next one; one the
+  // file would not take ends the recording.
+  if (movieWriter.addFrame(frame, static_cast<int32_t>(elapsed))) return noErr;
+  return movieWriter.lastError;
 }

@@ -3,8 +3,12 @@
 
 #include <cstdint>
 
-// The per-turn work of a recording: take a frame when one is due.
-void grabFrame(HWND targetWindow, HDC targetDC);
+#include "QuickTimeTypes.h"
+
+// The per-turn work of a recording: take a frame when one is due. noErr
+// while the recording can go on; the code of the failure once the movie file
+// takes no more frames (a full disk, a write error).
+OSErr grabFrame(HWND targetWindow, HDC targetDC);
 // The cursor that the window under the mouse pointer shows, or null.
 HCURSOR cursorUnderMouse();
 

@@ -48,7 +48,11 @@ bool startRecording(const char* path) {
   return true;
 }
 
-void stopRecording() {
-  movieWriter.finish();
+OSErr stopRecording() {
+  // The frame is not needed to write the movie, now or on a later try.
   freeFrame();
+  if (movieWriter.finish() || !movieWriter.movie) return noErr;
+  return movieWriter.lastError;
 }
+
+void abandonRecording() { movieWriter.abandon(); }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -42,22 +43,26 @@ MovieWriter::MovieWriter()
       bounds(),
       dataHandle(nullptr),
       data(nullptr),
-      imageDescription(nullptr) {}
+      imageDescription(nullptr),
+      pendingDuration(0),
+      lastError(noErr),
+      editing_(false),
+      inserted_(false) {}
 
-// Runs at process exit, after QuickTime has normally been stopped: the file
-// and the buffers are finish's business.
-MovieWriter::~MovieWriter() {
-  if (movie) {
-    DisposeMovie(movie);
-    movie = nullptr;
-  }
-}
+// Runs at process exit, after QuickTime has been stopped: no call would reach
+// it. The shutdown path finishes or abandons the movie before that.
+MovieWriter::~MovieWriter() = default;
 
 bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
   if (!path || !frame) return false;
-  // A movie left half-open by an earlier failed start is completed, not
-  // abandoned with its file still open.
-  if (movie || dataHandle || imageDescription) abandon();
+  // A movie left half-open by an earlier failed start is completed, or let
+  // go of, before its references are overwritten.
+  if (movie || dataHandle || imageDescription) {
+    finish();
+    abandon();
+  }
+  pendingDuration = 0;
+  lastError = noErr;
 
   // A longer path would wrap the length byte into the name of some other file.
   if (std::strlen(path) > kMaxFileNameLength) {
@@ -119,7 +124,9 @@ bool MovieWriter::createTrackAndMedia(int16_t width, int16_t height) {
   // No data reference: the samples go into the movie's own file.
   media = NewTrackMedia(track, VideoMediaType, kMillisecondsPerSecond, nullptr, 0);
   if (!media) return false;
-  return BeginMediaEdits(media) == noErr;
+  editing_ = BeginMediaEdits(media) == noErr;
+  inserted_ = false;
+  return editing_;
 }
 
 bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
@@ -128,19 +135,25 @@ bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
   // Only an open writer has somewhere to put the frame.
   if (!media || !data || !imageDescription) return false;
 
+  const int64_t total = int64_t(pendingDuration) + (duration > 0 ? duration : 0);
+  const int32_t sampleDuration = total > INT32_MAX ? INT32_MAX : int32_t(total);
   const PixMapHandle pixels = pixMapOf(*frame);
   LockPixels(pixels);
   // Every frame is compressed by itself; until one compression succeeded the
   // description holds no size, and a failed one leaves a stale size, so a
-  // failed frame is dropped rather than appended.
-  OSErr result =
+  // failed frame is not appended: its time goes to the next one.
+  lastError = noErr;
+  const OSErr compressed =
       CompressImage(pixels, &bounds, quality, compressionSettings.codecType, imageDescription, data);
-  if (result == noErr) {
+  if (compressed == noErr) {
     const int32_t size = (*imageDescription)->dataSize;
-    result = AddMediaSample(media, dataHandle, 0, uint32_t(size), duration, imageDescription, 1, 0, nullptr);
+    lastError =
+        AddMediaSample(media, dataHandle, 0, uint32_t(size), sampleDuration, imageDescription, 1, 0, nullptr);
   }
   UnlockPixels(pixels);
-  return result == noErr;
+  const bool appended = compressed == noErr && lastError == noErr;
+  pendingDuration = appended ? 0 : sampleDuration;
+  return appended;
 }
 
 bool MovieWriter::finish() {
@@ -154,33 +167,41 @@ bool MovieWriter::finish() {
     dataHandle = nullptr;
     data = nullptr;
   }
-  if (!media) return false;
-  // Without the edits ended the media cannot be placed in the track; the
-  // movie and its file stay held.
-  if (EndMediaEdits(media) != noErr) return false;
-
-  InsertMediaIntoTrack(track, 0, 0, GetMediaDuration(media), kNormalRate);
+  if (!movie) return false;
+  // Every step is checked: a movie not written is not reported as written.
+  // What failed is kept, with the file, for the next try.
+  if (editing_) {
+    if ((lastError = EndMediaEdits(media)) != noErr) return false;
+    editing_ = false;
+  }
+  if (media && !inserted_) {
+    if ((lastError = InsertMediaIntoTrack(track, 0, 0, GetMediaDuration(media), kNormalRate)) != noErr)
+      return false;
+    inserted_ = true;
+  }
   int16_t resourceId = movieInDataForkResID;
-  AddMovieResource(movie, fileRefNum, &resourceId, reinterpret_cast<const unsigned char*>(fileName));
-  if (fileRefNum != 0) CloseMovieFile(fileRefNum);
+  lastError =
+      AddMovieResource(movie, fileRefNum, &resourceId, reinterpret_cast<const unsigned char*>(fileName));
+  if (lastError != noErr) return false;
+  // The movie is in the file; a failure to close it leaves nothing to retry.
+  if (fileRefNum != 0) lastError = CloseMovieFile(fileRefNum);
   DisposeMovie(movie);
   fileRefNum = 0;
   track = nullptr;
   media = nullptr;
   movie = nullptr;
-  return true;
+  return lastError == noErr;
 }
 
-// Completes what the writer still holds as far as it can, and lets go of the
-// rest, so that a new movie never overwrites the references to an old one.
 void MovieWriter::abandon() {
-  finish();
   if (fileRefNum != 0) CloseMovieFile(fileRefNum);
   if (movie) DisposeMovie(movie);
   fileRefNum = 0;
   track = nullptr;
   media = nullptr;
   movie = nullptr;
+  editing_ = false;
+  inserted_ = false;
 }
 
 int32_t MovieWriter::frameDuration() const { return compressionSettings.frameDurationMs; }

@@ -18,11 +18,20 @@ class MovieWriter {
   // Creates the movie file at path (replacing any file there) for frames of
   // the frame's size; true when it is ready to take frames.
   bool open(const char* path, OffscreenFrame* frame);
-  // Compresses the frame and appends it as one sample of duration ms.
+  // Compresses the frame and appends it as one sample of duration ms, plus
+  // the time of the frames before it that could not be appended, so that the
+  // movie lasts as long as the recording. False when the frame is not in the
+  // movie; lastError then holds the code of an append that failed (the file
+  // takes no more frames), or noErr when only the compression failed.
   bool addFrame(OffscreenFrame* frame, int32_t duration);
-  // Writes the movie into its file and closes it; harmless when nothing is
-  // open (then false).
+  // Writes the movie into its file and closes it; false when nothing is open
+  // or when it fails. After a failure (lastError says why) the movie and its
+  // file stay held, playable up to the last checkpoint, and the next finish
+  // tries again.
   bool finish();
+  // Lets go of a movie that finish could not write: the file keeps what its
+  // last checkpoint holds.
+  void abandon();
   // The frame duration of the compression settings, in milliseconds.
   int32_t frameDuration() const;
 
@@ -36,10 +45,17 @@ class MovieWriter {
   Handle dataHandle;
   Ptr data;
   ImageDescriptionHandle imageDescription;
+  // Milliseconds of frames not appended yet, given to the next that is.
+  int32_t pendingDuration;
+  // Why the last append or finish failed; noErr after a success.
+  OSErr lastError;
 
  private:
   bool createTrackAndMedia(int16_t width, int16_t height);
-  void abandon();
+
+  // How far finish got, so that trying again does not repeat a step.
+  bool editing_;
+  bool inserted_;
 };
 
 extern MovieWriter movieWriter;

@@ -214,6 +214,25 @@ TEST_F(MovieWriterTest, TrackMediaOrEditFailuresLeaveItHalfOpenWithoutAMessage) 
   }
 }
 
+// Before the library stops: a half-open writer's file becomes a movie
+// without samples rather than a header with nothing after it.
+TEST_F(MovieWriterTest, AHalfOpenWriterIsWrittenWhateverStepFailed) {
+  for (int failing = 0; failing < 3; ++failing) {
+    qt = resetFakeQuickTime();
+    if (failing == 0) qt->newMovieTrackFails = true;
+    if (failing == 1) qt->newTrackMediaFails = true;
+    if (failing == 2) qt->beginMediaEditsResult = invalidMedia;
+    MovieWriter writer;
+    EXPECT_FALSE(writer.open("c:\\half.mov", &frame)) << failing;
+    qt->log[0] = 0;
+    EXPECT_TRUE(writer.finish()) << failing;
+    EXPECT_EQ(occurrences(qt->log, "EndMediaEdits"), 0) << "edits that never began are not ended";
+    EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1) << failing;
+    EXPECT_EQ(occurrences(qt->log, "CloseMovieFile"), 1) << failing;
+    expectNothingHeld(writer);
+  }
+}
+
 TEST_F(MovieWriterTest, BlockAllocationFailuresAreToldAndFinishReleasesTheRest) {
   for (int32_t failingSize : {4096, 4}) {
     qt = resetFakeQuickTime();
@@ -286,12 +305,13 @@ TEST_F(MovieWriterTest, QualityOutsideTheTableIsBroughtBackAndStored) {
   EXPECT_TRUE(writer.finish());
 }
 
-TEST_F(MovieWriterTest, AFrameThatDoesNotCompressIsNotAppended) {
+TEST_F(MovieWriterTest, AFrameThatIsNotAppendedGivesItsTimeToTheNextThatIs) {
   MovieWriter writer;
   ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
   qt->compressImageResult = codecErr;  // before any compression succeeded
   MessageBoxWatcher watcher;
   EXPECT_FALSE(writer.addFrame(&frame, 100));
+  EXPECT_EQ(writer.lastError, noErr) << "a frame that did not compress stops nothing";
   EXPECT_EQ(occurrences(qt->log, "AddMediaSample"), 0);
   qt->compressImageResult = noErr;
   EXPECT_TRUE(writer.addFrame(&frame, 40));
@@ -300,11 +320,69 @@ TEST_F(MovieWriterTest, AFrameThatDoesNotCompressIsNotAppended) {
   qt->compressImageResult = noErr;
   qt->addMediaSampleResult = dskFulErr;
   EXPECT_FALSE(writer.addFrame(&frame, 70)) << "a failed append is no success";
-  EXPECT_FALSE(watcher.waitForBox(200)) << "not reported to the user: " << watcher.text;
-  EXPECT_EQ(qt->samples, 1);
-  EXPECT_EQ(qt->sampleDurations[0], 40);
+  EXPECT_EQ(writer.lastError, dskFulErr) << "the file takes no more frames";
+  qt->addMediaSampleResult = noErr;
+  EXPECT_TRUE(writer.addFrame(&frame, 30));
+  EXPECT_EQ(writer.lastError, noErr);
+  EXPECT_FALSE(watcher.waitForBox(200)) << "the writer itself shows nothing: " << watcher.text;
+  ASSERT_EQ(qt->samples, 2);
+  EXPECT_EQ(qt->sampleDurations[0], 140);
+  EXPECT_EQ(qt->sampleDurations[1], 160) << "60 + 70 + 30: the movie lasts as long as the recording";
   EXPECT_EQ(qt->lockedPixels, 0);
   EXPECT_TRUE(writer.finish());
+}
+
+TEST_F(MovieWriterTest, AMovieThatCannotBeWrittenIsKeptAndWrittenByALaterFinish) {
+  for (int failing = 0; failing < 3; ++failing) {
+    qt = resetFakeQuickTime();
+    MovieWriter writer;
+    ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+    EXPECT_TRUE(writer.addFrame(&frame, 100));
+    const OSErr error = failing == 0 ? dskFulErr : failing == 1 ? ioErr : invalidDuration;
+    if (failing < 2) qt->addMovieResourceResult = error;
+    if (failing == 2) qt->insertMediaResult = error;
+    EXPECT_FALSE(writer.finish()) << failing;
+    EXPECT_EQ(writer.lastError, error) << failing;
+    EXPECT_NE(writer.movie, nullptr) << "kept for the next try";
+    EXPECT_EQ(qt->openFiles, 1) << failing;
+    EXPECT_EQ(occurrences(qt->log, "CloseMovieFile"), 0) << failing;
+    EXPECT_EQ(qt->liveHandles, 0) << "the buffers are released already";
+
+    // The user made room: the next finish goes on from where it stopped.
+    qt->addMovieResourceResult = qt->insertMediaResult = noErr;
+    qt->log[0] = 0;
+    EXPECT_TRUE(writer.finish()) << failing;
+    EXPECT_EQ(writer.lastError, noErr);
+    EXPECT_STREQ(qt->log, failing == 2
+                              ? "GetMediaDuration InsertMediaIntoTrack AddMovieResource CloseMovieFile "
+                                "DisposeMovie "
+                              : "AddMovieResource CloseMovieFile DisposeMovie ")
+        << failing;
+    EXPECT_EQ(qt->insertedDuration, 100);
+    expectNothingHeld(writer);
+  }
+}
+
+TEST_F(MovieWriterTest, AFileThatFailsToCloseIsReportedButTheMovieIsWritten) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  qt->closeMovieFileResult = ioErr;
+  EXPECT_FALSE(writer.finish());
+  EXPECT_EQ(writer.lastError, ioErr);
+  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1);
+  expectNothingHeld(writer);
+}
+
+TEST_F(MovieWriterTest, AbandonLetsGoOfAMovieThatCannotBeWritten) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  qt->addMovieResourceResult = dskFulErr;
+  EXPECT_FALSE(writer.finish());
+  writer.abandon();
+  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1);
+  expectNothingHeld(writer);
+  writer.abandon();
+  EXPECT_EQ(qt->doubleReleases, 0);
 }
 
 TEST_F(MovieWriterTest, AddingToAClosedWriterDoesNothing) {

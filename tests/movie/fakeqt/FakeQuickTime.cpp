@@ -126,11 +126,12 @@ OSErr CloseMovieFile(int16_t refNum) {
   note("CloseMovieFile");
   state.closedRefNum = refNum;
   --state.openFiles;
-  return noErr;
+  return state.closeMovieFileResult;
 }
 
 OSErr AddMovieResource(Movie, int16_t, int16_t* resId, ConstStr255Param name) {
   note("AddMovieResource");
+  if (state.addMovieResourceResult != noErr) return state.addMovieResourceResult;
   state.resourceId = resId ? *resId : 0;
   if (name) std::memcpy(state.resourceName, name, size_t(name[0]) + 1);
   return noErr;
@@ -138,6 +139,7 @@ OSErr AddMovieResource(Movie, int16_t, int16_t* resId, ConstStr255Param name) {
 
 OSErr InsertMediaIntoTrack(Track, TimeValue, TimeValue, TimeValue duration, Fixed rate) {
   note("InsertMediaIntoTrack");
+  if (state.insertMediaResult != noErr) return state.insertMediaResult;
   state.insertedDuration = duration;
   state.insertedRate = rate;
   return noErr;

@@ -32,6 +32,9 @@ struct FakeQuickTimeState {
   OSErr compressImageResult;
   int32_t compressedSize;
   OSErr addMediaSampleResult;
+  OSErr insertMediaResult;
+  OSErr addMovieResourceResult;
+  OSErr closeMovieFileResult;
   OSErr newGWorldResult;
   OSErr codecNameListResult;
   int16_t codecCount;

@@ -1,0 +1,117 @@
+#!/bin/bash
+# Recordings survive what goes wrong, driven through skelby.exe as a user
+# would meet it, judged by ffprobe and ffmpeg:
+# 1. skelby.exe killed (kill -9) at random moments of 6-second recordings:
+#    every movie plays, up to at most 2 s before the kill;
+# 2. the disk fills during a recording (full-disk.so preloaded into Skelby
+#    caps files named full-disk*): one message, the window back to idle, the
+#    movie plays to the last frame that fitted;
+# 3. the disk fills so far that the movie itself cannot be written: the
+#    message says so, Stop stays; room made and Stop pressed again saves it.
+#   survive-e2e.sh BUILD_DIR FULL_DISK_SO
+set -uo pipefail
+build=$(cd "$1" && pwd)
+shim=$2
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/e2e-lib.sh"
+pattern="Skelby Survivor"
+limit_file=$build/full-disk-e2e-limit
+full=$WINEPREFIX/drive_c/full-disk-e2e.mov
+
+# Frames, their decoded count and their durations' sum, of a movie at
+# 320 x 240: "FRAMES DECODED SUM_MS", or nothing when ffprobe refuses it.
+movie_facts() {
+  local durations count sum decoded
+  durations=$(ffprobe -v error -select_streams v:0 -show_entries packet=duration -of csv=p=0 "$1") || return 1
+  count=$(grep -c . <<<"$durations")
+  sum=$(awk '{s += $1} END {print s + 0}' <<<"$durations")
+  decoded=$(ffmpeg -nostdin -v error -i "$1" -vsync passthrough -f rawvideo -pix_fmt rgb24 - | wc -c)
+  echo "$count $((decoded / (320 * 240 * 3))) $sum"
+}
+
+start_skelby_on_full_disk() {
+  (cd "$bin" && LD_PRELOAD=$shim SKELBY_FULL_DISK_LIMIT=$limit_file exec "$wine" skelby.exe \
+    </dev/null >/dev/null 2>&1) &
+  skelby_pid=$!
+  pids+=($skelby_pid)
+  drv wait Skelby 15000 || fail "Skelby did not open"
+  sleep 0.5
+}
+
+start_pattern "$pattern"
+
+# 1. Killed mid-recording.
+for kill_after in $(python3 -c 'import random; print(" ".join("%.1f" % random.uniform(1, 6) for _ in range(4)))'); do
+  rm -f "$movie"
+  start_skelby
+  drv select "$pattern"
+  drv set 137 320
+  drv set 136 240
+  drv press 989
+  wait_status "Grabbing!" || fail "status never read Grabbing!"
+  t0=$(now_ms)
+  sleep "$kill_after"
+  kill -9 "$skelby_pid"
+  killed=$(($(now_ms) - t0))
+  wait "$skelby_pid" 2>/dev/null
+  read -r frames decoded sum < <(movie_facts "$movie") || fail "killed after $killed ms: the movie does not open"
+  [ "$frames" -ge 1 ] && [ "$decoded" -eq "$frames" ] \
+    || fail "killed after $killed ms: $frames frames, $decoded decoded"
+  [ "$sum" -ge $((killed - 2000)) ] || fail "killed after $killed ms: the movie holds only $sum ms"
+  ok "killed $killed ms into a recording: $frames frames, $sum ms play"
+done
+
+# 2. The disk fills while recording: what fitted plays.
+echo $((1 << 30)) >"$limit_file"
+rm -f "$full"
+start_skelby_on_full_disk
+drv destination 'c:\full-disk-e2e.mov' || fail "the save dialog could not be driven"
+sleep 0.5
+drv settings None 100 || fail "the settings dialog could not be driven"
+sleep 0.5
+drv select "$pattern"
+drv set 137 320
+drv set 136 240
+drv press 989
+wait_status "Grabbing!" || fail "status never read Grabbing!"
+sleep 1.5
+# Room for half a frame more.
+echo $(($(stat -c %s "$full") + 320 * 240 * 3 / 2)) >"$limit_file"
+box=$(drv box 10000) || fail "no message when the disk filled"
+case $box in
+  "Recording stopped: the movie file could not take more frames : Error -34"*"keeps everything recorded"*)
+    ok "disk full: '${box%%$'\n'*}'" ;;
+  *) fail "unexpected message '$box'" ;;
+esac
+wait_status "idle." || fail "the window did not go back to idle (status '$(status)')"
+[ "$(drv text 989)" = "Grab" ] || fail "the button should read Grab"
+[ "$(stat -c %s "$full")" -le "$(cat "$limit_file")" ] || fail "the file grew past the full disk"
+read -r frames decoded sum < <(movie_facts "$full") || fail "the movie of a full disk does not open"
+[ "$frames" -ge 5 ] && [ "$decoded" -eq "$frames" ] || fail "full disk: $frames frames, $decoded decoded"
+ok "the movie of a full disk plays: $frames frames, $sum ms"
+
+# 3. Full up to the last byte: the movie itself does not fit until room is made.
+echo $((1 << 30)) >"$limit_file"
+drv press 989
+wait_status "Grabbing!" || fail "status never read Grabbing!"
+sleep 1.5
+echo $(($(stat -c %s "$full") + 10)) >"$limit_file"
+box=$(drv box 10000) || fail "no message when the disk filled"
+case $box in
+  *"The movie could not be saved : Error -34"*"press Stop to try again"*) ok "no room for the movie: told so" ;;
+  *) fail "unexpected message '$box'" ;;
+esac
+sleep 0.5
+[ "$(drv text 989)" = "Stop" ] || fail "the button should stay Stop, it reads '$(drv text 989)'"
+[ "$(status)" != "idle." ] || fail "the status says idle. over a movie not saved"
+ok "not saved: button Stop, status '$(status)'"
+echo $((1 << 30)) >"$limit_file"  # the user makes room
+drv press 989
+wait_status "idle." || fail "Stop did not save the movie (status '$(status)')"
+[ "$(drv text 989)" = "Grab" ] || fail "the button should read Grab once saved"
+read -r frames decoded sum < <(movie_facts "$full") || fail "the movie saved by the second Stop does not open"
+[ "$frames" -ge 5 ] && [ "$decoded" -eq "$frames" ] || fail "saved late: $frames frames, $decoded decoded"
+ok "room made and Stop pressed again: saved, $frames frames, $sum ms"
+quit_skelby || fail "Skelby did not quit"
+rm -f "$full" "$limit_file"
+echo "all survival checks passed"

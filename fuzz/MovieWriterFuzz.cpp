@@ -90,12 +90,23 @@ class FuzzSink : public qt::Sink {
   }
   OSErr flush() override {
     ++calls;
+    running = 0;
     if (calls == failCall) {
       ++failures;
       lastError = error;
       return lastError;
     }
     return noErr;
+  }
+  // With `backgroundPolls`, a flush goes on until asked about that often.
+  OSErr startFlush() override {
+    if (backgroundPolls == 0) return flush();
+    running = backgroundPolls;
+    return qt::kFlushInProgress;
+  }
+  OSErr flushStatus() override {
+    if (running == 0) return noErr;
+    return --running > 0 ? qt::kFlushInProgress : flush();
   }
   void recover() {
     limit = UINT64_MAX;
@@ -106,6 +117,8 @@ class FuzzSink : public qt::Sink {
   int failures = 0;
   uint64_t limit = UINT64_MAX;
   int failCall = 0;  // 1-based count of calls; 0: none
+  int backgroundPolls = 0;
+  int running = 0;  // polls left of a flush in the background
   OSErr error = ioErr;
   OSErr lastError = noErr;
 
@@ -700,6 +713,7 @@ void Run::checkAsCrashLeavesIt(const char* what) {
 
 void Run::go() {
   codec_ = kCodecs[in_.ConsumeIntegralInRange(0, 3)];
+  sink_->backgroundPolls = in_.ConsumeIntegralInRange(0, 3);
   width_ = in_.ConsumeIntegralInRange(1, kMaxSide);
   height_ = in_.ConsumeIntegralInRange(1, kMaxSide);
   quality_ = CodecQ(in_.ConsumeIntegralInRange(0, 4)) * 0x100;

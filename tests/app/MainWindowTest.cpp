@@ -548,21 +548,6 @@ TEST_F(MainWindowGrabTest, EveryGrabRecordsTheSizeTheFieldsShow) {
   EXPECT_EQ(captureState.grabbing, 1);
 }
 
-TEST_F(MainWindowGrabTest, SizesThatCannotBeRecordedAreRefusedAndNothingIsWritten) {
-  for (const char* width : {"32768", "65537", "4294967297", "8193"}) {
-    SetWindowTextA(captureState.widthField, width);
-    SetWindowTextA(captureState.heightField, "8192");
-    MessageBoxWatcher watcher;
-    grab();
-    ASSERT_TRUE(watcher.waitForBox()) << width;
-    EXPECT_EQ(watcher.text, kSizeRefusedMessage) << width;
-    EXPECT_EQ(watcher.owner, window);
-    EXPECT_EQ(captureState.grabbing, 0) << width;
-    EXPECT_EQ(windowText(captureState.widthField), width) << "the field keeps what was typed";
-    EXPECT_EQ(GetFileAttributesA(kMovie), INVALID_FILE_ATTRIBUTES) << width;
-  }
-}
-
 TEST_F(MainWindowGrabTest, WhatCannotChangeWhileGrabbingIsDisabled) {
   HMENU menu = GetMenu(window);
   HWND chooser = GetDlgItem(window, IDC_CHOOSEFILE);

@@ -9,19 +9,27 @@ class OffscreenFrame;
 // the whole run, owned by nobody in particular. One thread touches it.
 struct CaptureState {
   char targetTitle[300] = "";
+  // The title a running recording looks for: fixed at Grab, so a click in
+  // the list while recording (or a target that closes and comes back) never
+  // turns the recording to another window.
+  char recordingTitle[300] = "";
   char destinationPath[300] = "c:\\grabbed.mov";
   int32_t sourceWidth = 0;
   int32_t sourceHeight = 0;
-  // The fields show 640 x 480 at start, but the stored size only follows them
-  // once they report a change.
-  int32_t outputWidth = 320;
-  int32_t outputHeight = 240;
+  // What the Width and Height fields show at start; Grab reads the fields
+  // again, so the movie always has the size they show.
+  int32_t outputWidth = 640;
+  int32_t outputHeight = 480;
   uint8_t grabbing = 0;
   uint8_t quitRequested = 0;
   uint8_t captureCursor = 0;
   // 1 while the movie of a recording that ended could not be written: Stop
   // tries again.
   uint8_t unsaved = 0;
+  // Set once the capture options ("Capture Cursor", "Capture Borders") were
+  // taken for the running recording, at the first device context of its
+  // target; a target that comes back is copied the same way.
+  uint8_t captureOptionsTaken = 0;
   HWND mainWindow = nullptr;
   HWND listBox = nullptr;
   HWND grabButton = nullptr;

@@ -1,12 +1,13 @@
 #include "app/MainWindow.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/CaptureState.h"
+#include "app/DestinationDialog.h"
 #include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
 #include "movie/CompressionSettings.h"
@@ -15,6 +16,7 @@
 
 const char kMainWindowClass[] = "Grabbing an app";
 const char kMainWindowTitle[] = "Skelby";
+const char kChooseWindowMessage[] = "Choose the window to record first: click its title in the list.";
 
 namespace {
 
@@ -32,17 +34,20 @@ HWND createChild(HWND parent, DWORD exStyle, const char* className, const char* 
   return child;
 }
 
-// A caption above a digits-only edit; the edit is what the caller keeps.
+// A caption above a digits-only edit; the edit is what the caller keeps. It
+// scrolls, so a number wider than the box is typed whole instead of being cut
+// where the box ends (and read as another number).
 HWND createLabelledField(HWND parent, const char* label, const char* text, int x, int y, int w, int h,
                          int id) {
   createChild(parent, 0, "STATIC", label, 0, x, y - 15, w, h - 5, -1);
-  return createChild(parent, WS_EX_CLIENTEDGE, "EDIT", text, ES_NUMBER, x, y, w, h, id);
+  return createChild(parent, WS_EX_CLIENTEDGE, "EDIT", text, ES_NUMBER | ES_AUTOHSCROLL, x, y, w, h, id);
 }
 
-// Digits only, so the only unreadable text is an empty one, which reads 0.
 int32_t readSizeField(int id) {
-  BOOL ok = FALSE;
-  return static_cast<int32_t>(GetDlgItemInt(captureState.mainWindow, id, &ok, FALSE));
+  HWND field = GetDlgItem(captureState.mainWindow, id);
+  std::string text(static_cast<size_t>(GetWindowTextLengthA(field)) + 1, '\0');
+  text.resize(static_cast<size_t>(GetWindowTextA(field, &text[0], static_cast<int>(text.size()))));
+  return sizeFromText(text.c_str());
 }
 
 void onSizeFieldChanged(int id) {
@@ -59,6 +64,15 @@ void onWindowList(WORD notification) {
   if (notification == LBN_DBLCLK) probeTargetSize(true);
 }
 
+// The label shows the chosen window's size in the mode now ticked; a
+// running recording keeps its own rectangle. With nothing chosen yet there
+// is nothing to measure.
+void onCaptureBorders() {
+  const CaptureState& s = captureState;
+  const bool chosen = s.targetTitle[0] != '\0' || SendMessageA(s.listBox, LB_GETCURSEL, 0, 0) != LB_ERR;
+  if (chosen) probeTargetSize(false);
+}
+
 void onExit() {
   captureState.quitRequested = 1;
   PostQuitMessage(0);
@@ -66,16 +80,38 @@ void onExit() {
 
 void onHelp() { openWithShell(programPath("help\\index.html"), false); }
 
-void onAbout() { MessageBoxA(nullptr, aboutTextBuffer, kAboutCaption, MB_OK); }
+void onAbout() { MessageBoxA(captureState.mainWindow, aboutTextBuffer, kAboutCaption, MB_OK); }
 
 void setStatus(const char* text) {
   SendMessageA(captureState.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text));
 }
 
-void enableSizeFields(bool enable) {
+// What cannot change under a recording looks so: the size fields, the file
+// chooser and Settings are disabled while grabbing.
+void enableIdleCommands(bool enable) {
+  HWND main = captureState.mainWindow;
   EnableWindow(captureState.widthField, enable);
   EnableWindow(captureState.heightField, enable);
+  EnableWindow(GetDlgItem(main, IDC_CHOOSEFILE), enable);
+  EnableMenuItem(GetMenu(main), IDM_SETTINGS, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+  DrawMenuBar(main);
 }
+
+// Shows the size a start has settled on (16 or less replaced by 320 x 240),
+// so the fields always say what is recorded.
+void showOutputSize() {
+  const CaptureState& s = captureState;
+  if (readSizeField(IDC_WIDTH) != s.outputWidth) {
+    SetDlgItemInt(s.mainWindow, IDC_WIDTH, static_cast<UINT>(s.outputWidth), FALSE);
+  }
+  if (readSizeField(IDC_HEIGHT) != s.outputHeight) {
+    SetDlgItemInt(s.mainWindow, IDC_HEIGHT, static_cast<UINT>(s.outputHeight), FALSE);
+  }
+}
+
+// A recording, or a movie still to be written, keeps its settings and its
+// destination.
+bool busy() { return captureState.grabbing || captureState.unsaved; }
 
 // Shown over the main window, which stays usable for nothing else meanwhile.
 void tell(const char* text) { MessageBoxA(captureState.mainWindow, text, "Skelby", MB_OK | MB_ICONWARNING); }
@@ -105,7 +141,7 @@ void showFinished(OSErr error) {
   }
   SetWindowTextA(s.grabButton, "Grab");
   setStatus("idle.");
-  enableSizeFields(true);
+  enableIdleCommands(true);
 }
 
 void onStop() {
@@ -123,15 +159,28 @@ void onStop() {
 // for an empty path): the window stays idle.
 void onGrab() {
   CaptureState& s = captureState;
-  if (!startRecording(s.destinationPath)) return;
+  readSelectedTitle();
+  if (s.targetTitle[0] == '\0') {
+    MessageBoxA(s.mainWindow, kChooseWindowMessage, kMainWindowTitle, MB_OK);
+    return;
+  }
+  // The fields, not what they last reported: they may have changed while
+  // the stored size could not follow (during the last recording).
+  s.outputWidth = readSizeField(IDC_WIDTH);
+  s.outputHeight = readSizeField(IDC_HEIGHT);
+  const bool started = startRecording(s.destinationPath);
+  showOutputSize();
+  if (!started) return;
+  lstrcpynA(s.recordingTitle, s.targetTitle, sizeof s.recordingTitle);
+  s.captureOptionsTaken = 0;
   s.grabbing = 1;
   SetWindowTextA(s.grabButton, "Stop");
   setStatus("Grabbing.");
-  enableSizeFields(false);
+  enableIdleCommands(false);
 }
 
 void onGrabOrStop() {
-  if (captureState.grabbing || captureState.unsaved) {
+  if (busy()) {
     onStop();
   } else {
     onGrab();
@@ -139,11 +188,21 @@ void onGrabOrStop() {
 }
 
 void onChooseFile() {
-  if (!captureState.grabbing) chooseDestination();
+  if (!busy()) chooseDestination();
+}
+
+// While one of Skelby's dialogs or message boxes is up the main window is
+// disabled, as they are modal to it. A command that reaches it all the same
+// (a posted one) must not start a recording inside a start, or change the
+// destination or the settings under a dialog.
+bool refusedWhileModal(int id) {
+  if (IsWindowEnabled(captureState.mainWindow)) return false;
+  return id == IDC_GRAB || id == IDC_CHOOSEFILE || id == IDM_SETTINGS;
 }
 
 LRESULT onCommand(WPARAM wParam) {
   const int id = LOWORD(wParam);
+  if (refusedWhileModal(id)) return 0;
   switch (id) {
     case IDC_WIDTH:
     case IDC_HEIGHT:
@@ -161,6 +220,9 @@ LRESULT onCommand(WPARAM wParam) {
     case IDC_WINDOWLIST:
       onWindowList(HIWORD(wParam));
       break;
+    case IDC_CAPTUREBORDERS:
+      if (HIWORD(wParam) == BN_CLICKED) onCaptureBorders();
+      break;
     case IDC_REFRESH:
       refreshWindowList();
       break;
@@ -171,7 +233,7 @@ LRESULT onCommand(WPARAM wParam) {
       onGrabOrStop();
       break;
     case IDM_SETTINGS:
-      if (!captureState.grabbing) showExportSettings();
+      if (!busy()) showExportSettings();
       break;
     default:
       break;
@@ -223,6 +285,16 @@ void finishBeforeExit() {
   }
 }
 
+int32_t sizeFromText(const char* text) {
+  int64_t value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return INT32_MAX;
+    value = value * 10 + (*c - '0');
+    if (value > INT32_MAX) return INT32_MAX;
+  }
+  return static_cast<int32_t>(value);
+}
+
 void formatAboutText(int year) {
   snprintf(aboutTextBuffer, sizeof aboutTextBuffer,
            "Skelby - records a window into a QuickTime movie.\n\nCopyright (c) %d the Skelby "
@@ -270,28 +342,6 @@ void createControls(HWND mainWindow) {
       createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", s.destinationPath, 0, 10, 290, 200, 18, -1);
   s.widthField = createLabelledField(mainWindow, "Width:", "640", 10, 245, 60, 18, IDC_WIDTH);
   s.heightField = createLabelledField(mainWindow, "Height:", "480", 90, 245, 60, 18, IDC_HEIGHT);
-}
-
-void chooseDestination() {
-  char name[260];
-  // The destination buffer is larger than the dialog's; anything longer than
-  // the dialog can hold is cut, with its terminator kept.
-  lstrcpynA(name, captureState.destinationPath, sizeof name);
-  OPENFILENAMEA ofn = {};
-  ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = nullptr;
-  ofn.lpstrFilter = "Mov Files\0*.mov\0";
-  ofn.lpstrFile = name;
-  ofn.nMaxFile = sizeof name;
-  ofn.lpstrTitle = "Mov destination";
-  ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
-  ofn.lpstrDefExt = "mov";
-  // Only an accepted dialog gives a name: after cancel the buffer is as it
-  // was, and after a failure (a name too long for the buffer) its first bytes
-  // hold a required size, not a path.
-  if (!GetSaveFileNameA(&ofn) || name[0] == '\0') return;
-  lstrcpynA(captureState.destinationPath, name, sizeof captureState.destinationPath);
-  SetWindowTextA(captureState.destinationLabel, captureState.destinationPath);
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

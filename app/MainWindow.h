@@ -1,12 +1,16 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+
 #include "QuickTimeTypes.h"
 
 // The one window of the program: the list of windows to record, the capture
 // options, the output size, the destination and Grab/Stop.
 extern const char kMainWindowClass[];  // "Grabbing an app"
 extern const char kMainWindowTitle[];  // "Skelby"
+// What Grab says when no window has been chosen in the list.
+extern const char kChooseWindowMessage[];
 
 // Registers the main window's class from this module's resources.
 bool registerMainWindowClass(HINSTANCE instance);
@@ -15,14 +19,16 @@ HWND createMainWindow(HINSTANCE instance);
 // Builds every child control and stores the handles in the capture state.
 void createControls(HWND mainWindow);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// The save dialog for the destination path; cancelling keeps the path.
-void chooseDestination();
 // The grab found that the movie file takes no more frames (`error`): the
 // recording stops, keeping what the file holds, and the user is told.
 void stopAfterFailedFrame(OSErr error);
 // At exit: writes a movie still open; while that fails, asks whether to try
 // again or to leave the file as its last checkpoint left it.
 void finishBeforeExit();
+// The number a Width or Height field shows. Empty reads 0 (a start replaces
+// it); text that is not a plain number, or one past INT32_MAX, reads
+// INT32_MAX: a size no start accepts, so it is refused, not cut or wrapped.
+int32_t sizeFromText(const char* text);
 // Formats the About text with the year read at start-up.
 void formatAboutText(int year);
 const char* aboutText();

@@ -23,19 +23,36 @@ bool dispatchOneMessage(MSG& msg) {
 
 bool isChecked(int id) { return IsDlgButtonChecked(captureState.mainWindow, id) == BST_CHECKED; }
 
-// Grabbing has begun but the target is not held yet: look for it by title
-// and take its device context. A title that matches nothing, or a device
-// context that cannot be had, is tried again on the next turn.
+// Grabbing has begun but the target is not held yet: look for it by the
+// title being recorded and take its device context. A title that matches
+// nothing, or a device context that cannot be had, is tried again on the
+// next turn.
 void findTarget() {
   CaptureState& s = captureState;
-  readSelectedTitle();
-  s.targetWindow = findWindowByTitle(s.targetTitle);
+  s.targetWindow = findWindowByTitle(s.recordingTitle);
   if (!s.targetWindow) return;
-  s.captureCursor = isChecked(IDC_CAPTURECURSOR) ? 1 : 0;
-  const bool borders = isChecked(IDC_CAPTUREBORDERS);
+  // The options of a recording are those of its first device context: a
+  // target that closes and comes back is copied as it was before.
+  if (!s.captureOptionsTaken) {
+    s.captureCursor = isChecked(IDC_CAPTURECURSOR) ? 1 : 0;
+    bordersCaptured = isChecked(IDC_CAPTUREBORDERS) ? 1 : 0;
+    s.captureOptionsTaken = 1;
+  }
+  const bool borders = bordersCaptured != 0;
   s.targetDC = borders ? GetWindowDC(s.targetWindow) : GetDC(s.targetWindow);
   if (!s.targetDC) return;
-  bordersCaptured = borders ? 1 : 0;
+  // The rectangle copied is the one this device context covers, measured
+  // now: not what the list showed earlier, perhaps in the other mode or for
+  // a window of the same title that has since closed.
+  int32_t width = 0;
+  int32_t height = 0;
+  if (!measureWindow(s.targetWindow, borders, width, height)) {
+    ReleaseDC(s.targetWindow, s.targetDC);
+    s.targetDC = nullptr;
+    return;
+  }
+  s.sourceWidth = width;
+  s.sourceHeight = height;
   SendMessageA(s.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>("Grabbing!"));
   // Colour-on-colour: lines dropped when shrinking, not blended.
   SetStretchBltMode(s.targetDC, COLORONCOLOR);

@@ -28,6 +28,31 @@ HCURSOR cursorUnderMouse() {
 
 namespace {
 
+// The hotspot of a cursor whose shape can be read. The query hands out fresh
+// bitmaps on every call; only the hotspot is needed, and keeping them would
+// leak two GDI objects per frame.
+bool readHotspot(HCURSOR cursor, POINT& hotspot) {
+  ICONINFO info = {};
+  if (!cursor || !GetIconInfo(cursor, &info)) return false;
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  hotspot = POINT{static_cast<LONG>(info.xHotspot), static_cast<LONG>(info.yHotspot)};
+  return true;
+}
+
+}  // namespace
+
+HCURSOR drawableCursor(HCURSOR shown, POINT& hotspot) {
+  if (!shown) return nullptr;
+  if (readHotspot(shown, hotspot)) return shown;
+  // The system's arrow is shared and never destroyed: loading it again
+  // costs a lookup, not a copy.
+  HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+  return readHotspot(arrow, hotspot) ? arrow : nullptr;
+}
+
+namespace {
+
 // Where the client area starts inside the whole window.
 POINT clientOffsetInWindow(HWND window) {
   POINT origin = {0, 0};
@@ -38,20 +63,12 @@ POINT clientOffsetInWindow(HWND window) {
 
 void drawCursor(HWND targetWindow, HDC frameDC) {
   const CaptureState& s = captureState;
-  HCURSOR cursor = cursorUnderMouse();
+  POINT hotspot = {};
+  HCURSOR cursor = drawableCursor(cursorUnderMouse(), hotspot);
   if (!cursor) return;
   POINT pointer = {};
   GetCursorPos(&pointer);
   ScreenToClient(targetWindow, &pointer);
-  ICONINFO info = {};
-  // Without icon information the hotspot is unknown, and a cursor drawn at a
-  // guessed spot would be drawn in the wrong place: better none.
-  if (!GetIconInfo(cursor, &info)) return;
-  // The query hands out fresh bitmaps on every call; only the hotspot is
-  // needed, and keeping them would leak two GDI objects per frame.
-  if (info.hbmMask) DeleteObject(info.hbmMask);
-  if (info.hbmColor) DeleteObject(info.hbmColor);
-  const POINT hotspot = {static_cast<LONG>(info.xHotspot), static_cast<LONG>(info.yHotspot)};
   // With borders the copied rectangle starts at the window's corner, so the
   // pointer's client position moves by where the client area sits in it.
   const POINT offset = bordersCaptured ? clientOffsetInWindow(targetWindow) : POINT{0, 0};

@@ -11,6 +11,12 @@
 OSErr grabFrame(HWND targetWindow, HDC targetDC);
 // The cursor that the window under the mouse pointer shows, or null.
 HCURSOR cursorUnderMouse();
+// The cursor to paint for the one shown, with its hotspot: the shown one
+// when its shape can be read, else the standard arrow with the arrow's own
+// hotspot (another process's cursor cannot be read everywhere, under Wine
+// never), so the pointer is still seen where it is. Null when nothing is
+// shown, or not even the arrow can be read.
+HCURSOR drawableCursor(HCURSOR shown, POINT& hotspot);
 
 // Clock reading that the next frame is measured from; 0 until the first grab
 // of a recording takes one (every recording start clears it).

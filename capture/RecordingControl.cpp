@@ -8,14 +8,14 @@
 #include "movie/OffscreenFrame.h"
 #include "platform/ProgramFolder.h"
 
+const char kSizeRefusedMessage[] =
+    "This size cannot be recorded. Width and Height must be numbers up to 32767, and Width x Height "
+    "at most 67108864 pixels (for example 8192 x 8192).";
+
 namespace {
 
 // Sizes at or below this read as "not set" and fall back to 320 x 240.
 constexpr int32_t kSmallestSize = 16;
-
-// The graphics world takes 16-bit sizes: the low 16 bits, read as signed, so
-// a size that reads negative or zero there fails the start.
-int16_t low16(int32_t size) { return static_cast<int16_t>(static_cast<uint16_t>(size & 0xFFFF)); }
 
 void freeFrame() {
   delete captureState.currentFrame;
@@ -24,18 +24,32 @@ void freeFrame() {
 
 }  // namespace
 
+bool outputSizeRecordable(int32_t width, int32_t height) {
+  if (width < 1 || height < 1 || width > kLargestSide || height > kLargestSide) return false;
+  return int64_t(width) * height <= kLargestFramePixels;
+}
+
 bool startRecording(const char* path) {
   CaptureState& s = captureState;
   if (!path || path[0] == '\0') return false;
   freeFrame();
+  if (s.outputWidth <= kSmallestSize) s.outputWidth = 320;
+  if (s.outputHeight <= kSmallestSize) s.outputHeight = 240;
+  // Refused out loud: cut to the 16 bits that the graphics world takes, the
+  // size would silently become another one, or nothing at all.
+  if (!outputSizeRecordable(s.outputWidth, s.outputHeight)) {
+    MessageBoxA(s.mainWindow, kSizeRefusedMessage, nullptr, MB_OK);
+    return false;
+  }
   // The program has no message for an allocation failure: the start fails
   // and the window stays idle.
   s.currentFrame = new (std::nothrow) OffscreenFrame();
   if (!s.currentFrame) return false;
-  if (s.outputWidth <= kSmallestSize) s.outputWidth = 320;
-  if (s.outputHeight <= kSmallestSize) s.outputHeight = 240;
   // A failed frame or movie stays until the next start or stop frees it.
-  if (!s.currentFrame->create(low16(s.outputWidth), low16(s.outputHeight), true)) return false;
+  if (!s.currentFrame->create(static_cast<int16_t>(s.outputWidth), static_cast<int16_t>(s.outputHeight),
+                              true)) {
+    return false;
+  }
   SetStretchBltMode(s.currentFrame->dc, COLORONCOLOR);
   if (!movieWriter.open(path, s.currentFrame)) return false;
   const int32_t duration = movieWriter.frameDuration();

@@ -62,25 +62,36 @@ HWND findWindowByTitle(const char* title) {
   return search.found;
 }
 
+bool measureWindow(HWND window, bool borders, int32_t& width, int32_t& height) {
+  RECT r = {};
+  if (!window || !(borders ? GetWindowRect(window, &r) : GetClientRect(window, &r))) return false;
+  width = r.right - r.left;
+  height = r.bottom - r.top;
+  return true;
+}
+
 void probeTargetSize(bool fillFields) {
   CaptureState& s = captureState;
   readSelectedTitle();
   HWND window = findWindowByTitle(s.targetTitle);
   const bool borders = IsDlgButtonChecked(s.mainWindow, IDC_CAPTUREBORDERS) == BST_CHECKED;
-  RECT r = {};
+  int32_t width = 0;
+  int32_t height = 0;
   // A window that closed after it was found is as good as not found.
-  const bool measured = window && (borders ? GetWindowRect(window, &r) : GetClientRect(window, &r));
-  if (!measured) {
+  if (!measureWindow(window, borders, width, height)) {
     refreshWindowList();
     return;
   }
-  const int width = r.right - r.left;
-  const int height = r.bottom - r.top;
   char text[256];
-  snprintf(text, sizeof text, borders ? "Window Size : %dx%d" : "Client Size : %dx%d", width, height);
+  snprintf(text, sizeof text, borders ? "Window Size : %dx%d" : "Client Size : %dx%d", int(width),
+           int(height));
   SetWindowTextA(s.sizeLabel, text);
-  s.sourceWidth = width;
-  s.sourceHeight = height;
+  // A running recording keeps the rectangle it measured with its device
+  // context; what is chosen now is for the next one.
+  if (!s.grabbing) {
+    s.sourceWidth = width;
+    s.sourceHeight = height;
+  }
   if (fillFields) {
     // Setting the texts makes the fields report a change, which stores the
     // output size while idle.

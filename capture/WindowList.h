@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+
 // The list of windows that can be recorded, and the size of the chosen one.
 // Windows are known by title only: no handle is kept from one call to the next.
 
@@ -8,8 +10,9 @@
 // non-empty top-level windows.
 void refreshWindowList();
 // Probes the window whose title is selected in the list: shows its size in the
-// size label, stores it as the source rectangle and, with fillFields, copies
-// it into the Width and Height fields.
+// size label, stores it as the source rectangle (only while idle: a running
+// recording keeps its own) and, with fillFields, copies it into the Width and
+// Height fields.
 void probeTargetSize(bool fillFields);
 // Reads the list's selected title into targetTitle; with no selection (or
 // an entry too long for the buffer) targetTitle keeps what it held.
@@ -17,3 +20,6 @@ void readSelectedTitle();
 // The first top-level window (in the window manager's order) whose title, as
 // far as a 300-byte buffer holds it, equals title; null when none does.
 HWND findWindowByTitle(const char* title);
+// The size of the window's client area, or of the whole window with borders;
+// false when it cannot be read (the window is gone).
+bool measureWindow(HWND window, bool borders, int32_t& width, int32_t& height);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/CaptureState.h"
 #include "platform/QuickTimeServices.h"
 
 CompressionSettings compressionSettings;
@@ -17,8 +18,9 @@ char codecListEntry[300] = "";
 
 namespace {
 
-// Both messages have no owner and the system's default caption.
-void tellUser(const char* text) { MessageBoxA(nullptr, text, nullptr, MB_OK); }
+// Both messages have the system's default caption and are modal to the main
+// window, like every message of the program.
+void tellUser(const char* text) { MessageBoxA(captureState.mainWindow, text, nullptr, MB_OK); }
 
 // The codec list of the moment, released when it goes out of scope; null
 // (after the user was told why) when QuickTime lists no codec.

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "QuickTimeTypes.h"
 
@@ -31,8 +32,9 @@ bool fetchCodecName(int32_t index);
 // Sets codecType to the type of the first codec listed under name, or to
 // 'rle ' when none is; keeps it (after a message) when QuickTime lists none.
 void resolveCodecType(const char* name);
-// Runs the Export Settings dialog, owned by the foreground window; false when
-// it was cancelled (nothing changed then) or could not be shown.
+// Runs the Export Settings dialog, owned by the main window (the foreground
+// window when there is none); false when it was cancelled (nothing changed
+// then) or could not be shown.
 bool showExportSettings();
 // The dialog's procedure: handles its initialisation and its two buttons.
 INT_PTR CALLBACK exportSettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -44,3 +46,5 @@ int32_t clampQualityIndex();
 // The frame duration typed in the dialog: an unsigned decimal number; empty,
 // unreadable, zero or 2^31 and above give 1.
 int32_t parseFrameDuration(const char* text);
+// The digits of text, in order: what the frame duration field keeps of a paste.
+std::string digitsOnly(const char* text);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/CaptureState.h"
 #include "movie/CompressionSettings.h"
 #include "resource.h"
 
@@ -71,6 +72,22 @@ std::string controlText(HWND dialog, int id) {
   return text;
 }
 
+// The field takes digits only from the keyboard, but a paste goes around
+// that: what is pasted is cleaned to its digits at once, so the field shows
+// the number Ok will store (" 50" or "50x" read as 1 or 50 unseen before).
+// The caret stays after what was typed or pasted.
+void keepDigitsOnly(HWND dialog) {
+  HWND field = GetDlgItem(dialog, IDC_FRAMEDURATION);
+  const std::string text = controlText(dialog, IDC_FRAMEDURATION);
+  const std::string digits = digitsOnly(text.c_str());
+  if (digits == text) return;
+  DWORD caret = 0;
+  SendMessageA(field, EM_GETSEL, 0, reinterpret_cast<LPARAM>(&caret));
+  const size_t keptBeforeCaret = digitsOnly(text.substr(0, caret).c_str()).size();
+  SetWindowTextA(field, digits.c_str());  // reports a change again, with nothing left to clean
+  SendMessageA(field, EM_SETSEL, keptBeforeCaret, keptBeforeCaret);
+}
+
 void onOk(HWND dialog) {
   CompressionSettings& settings = compressionSettings;
   GetDlgItemTextA(dialog, IDC_CODEC, settings.codecName, sizeof settings.codecName);
@@ -82,6 +99,14 @@ void onOk(HWND dialog) {
 }
 
 }  // namespace
+
+std::string digitsOnly(const char* text) {
+  std::string digits;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c >= '0' && *c <= '9') digits += *c;
+  }
+  return digits;
+}
 
 int32_t parseFrameDuration(const char* text) {
   uint64_t value = 0;
@@ -106,6 +131,9 @@ INT_PTR CALLBACK exportSettingsDialogProc(HWND dialog, UINT message, WPARAM wPar
         case IDC_CANCEL:
           EndDialog(dialog, 0);
           break;
+        case IDC_FRAMEDURATION:
+          if (HIWORD(wParam) == EN_CHANGE) keepDigitsOnly(dialog);
+          break;
       }
       return FALSE;
   }
@@ -113,7 +141,10 @@ INT_PTR CALLBACK exportSettingsDialogProc(HWND dialog, UINT message, WPARAM wPar
 }
 
 bool showExportSettings() {
-  const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), "EXPORTQTDLG", GetForegroundWindow(),
-                                         exportSettingsDialogProc, 0);
+  // Modal to the main window, so nothing of it (a Grab) runs while the
+  // settings are being changed.
+  HWND owner = captureState.mainWindow ? captureState.mainWindow : GetForegroundWindow();
+  const INT_PTR result =
+      DialogBoxParamA(GetModuleHandleA(nullptr), "EXPORTQTDLG", owner, exportSettingsDialogProc, 0);
   return result == 1;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/CaptureState.h"
 #include "movie/CompressionSettings.h"
 #include "movie/OffscreenFrame.h"
 #include "platform/QuickTimeServices.h"
@@ -21,13 +22,17 @@ constexpr Fixed kNormalRate = 0x10000;
 // A length-prefixed name has one length byte.
 constexpr size_t kMaxFileNameLength = 255;
 
+// The boxes are modal to the main window, so no second Grab can start a
+// recording inside a start that is failing.
 void tellCannotCreateFile(OSErr error) {
   char text[64];
   std::snprintf(text, sizeof text, "Impossible To Create Movie File : Error %d", int(error));
-  MessageBoxA(nullptr, text, "error", MB_OK);
+  MessageBoxA(captureState.mainWindow, text, "error", MB_OK);
 }
 
-void tellCannotAllocate() { MessageBoxA(nullptr, "Could not allocate handle", nullptr, MB_OK); }
+void tellCannotAllocate() {
+  MessageBoxA(captureState.mainWindow, "Could not allocate handle", nullptr, MB_OK);
+}
 
 PixMapHandle pixMapOf(const OffscreenFrame& frame) { return frame.gworld->portPixMap; }
 

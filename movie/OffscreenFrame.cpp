@@ -1,5 +1,6 @@
 #include "movie/OffscreenFrame.h"
 
+#include "app/CaptureState.h"
 #include "platform/QuickTimeServices.h"
 
 // The size starts at 0 rather than unset, so a frame that was never created
@@ -30,7 +31,9 @@ bool OffscreenFrame::create(int16_t frameWidth, int16_t frameHeight, bool useDef
   if (QTNewGWorld(&gworld, pixelFormat, &bounds, nullptr, nullptr, 0) != noErr) {
     // Whatever the library wrote into the slot, it is no world of ours.
     gworld = nullptr;
-    MessageBoxA(GetForegroundWindow(), "Impossible to create  GWorld", nullptr, MB_OK);
+    // Modal to the main window, so no second Grab starts under the box.
+    HWND owner = captureState.mainWindow ? captureState.mainWindow : GetForegroundWindow();
+    MessageBoxA(owner, "Impossible to create  GWorld", nullptr, MB_OK);
     return false;
   }
   // Not tested: an empty context only makes drawing into the frame a no-op.

@@ -4,16 +4,22 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
 #include "app/CaptureState.h"
+#include "app/DestinationDialog.h"
 #include "app/MainWindow.h"
 #include "app/Skelby.h"
+#include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
+#include "movie/OffscreenFrame.h"
 #include "platform/ProgramFolder.h"
+#include "platform/QuickTimeEnvironment.h"
 #include "resource.h"
 
 namespace {
@@ -23,6 +29,9 @@ class MainWindowTest : public ::testing::Test {
   static void SetUpTestSuite() {
     INITCOMMONCONTROLSEX controls = {8, 0xFF};
     InitCommonControlsEx(&controls);
+    // Once per program: the suites below share the class.
+    WNDCLASSA registered;
+    if (GetClassInfoA(GetModuleHandleA(nullptr), kMainWindowClass, &registered)) return;
     ASSERT_TRUE(registerMainWindowClass(GetModuleHandleA(nullptr)));
   }
 
@@ -136,9 +145,9 @@ TEST_F(MainWindowTest, EveryControlIsWhereItBelongs) {
       {"Static", "Window Size : 640x480", 0, WS_EX_CLIENTEDGE, {10, 165, 190, 183}, 1001},
       {"Static", "c:\\grabbed.mov", 0, WS_EX_CLIENTEDGE, {10, 290, 210, 308}, -1},
       {"Static", "Width:", 0, 0, {10, 230, 70, 243}, -1},
-      {"Edit", "640", ES_NUMBER, WS_EX_CLIENTEDGE, {10, 245, 70, 263}, 137},
+      {"Edit", "640", ES_NUMBER | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, {10, 245, 70, 263}, 137},
       {"Static", "Height:", 0, 0, {90, 230, 150, 243}, -1},
-      {"Edit", "480", ES_NUMBER, WS_EX_CLIENTEDGE, {90, 245, 150, 263}, 136},
+      {"Edit", "480", ES_NUMBER | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, {90, 245, 150, 263}, 136},
   };
   std::vector<HWND> children;
   for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) children.push_back(c);
@@ -184,9 +193,9 @@ TEST_F(MainWindowTest, EveryControlIsWhereItBelongs) {
   EXPECT_EQ(captureState.destinationLabel, children[8]);
   EXPECT_EQ(captureState.widthField, children[10]);
   EXPECT_EQ(captureState.heightField, children[12]);
-  // The fields show 640 x 480, the stored size starts at 320 x 240.
-  EXPECT_EQ(captureState.outputWidth, 320);
-  EXPECT_EQ(captureState.outputHeight, 240);
+  // The stored size starts as the fields show it.
+  EXPECT_EQ(captureState.outputWidth, 640);
+  EXPECT_EQ(captureState.outputHeight, 480);
 }
 
 TEST_F(MainWindowTest, MenuHasItsItemsAndIds) {
@@ -290,17 +299,32 @@ TEST_F(MainWindowTest, ProbeShowsClientOrWindowSize) {
   EXPECT_EQ(captureState.sourceHeight, client.bottom);
   // A single click does not touch the fields or the output size.
   EXPECT_EQ(windowText(captureState.widthField), "640");
-  EXPECT_EQ(captureState.outputWidth, 320);
+  EXPECT_EQ(captureState.outputWidth, 640);
 
   CheckDlgButton(window, IDC_CAPTUREBORDERS, BST_CHECKED);
-  // Ticking the box alone does not probe again.
+  // Ticked from the program, the box sends no click and nothing is probed.
   EXPECT_EQ(windowText(captureState.sizeLabel), expected);
   select("Skelby probe target");
-  snprintf(expected, sizeof expected, "Window Size : %dx%d", int(outer.right - outer.left),
+  char outerText[64];
+  snprintf(outerText, sizeof outerText, "Window Size : %dx%d", int(outer.right - outer.left),
            int(outer.bottom - outer.top));
-  EXPECT_EQ(windowText(captureState.sizeLabel), expected);
+  EXPECT_EQ(windowText(captureState.sizeLabel), outerText);
   EXPECT_EQ(captureState.sourceWidth, outer.right - outer.left);
   EXPECT_EQ(captureState.sourceHeight, outer.bottom - outer.top);
+
+  // A user's click on the box shows the size in the mode it now has.
+  CheckDlgButton(window, IDC_CAPTUREBORDERS, BST_UNCHECKED);
+  command(IDC_CAPTUREBORDERS, BN_CLICKED);
+  EXPECT_EQ(windowText(captureState.sizeLabel), expected);
+  EXPECT_EQ(captureState.sourceWidth, client.right);
+  // While grabbing it changes the label, not the recorded rectangle.
+  captureState.grabbing = 1;
+  CheckDlgButton(window, IDC_CAPTUREBORDERS, BST_CHECKED);
+  command(IDC_CAPTUREBORDERS, BN_CLICKED);
+  EXPECT_EQ(windowText(captureState.sizeLabel), outerText);
+  EXPECT_EQ(captureState.sourceWidth, client.right);
+  EXPECT_EQ(captureState.sourceHeight, client.bottom);
+  captureState.grabbing = 0;
   DestroyWindow(target);
 }
 
@@ -316,7 +340,9 @@ TEST_F(MainWindowTest, DoubleClickFillsFieldsAndOutputSizeOnlyWhileIdle) {
   EXPECT_EQ(captureState.outputWidth, client.right);
   EXPECT_EQ(captureState.outputHeight, client.bottom);
 
-  // While grabbing the fields follow the probe but the output size stays.
+  // While grabbing the fields follow the probe but the output size and the
+  // recorded rectangle stay.
+  const int32_t recordedWidth = captureState.sourceWidth;
   captureState.grabbing = 1;
   captureState.outputWidth = 111;
   captureState.outputHeight = 99;
@@ -326,8 +352,8 @@ TEST_F(MainWindowTest, DoubleClickFillsFieldsAndOutputSizeOnlyWhileIdle) {
   EXPECT_EQ(windowText(captureState.widthField), std::to_string(client.right));
   EXPECT_EQ(captureState.outputWidth, 111);
   EXPECT_EQ(captureState.outputHeight, 99);
-  // The probe itself still replaces the source rectangle.
-  EXPECT_EQ(captureState.sourceWidth, client.right);
+  EXPECT_EQ(captureState.sourceWidth, recordedWidth);
+  EXPECT_NE(captureState.sourceWidth, client.right);
   DestroyWindow(target);
 }
 
@@ -376,7 +402,7 @@ TEST_F(MainWindowTest, VanishedWindowRefreshesListAndKeepsOldSize) {
   DestroyWindow(renamed);
 }
 
-TEST_F(MainWindowTest, AboutShowsTheYearInABoxWithoutOwner) {
+TEST_F(MainWindowTest, AboutShowsTheYearInABoxOwnedByTheMainWindow) {
   formatAboutText(currentYear());
   MessageBoxWatcher watcher;
   command(IDM_ABOUT);
@@ -385,8 +411,159 @@ TEST_F(MainWindowTest, AboutShowsTheYearInABoxWithoutOwner) {
   GetLocalTime(&now);
   EXPECT_NE(watcher.text.find(std::to_string(now.wYear)), std::string::npos) << watcher.text;
   EXPECT_FALSE(watcher.caption.empty());
-  EXPECT_EQ(watcher.owner, nullptr);
+  EXPECT_EQ(watcher.owner, window);
   EXPECT_TRUE(watcher.hasOkButton);
+}
+
+TEST_F(MainWindowTest, GrabWithNoWindowChosenAsksForOneAndStaysIdle) {
+  ASSERT_EQ(SendMessageA(captureState.listBox, LB_GETCURSEL, 0, 0), LB_ERR);
+  MessageBoxWatcher watcher;
+  command(IDC_GRAB, BN_CLICKED);
+  ASSERT_TRUE(watcher.waitForBox());
+  EXPECT_EQ(watcher.text, kChooseWindowMessage);
+  EXPECT_EQ(watcher.owner, window);
+  EXPECT_EQ(captureState.grabbing, 0);
+  EXPECT_EQ(windowText(captureState.grabButton), "Grab");
+  EXPECT_EQ(captureState.currentFrame, nullptr) << "no start was tried";
+}
+
+TEST_F(MainWindowTest, CommandsThatReachADisabledWindowAreNotObeyed) {
+  // Disabled, as it is under one of its own dialogs or message boxes.
+  EnableWindow(window, FALSE);
+  MessageBoxWatcher refused;
+  command(IDC_GRAB, BN_CLICKED);
+  EXPECT_FALSE(refused.waitForBox(500)) << "Grab was obeyed: " << refused.text;
+  // Enabled again, the same Grab asks for a window.
+  EnableWindow(window, TRUE);
+  MessageBoxWatcher obeyed;
+  command(IDC_GRAB, BN_CLICKED);
+  EXPECT_TRUE(obeyed.waitForBox());
+}
+
+TEST(SizeFieldText, DigitsReadAsTheirNumberAnythingElseAsNoSize) {
+  const struct {
+    const char* text;
+    int32_t size;
+  } cases[] = {
+      {"", 0},
+      {"0", 0},
+      {"640", 640},
+      {"0017", 17},
+      {"32768", 32768},
+      {"2147483647", INT32_MAX},
+      {"2147483648", INT32_MAX},
+      {"4294967297", INT32_MAX},  // not 1, as 32 bits would wrap it
+      {"99999999999999999999", INT32_MAX},
+      {" 50", INT32_MAX},
+      {"50x", INT32_MAX},
+      {"-5", INT32_MAX},
+  };
+  for (const auto& c : cases) EXPECT_EQ(sizeFromText(c.text), c.size) << '"' << c.text << '"';
+}
+
+TEST(DestinationPathLength, AsTheSaveDialogBuildsThePath) {
+  // Relative names go into the folder, with the default extension when none.
+  EXPECT_EQ(chosenPathLength("c:\\movies", "a.mov", "mov"), std::strlen("c:\\movies\\a.mov"));
+  EXPECT_EQ(chosenPathLength("c:\\movies", "a", "mov"), std::strlen("c:\\movies\\a.mov"));
+  EXPECT_EQ(chosenPathLength("c:\\", "a.mov", "mov"), std::strlen("c:\\a.mov"));
+  EXPECT_EQ(chosenPathLength("c:\\movies", "sub.d\\a", "mov"), std::strlen("c:\\movies\\sub.d\\a.mov"));
+  EXPECT_EQ(chosenPathLength("c:\\movies", "a.", "mov"), std::strlen("c:\\movies\\a."));
+  // Names with a drive or a server stand by themselves; a root takes the drive.
+  EXPECT_EQ(chosenPathLength("c:\\movies", "d:\\x\\a.mov", "mov"), std::strlen("d:\\x\\a.mov"));
+  EXPECT_EQ(chosenPathLength("c:\\movies", "\\\\srv\\share\\a", "mov"), std::strlen("\\\\srv\\share\\a.mov"));
+  EXPECT_EQ(chosenPathLength("c:\\movies", "\\x\\a.mov", "mov"), std::strlen("c:\\x\\a.mov"));
+  EXPECT_EQ(chosenPathLength("c:\\movies", "", "mov"), 0u);
+  // The longest that a movie file's name holds, and one more.
+  const std::string longest(kLongestDestination - 4, 'a');
+  EXPECT_EQ(chosenPathLength("c:\\", ("c:\\" + longest.substr(3)).c_str(), "mov"), kLongestDestination);
+  EXPECT_EQ(chosenPathLength("c:\\", longest.substr(2).c_str(), "mov"), kLongestDestination + 1);
+}
+
+// Grab and Stop through the window with our QuickTime: what is recorded,
+// and what the window shows meanwhile.
+class MainWindowGrabTest : public MainWindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    MainWindowTest::SetUpTestSuite();
+    quickTimeStarted = quickTime.start();
+  }
+  static void TearDownTestSuite() {
+    if (quickTimeStarted) quickTime.stop();
+  }
+
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    ASSERT_TRUE(quickTimeStarted) << "QuickTime.qts did not start";
+    std::strcpy(captureState.destinationPath, kMovie);
+    target = makeWindow("Skelby grab target", 300, 200, true);
+    command(IDC_REFRESH);
+    select("Skelby grab target");
+  }
+
+  void TearDown() override {
+    if (captureState.grabbing) command(IDC_GRAB, BN_CLICKED);
+    stopRecording();
+    if (target) DestroyWindow(target);
+    DeleteFileA(kMovie);
+    MainWindowTest::TearDown();
+  }
+
+  void grab() { command(IDC_GRAB, BN_CLICKED); }
+  std::string fields() {
+    return windowText(captureState.widthField) + "x" + windowText(captureState.heightField);
+  }
+  std::string frameSize() {
+    const OffscreenFrame* f = captureState.currentFrame;
+    return f ? std::to_string(f->width) + "x" + std::to_string(f->height) : "none";
+  }
+
+  static constexpr const char* kMovie = "MainWindowGrabTest.mov";
+  static QuickTimeEnvironment quickTime;
+  static bool quickTimeStarted;
+  HWND target = nullptr;
+};
+
+QuickTimeEnvironment MainWindowGrabTest::quickTime;
+bool MainWindowGrabTest::quickTimeStarted = false;
+
+TEST_F(MainWindowGrabTest, EveryGrabRecordsTheSizeTheFieldsShow) {
+  grab();  // fields untouched since start
+  ASSERT_EQ(captureState.grabbing, 1);
+  EXPECT_EQ(frameSize(), "640x480");
+  grab();
+
+  SetWindowTextA(captureState.widthField, "16");
+  SetWindowTextA(captureState.heightField, "");
+  grab();
+  EXPECT_EQ(frameSize(), "320x240");
+  EXPECT_EQ(fields(), "320x240") << "the fields show the size that replaced 16 x nothing";
+
+  // A double-click while grabbing fills the fields; the next Grab takes them.
+  select("Skelby grab target", LBN_DBLCLK);
+  const std::string shown = fields();
+  EXPECT_NE(shown, "320x240");
+  grab();
+  grab();
+  EXPECT_EQ(frameSize(), shown);
+  EXPECT_EQ(captureState.grabbing, 1);
+}
+
+TEST_F(MainWindowGrabTest, WhatCannotChangeWhileGrabbingIsDisabled) {
+  HMENU menu = GetMenu(window);
+  HWND chooser = GetDlgItem(window, IDC_CHOOSEFILE);
+  auto settingsGrayed = [&] { return (GetMenuState(menu, IDM_SETTINGS, MF_BYCOMMAND) & MF_GRAYED) != 0; };
+  EXPECT_FALSE(settingsGrayed());
+  EXPECT_TRUE(IsWindowEnabled(chooser));
+  grab();
+  ASSERT_EQ(captureState.grabbing, 1);
+  EXPECT_TRUE(settingsGrayed());
+  EXPECT_FALSE(IsWindowEnabled(chooser));
+  EXPECT_FALSE(IsWindowEnabled(captureState.widthField));
+  EXPECT_TRUE(IsWindowEnabled(captureState.listBox)) << "the list stays live";
+  grab();
+  EXPECT_FALSE(settingsGrayed());
+  EXPECT_TRUE(IsWindowEnabled(chooser));
+  EXPECT_TRUE(IsWindowEnabled(captureState.widthField));
 }
 
 TEST_F(MainWindowTest, ExitEndsTheLoopWithCodeZero) {

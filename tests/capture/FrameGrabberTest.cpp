@@ -292,6 +292,32 @@ TEST_F(FrameGrabberTest, ATargetThatClosedIsLetGoAndLookedForAgain) {
   targetDC = nullptr;
 }
 
+TEST_F(FrameGrabberTest, ACursorWhoseShapeCannotBeReadIsDrawnAsTheArrow) {
+  POINT hotspot = {-1, -1};
+  EXPECT_EQ(drawableCursor(squareCursor, hotspot), squareCursor);
+  EXPECT_EQ(hotspot.x, kCursorHotspot);
+  EXPECT_EQ(hotspot.y, kCursorHotspot);
+
+  // A handle whose shape cannot be read, as another process's cursor is
+  // under Wine: the arrow, with the arrow's own hotspot.
+  HCURSOR gone = makeSquareCursor();
+  ASSERT_TRUE(DestroyCursor(gone));
+  ICONINFO unreadable = {};
+  ASSERT_FALSE(GetIconInfo(gone, &unreadable)) << "the destroyed cursor can still be read";
+  HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+  ICONINFO arrowInfo = {};
+  ASSERT_TRUE(GetIconInfo(arrow, &arrowInfo));
+  DeleteObject(arrowInfo.hbmMask);
+  if (arrowInfo.hbmColor) DeleteObject(arrowInfo.hbmColor);
+  hotspot = POINT{-1, -1};
+  EXPECT_EQ(drawableCursor(gone, hotspot), arrow);
+  EXPECT_EQ(hotspot.x, LONG(arrowInfo.xHotspot));
+  EXPECT_EQ(hotspot.y, LONG(arrowInfo.yHotspot));
+
+  // No cursor shown (hidden): nothing to draw, not an arrow.
+  EXPECT_EQ(drawableCursor(nullptr, hotspot), nullptr);
+}
+
 TEST_F(FrameGrabberTest, GdiObjectsStayFlatOverAThousandFramesWithTheCursor) {
   // First make sure the count sees the very leak it is here to catch: the
   // icon query hands out bitmaps that someone must delete.

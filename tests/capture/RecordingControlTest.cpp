@@ -1,6 +1,6 @@
-// Starts that must fail before any movie is made, and fail quietly: no path,
-// or a size whose low 16 bits read as zero or negative. No QuickTime is
-// loaded here, so a start that got as far as QuickTime would show a message.
+// Starts that must fail before any movie is made: quietly for no path, with
+// a message for a size that cannot be recorded. No QuickTime is loaded here,
+// so a start that got as far as QuickTime would show a message of its own.
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -33,17 +33,37 @@ TEST_F(RecordingControlTest, AnEmptyOrMissingPathFailsSilentlyAndTouchesNothing)
   EXPECT_FALSE(boxes.waitForBox(300)) << boxes.text;
 }
 
-TEST_F(RecordingControlTest, ASizeReadingNegativeIn16BitsFailsBeforeQuickTime) {
-  MessageBoxWatcher boxes;
-  captureState.outputWidth = 0x18000;  // low 16 bits 0x8000: -32768
-  captureState.outputHeight = 240;
-  EXPECT_FALSE(startRecording("c:\\never-written.mov"));
-  ASSERT_NE(captureState.currentFrame, nullptr);  // kept until the next start or stop
-  EXPECT_EQ(captureState.currentFrame->gworld, nullptr);
-  captureState.outputWidth = 0x10000;  // low 16 bits 0, yet above 16
-  EXPECT_FALSE(startRecording("c:\\never-written.mov"));
-  EXPECT_FALSE(boxes.waitForBox(300)) << boxes.text;
+TEST_F(RecordingControlTest, SizesThatCannotBeRecordedAreRefusedWithAMessage) {
+  // Wider than a 16.16 track size holds, or more pixels than a frame may
+  // have; cut to 16 bits, several would have become other sizes (0x18000
+  // reads -32768, 0x10000 reads 0, 65552 reads 16).
+  const struct {
+    int32_t width, height;
+  } sizes[] = {{0x18000, 240}, {0x10000, 240}, {32768, 240}, {65552, 240},
+               {65537, 65537}, {320, 40000},   {8193, 8192}, {INT32_MAX, 240}};
+  for (const auto& size : sizes) {
+    captureState.outputWidth = size.width;
+    captureState.outputHeight = size.height;
+    MessageBoxWatcher boxes;
+    EXPECT_FALSE(startRecording("c:\\never-written.mov")) << size.width << " x " << size.height;
+    ASSERT_TRUE(boxes.waitForBox()) << size.width << " x " << size.height;
+    EXPECT_STREQ(boxes.text.c_str(), kSizeRefusedMessage);
+    EXPECT_EQ(captureState.currentFrame, nullptr) << "no frame is made for it";
+  }
   EXPECT_EQ(GetFileAttributesA("c:\\never-written.mov"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(OutputSize, RecordableUpTo32767ASideAnd2To26Pixels) {
+  EXPECT_TRUE(outputSizeRecordable(1, 1));
+  EXPECT_TRUE(outputSizeRecordable(32767, 17));
+  EXPECT_TRUE(outputSizeRecordable(17, 32767));
+  EXPECT_TRUE(outputSizeRecordable(8192, 8192));
+  EXPECT_TRUE(outputSizeRecordable(32767, 2048));  // 67106816 pixels
+  EXPECT_FALSE(outputSizeRecordable(32767, 2049));
+  EXPECT_FALSE(outputSizeRecordable(8192, 8193));
+  EXPECT_FALSE(outputSizeRecordable(32768, 17));
+  EXPECT_FALSE(outputSizeRecordable(0, 240));
+  EXPECT_FALSE(outputSizeRecordable(-320, 240));
 }
 
 TEST_F(RecordingControlTest, SmallSizesAreReplacedBeforeTheFrameIsMade) {

@@ -117,6 +117,16 @@ TEST_F(CompressionSettingsTest, ResolvesTheFirstCodecOfThatNameOrAnimation) {
   EXPECT_EQ(qt->liveCodecLists, 0);
 }
 
+TEST(FrameDurationText, APasteIsCleanedToItsDigits) {
+  EXPECT_EQ(digitsOnly(" 50"), "50");
+  EXPECT_EQ(digitsOnly("50x"), "50");
+  EXPECT_EQ(digitsOnly("1 000 ms"), "1000");
+  EXPECT_EQ(digitsOnly("-40"), "40");
+  EXPECT_EQ(digitsOnly("abc"), "");
+  EXPECT_EQ(digitsOnly(""), "");
+  EXPECT_EQ(digitsOnly("0042"), "0042");
+}
+
 TEST(FrameDurationText, UnsignedDecimalWithOneForNothingOrTooMuch) {
   const struct {
     const char* text;

@@ -11,6 +11,7 @@
 #include "FakeQuickTime.h"
 #include "MovieTestSupport.h"
 #include "TestSupport.h"
+#include "app/CaptureState.h"
 #include "movie/CompressionSettings.h"
 #include "resource.h"
 
@@ -109,6 +110,81 @@ TEST_F(ExportSettingsDialogTest, DurationsThatReadZeroOrNegativeStoreOne) {
     EXPECT_TRUE(run.result) << typed;
     EXPECT_EQ(compressionSettings.frameDurationMs, 1) << '"' << typed << '"';
   }
+}
+
+// Puts text on the clipboard, as a user's copy would.
+bool copyToClipboard(const std::string& text) {
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+  if (!block) return false;
+  std::memcpy(GlobalLock(block), text.c_str(), text.size() + 1);
+  GlobalUnlock(block);
+  if (!OpenClipboard(nullptr)) {
+    GlobalFree(block);
+    return false;
+  }
+  EmptyClipboard();
+  const bool set = SetClipboardData(CF_TEXT, block) != nullptr;
+  CloseClipboard();
+  if (!set) GlobalFree(block);
+  return set;
+}
+
+TEST_F(ExportSettingsDialogTest, APastedDurationKeepsOnlyItsDigits) {
+  const struct {
+    const char* pasted;
+    const char* shown;
+    int32_t ms;
+  } cases[] = {{" 50", "50", 50}, {"50x", "50", 50}, {"abc", "", 1}, {"0", "0", 1}};
+  for (const auto& c : cases) {
+    setSettings("", fourCC("rle "), 0, 100);
+    std::string shown = "not read";
+    bool copied = false;
+    const DialogRun run = runExportSettings([&](HWND dialog) {
+      HWND edit = GetDlgItem(dialog, IDC_FRAMEDURATION);
+      copied = copyToClipboard(c.pasted);
+      SendMessageA(edit, EM_SETSEL, 0, -1);  // the paste replaces "100"
+      SendMessageA(edit, WM_PASTE, 0, 0);
+      shown = windowText(edit);
+      clickButton(dialog, IDC_OK);
+    });
+    ASSERT_TRUE(run.shown);
+    ASSERT_TRUE(copied) << "the clipboard could not be set";
+    EXPECT_EQ(shown, c.shown) << '"' << c.pasted << '"';
+    EXPECT_EQ(compressionSettings.frameDurationMs, c.ms) << '"' << c.pasted << '"';
+  }
+}
+
+TEST_F(ExportSettingsDialogTest, APasteInTheMiddleLeavesTheCaretAfterIt) {
+  setSettings("", fourCC("rle "), 0, 1200);
+  std::string shown;
+  DWORD caret = 0;
+  const DialogRun run = runExportSettings([&](HWND dialog) {
+    HWND edit = GetDlgItem(dialog, IDC_FRAMEDURATION);
+    ASSERT_TRUE(copyToClipboard(" 3x"));
+    SendMessageA(edit, EM_SETSEL, 2, 2);  // "12|00"
+    SendMessageA(edit, WM_PASTE, 0, 0);   // "12 3x|00"
+    shown = windowText(edit);
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
+    clickButton(dialog, IDC_OK);
+  });
+  ASSERT_TRUE(run.shown);
+  EXPECT_EQ(shown, "12300");
+  EXPECT_EQ(caret, 3u) << "right after the pasted 3";
+  EXPECT_EQ(compressionSettings.frameDurationMs, 12300);
+}
+
+TEST_F(ExportSettingsDialogTest, WithAMainWindowTheDialogIsModalToIt) {
+  ForegroundWindow main;
+  ForegroundWindow foreground;  // in front, yet not the owner
+  captureState.mainWindow = main.handle;
+  HWND owner = nullptr;
+  const DialogRun run = runExportSettings([&](HWND dialog) {
+    owner = GetWindow(dialog, GW_OWNER);
+    clickButton(dialog, IDC_CANCEL);
+  });
+  captureState.mainWindow = nullptr;
+  ASSERT_TRUE(run.shown);
+  EXPECT_EQ(owner, main.handle);
 }
 
 TEST_F(ExportSettingsDialogTest, CancelAfterChangingEverythingChangesNothing) {

@@ -10,6 +10,7 @@
 #include "FakeQuickTime.h"
 #include "MovieTestSupport.h"
 #include "TestSupport.h"
+#include "app/CaptureState.h"
 #include "movie/CompressionSettings.h"
 #include "movie/OffscreenFrame.h"
 
@@ -133,6 +134,32 @@ TEST_F(MovieWriterTest, ACreateFailureTellsTheLibrarysCode) {
     EXPECT_EQ(occurrences(qt->log, "NewMovieTrack"), 0);
     expectNothingHeld(writer);
   }
+}
+
+TEST_F(MovieWriterTest, ItsMessagesAreModalToTheMainWindow) {
+  ForegroundWindow main;  // stands in for Skelby's main window
+  captureState.mainWindow = main.handle;
+  {
+    qt->createMovieFileResult = dirNFErr;
+    qt->moviesErrorAfterCreateFailure = dirNFErr;
+    MovieWriter writer;
+    MessageBoxWatcher watcher;
+    EXPECT_FALSE(writer.open("c:\\missing\\out.mov", &frame));
+    ASSERT_TRUE(watcher.waitForBox());
+    EXPECT_EQ(watcher.owner, main.handle);
+  }
+  qt = resetFakeQuickTime();
+  qt->failNewHandleOfSize = 4;
+  {
+    MovieWriter writer;
+    MessageBoxWatcher watcher;
+    EXPECT_FALSE(writer.open("c:\\out.mov", &frame));
+    ASSERT_TRUE(watcher.waitForBox());
+    EXPECT_EQ(watcher.text, "Could not allocate handle");
+    EXPECT_EQ(watcher.owner, main.handle);
+    writer.finish();
+  }
+  captureState.mainWindow = nullptr;
 }
 
 TEST_F(MovieWriterTest, ACreateThatGivesNoMovieIsAFailureToo) {

@@ -9,6 +9,7 @@
 #include "FakeQuickTime.h"
 #include "MovieTestSupport.h"
 #include "TestSupport.h"
+#include "app/CaptureState.h"
 
 namespace {
 
@@ -92,6 +93,21 @@ TEST_F(OffscreenFrameTest, WorldFailureTellsTheForegroundWindowAndHoldsNothing) 
   }
   EXPECT_EQ(std::strstr(qt->log, "DisposeGWorld"), nullptr) << qt->log;
   EXPECT_EQ(qt->doubleReleases, 0);
+}
+
+TEST_F(OffscreenFrameTest, WithAMainWindowTheFailureIsModalToIt) {
+  qt->newGWorldResult = memFullErr;
+  ForegroundWindow main;
+  ForegroundWindow foreground;  // in front, yet not the owner
+  captureState.mainWindow = main.handle;
+  MessageBoxWatcher watcher;
+  {
+    OffscreenFrame frame;
+    EXPECT_FALSE(frame.create(640, 480, true));
+    ASSERT_TRUE(watcher.waitForBox());
+    EXPECT_EQ(watcher.owner, main.handle);
+  }
+  captureState.mainWindow = nullptr;
 }
 
 TEST_F(OffscreenFrameTest, DestroyingAFrameNeverCreatedReleasesNothing) {

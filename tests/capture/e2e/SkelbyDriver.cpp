@@ -12,6 +12,13 @@
 //   settings CODEC MS      choose the codec and frame duration in Settings
 //   destination PATH       choose PATH through Skelby's save dialog
 //   box MS                 print the text of a message box of Skelby, then OK it
+//   boxowner MS            print "main" when Skelby's message box is owned by
+//                          its main window, else "none" or "other"; leave it up
+//   mainenabled            print 1 or 0: is the main window enabled
+//   namebox MS             wait for the save dialog, print its name box's centre
+//   cancel MS              press Cancel in the save dialog
+//   item ENTRY             print a list entry's centre in screen coordinates
+//   refresh                press Refresh and wait until the list is filled again
 //   client TITLE           print a window's client origin in screen coordinates
 //   minimise TITLE         minimise a top-level window
 //   close                  close Skelby's main window
@@ -45,8 +52,18 @@ std::string textOf(HWND w) {
   return text;
 }
 
+// Which of Skelby's dialogs is looked for: any, the save dialog (it has a
+// file name box), or a message box (neither that nor the Settings dialog).
+enum class Kind { any, save, message };
+
+HWND fileNameBox(HWND dialog) {
+  HWND name = GetDlgItem(dialog, 1148);  // a combo box, or an edit (1152)
+  return name ? name : GetDlgItem(dialog, 1152);
+}
+
 struct BoxSearch {
   DWORD process;
+  Kind kind;
   HWND found;
 };
 
@@ -56,17 +73,19 @@ BOOL CALLBACK findBox(HWND w, LPARAM param) {
   GetClassNameA(w, cls, sizeof cls);
   DWORD process = 0;
   GetWindowThreadProcessId(w, &process);
-  if (strcmp(cls, "#32770") == 0 && process == search->process && IsWindowVisible(w)) {
-    search->found = w;
-    return FALSE;
-  }
-  return TRUE;
+  if (strcmp(cls, "#32770") != 0 || process != search->process || !IsWindowVisible(w)) return TRUE;
+  const bool save = fileNameBox(w) != nullptr;
+  const bool settings = GetDlgItem(w, 220) != nullptr;
+  if (search->kind == Kind::save && !save) return TRUE;
+  if (search->kind == Kind::message && (save || settings)) return TRUE;
+  search->found = w;
+  return FALSE;
 }
 
-HWND skelbyDialog(int ms) {
+HWND skelbyDialog(int ms, Kind kind = Kind::any) {
   HWND main = skelby();
   if (!main) return nullptr;
-  BoxSearch search = {0, nullptr};
+  BoxSearch search = {0, kind, nullptr};
   GetWindowThreadProcessId(main, &search.process);
   for (int waited = 0; waited <= ms; waited += 50) {
     search.found = nullptr;
@@ -118,8 +137,41 @@ int main(int argc, char** argv) {
     ShowWindow(w, SW_MINIMIZE);
     return 0;
   }
+  if (cmd == "refresh") {
+    HWND main = skelby();
+    if (!main) return fail("Skelby is not running");
+    SendMessageA(main, WM_COMMAND, MAKEWPARAM(988, BN_CLICKED), 0);
+    return 0;
+  }
+  if (cmd == "mainenabled") {
+    HWND main = skelby();
+    if (!main) return fail("Skelby is not running");
+    printf("%d\n", IsWindowEnabled(main) ? 1 : 0);
+    return 0;
+  }
+  if (cmd == "boxowner") {
+    HWND box = skelbyDialog(argc > 2 ? atoi(argv[2]) : 3000, Kind::message);
+    if (!box) return fail("no message box");
+    HWND owner = GetWindow(box, GW_OWNER);
+    printf("%s\n", owner == skelby() ? "main" : owner ? "other" : "none");
+    return 0;
+  }
+  if (cmd == "namebox") {
+    HWND dialog = skelbyDialog(argc > 2 ? atoi(argv[2]) : 5000, Kind::save);
+    if (!dialog) return fail("no save dialog");
+    RECT r;
+    GetWindowRect(fileNameBox(dialog), &r);
+    printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return 0;
+  }
+  if (cmd == "cancel") {
+    HWND dialog = skelbyDialog(argc > 2 ? atoi(argv[2]) : 3000, Kind::save);
+    if (!dialog) return fail("no save dialog");
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    return 0;
+  }
   if (cmd == "box") {
-    HWND box = skelbyDialog(argc > 2 ? atoi(argv[2]) : 3000);
+    HWND box = skelbyDialog(argc > 2 ? atoi(argv[2]) : 3000, Kind::message);
     if (!box) return fail("no message box");
     std::string text;
     EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
@@ -144,7 +196,7 @@ int main(int argc, char** argv) {
     HWND chooser = control(1002);
     if (!chooser) return fail("no file chooser");
     PostMessageA(skelby(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), reinterpret_cast<LPARAM>(chooser));
-    HWND dialog = skelbyDialog(5000);
+    HWND dialog = skelbyDialog(5000, Kind::save);
     if (!dialog) return fail("no save dialog");
     Sleep(300);
     // The name box of the save dialog: a combo box (1148) or an edit (1152).
@@ -156,6 +208,22 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc < 3) return fail("missing argument");
+  if (cmd == "item") {
+    HWND list = control(987);
+    if (!list) return fail("no list");
+    const LRESULT index =
+        SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(argv[2]));
+    if (index == LB_ERR) return fail("entry not listed");
+    SendMessageA(list, LB_SETTOPINDEX, index, 0);
+    RECT r = {};
+    if (SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r)) == LB_ERR) {
+      return fail("no rectangle for the entry");
+    }
+    POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ClientToScreen(list, &centre);
+    printf("%ld %ld\n", centre.x, centre.y);
+    return 0;
+  }
   if (cmd == "select") {
     HWND list = control(987);
     if (!list) return fail("no list");

@@ -3,8 +3,10 @@
 
 check-movie.py MOVIE WIDTH HEIGHT INTERVAL_MS WALL_MS [--no-pattern] [--arrow X Y]
 --no-pattern: the movie is not of the pattern window, check the track only;
---arrow X Y: the last frame shows the arrow cursor with its tip at (X, Y):
-dark outline pixels just right of and below the tip, none a little left.
+--arrow X Y: frames show the arrow cursor with its tip at (X, Y): dark
+outline pixels just right of and below the tip, none a little left (only
+some frames need to: the pointer may be elsewhere while Grab and Stop are
+clicked).
 Prints one line per check and exits 1 on the first failure.
 """
 import json
@@ -69,8 +71,10 @@ if count > total // interval + 1:
     fail("%d frames cannot fit %d ms at one per %d ms" % (count, total, interval))
 ok("frame count and durations fit the interval and the wall time")
 
-raw = subprocess.run(["ffmpeg", "-v", "error", "-i", movie, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
-                     capture_output=True, check=True).stdout
+# Every sample once, as stored: a long frame (a target that was away for a
+# while) is not repeated to fill a constant rate.
+raw = subprocess.run(["ffmpeg", "-v", "error", "-i", movie, "-fps_mode", "passthrough", "-f", "rawvideo",
+                      "-pix_fmt", "rgb24", "-"], capture_output=True, check=True).stdout
 frame_size = width * height * 3
 frames = [raw[i:i + frame_size] for i in range(0, len(raw) - frame_size + 1, frame_size)]
 if len(frames) != count:
@@ -91,13 +95,14 @@ last = frames[-1]
 if arrow:
     ax, ay = arrow
 
-    def dark_in(x0, y0):
-        return sum(1 for y in range(y0, y0 + 8) for x in range(x0, x0 + 8) if sum(px(last, x, y)) < 150)
+    def dark_in(frame, x0, y0):
+        return sum(1 for y in range(y0, y0 + 8) for x in range(x0, x0 + 8) if sum(px(frame, x, y)) < 150)
 
-    at, beside = dark_in(ax, ay), dark_in(ax - 20, ay)
-    if at < 3 or beside != 0:
-        fail("arrow: %d dark pixels at the tip (%d, %d), %d beside it" % (at, ax, ay, beside))
-    ok("the cursor is drawn where the pointer was (%d dark pixels at its tip)" % at)
+    showing = [f for f in frames if dark_in(f, ax, ay) >= 3 and dark_in(f, ax - 20, ay) == 0]
+    if not showing:
+        fail("arrow: no frame has its tip at (%d, %d); the last has %d dark pixels there, %d beside" % (
+            ax, ay, dark_in(last, ax, ay), dark_in(last, ax - 20, ay)))
+    ok("the cursor is drawn where the pointer was (%d of %d frames show its tip)" % (len(showing), count))
 if not pattern:
     sys.exit(0)
 blocks = [((width // 8, height // 8), (255, 0, 0)), ((width * 7 // 8, height // 8), (0, 255, 0)),

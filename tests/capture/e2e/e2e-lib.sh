@@ -48,6 +48,23 @@ click() {
   xy=$(drv center "$1")
   xdotool mousemove $xy click 1
 }
+# A user's click, or double-click, on a list entry (the list read afresh).
+click_item() {  # ENTRY [dbl]
+  local xy
+  drv refresh
+  xy=$(drv item "$1") || fail "'$1' is not listed"
+  if [ "${2:-}" = dbl ]; then
+    xdotool mousemove $xy click --repeat 2 --delay 60 1
+  else
+    xdotool mousemove $xy click 1
+  fi
+}
+# The next message box of Skelby must say TEXT; it is then dismissed.
+expect_box() {  # TEXT [MS]
+  local box
+  box=$(drv box "${2:-5000}") || fail "no message box, expected '$1'"
+  [ "$box" = "$1" ] || fail "the message box says '$box', expected '$1'"
+}
 skelby_alive() { kill -0 "$skelby_pid" 2>/dev/null; }
 quit_skelby() {
   drv close

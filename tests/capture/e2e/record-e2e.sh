@@ -44,10 +44,10 @@ wall=$(( $(now_ms) - t0 ))
 ok "Stop by a real click: button Grab, fields enabled, status idle."
 [ -s "$movie" ] || fail "no movie file after Stop"
 # The pointer is over the pattern window, whose cursor belongs to another
-# process: Wine cannot read another process's cursor (GetIconInfo fails),
-# so the frames carry no cursor there; the next recording checks the cursor
-# over Skelby's own window.
-python3 "$here/check-movie.py" "$movie" 320 240 100 "$wall" || exit 1
+# process: Wine cannot read its shape (GetIconInfo fails), so the standard
+# arrow is drawn at the pointer, client (200, 100) halved to (100, 50).
+python3 "$here/check-movie.py" "$movie" 320 240 100 "$wall" --arrow 100 50 || exit 1
+ok "over another process's window the arrow is drawn at the pointer"
 
 # 1b. The cursor, recording Skelby's own window at its client size (the
 # double-click copies it into the fields), the arrow over a plain spot.
@@ -105,13 +105,14 @@ python3 "$here/check-movie.py" "$movie" 320 240 100 4000 || fail "closing while 
 ok "closing Skelby while grabbing leaves a playable movie"
 
 # 5. A target that closes mid-recording, and one minimised to 0 x 0.
-start_pattern "Skelby Closing" 1500
+# Skelby is up first, so the target is still there to be chosen and found.
 start_skelby
-drv select "Skelby Closing"
+start_pattern "Skelby Closing" 3000
+drv select "Skelby Closing" || fail "the closing target was gone before it was chosen"
 drv check 1005 1
 drv press 989
 wait_status "Grabbing!" || fail "status never read Grabbing!"
-sleep 3
+sleep 3.5
 skelby_alive || fail "Skelby died when its target closed"
 [ "$(drv text 989)" = "Stop" ] || fail "Skelby should still be recording"
 drv press 989

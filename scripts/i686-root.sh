@@ -161,9 +161,11 @@ register() {
 }
 
 mount_system() {  # ROOT
-  mount -t proc proc "$1/proc" || return 1
-  mount --rbind /sys "$1/sys" && mount --make-rslave "$1/sys" || return 1
-  mount --rbind /dev "$1/dev" && mount --make-rslave "$1/dev" || return 1
+  {
+    mount -t proc proc "$1/proc" \
+      && mount --rbind /sys "$1/sys" && mount --make-rslave "$1/sys" \
+      && mount --rbind /dev "$1/dev" && mount --make-rslave "$1/dev"
+  } 2>/dev/null
 }
 
 install_packages() {  # ROOT LOG
@@ -202,14 +204,15 @@ mount_root() {
   local dir
   for dir in /tmp "$clone"; do
     [ "$dir" -ef "$root$dir" ] && continue
-    mkdir -p "$root$dir" && mount --bind "$dir" "$root$dir" || cannot "$dir cannot be shared with the root"
+    mkdir -p "$root$dir" 2>/dev/null && mount --bind "$dir" "$root$dir" 2>/dev/null \
+      || cannot "$dir cannot be shared with the root"
   done
 }
 
 session() {
   [ "$(id -u)" -eq 0 ] || cannot "mounting and binfmt_misc need root"
   command -v debootstrap >/dev/null || cannot "debootstrap is not installed (scripts/setup.sh installs it)"
-  mkdir -p "$cache" || cannot "$cache cannot be created"
+  mkdir -p "$cache" 2>/dev/null || cannot "$cache cannot be created"
   cache=$(cd "$cache" && pwd -P)
   root=$cache/root
   qemu=$cache/qemu-i386

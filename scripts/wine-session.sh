@@ -62,6 +62,12 @@ start() {
     [ -s "$state/display" ] || { echo "wine-session: Xvfb did not start" >&2; exit 1; }
   fi
   export DISPLAY=:$(head -n1 "$state/display")
+  # A session that is up (its desktop runs, and so its server and services)
+  # needs nothing more; each Wine program started here costs seconds under
+  # emulation.
+  if [ -f "$WINEPREFIX/system.reg" ] && desktop_running; then
+    return 0
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "${wineboot[@]}" -i >/dev/null 2>&1 9>&- || true
     "${wineserver[@]}" -w

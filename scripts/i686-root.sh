@@ -4,7 +4,7 @@
 # binfmt_misc hands every i386 program to qemu-i386 (user mode; bookworm's 7.2
 # spends minutes in every Wine process, so 10.x comes from bookworm-backports).
 # The root lives in a per-machine cache outside the clone, so a fresh clone
-# reuses it: built once (about 8 minutes), then only mounted. Nothing i386 is
+# reuses it: built once (about 10 minutes), then only mounted. Nothing i386 is
 # installed on the host, and the host's own wine64 is left alone.
 #
 #   i686-root.sh session CMD [ARG...]
@@ -178,7 +178,7 @@ install_packages() {  # ROOT LOG
 # build is simply built again.
 build_root() {
   local new=$cache/root.new log=$cache/root-build.log started=$SECONDS
-  echo "i686: building the i386 root in $root (once per machine, about 8 minutes)"
+  echo "i686: building the i386 root in $root (once per machine, about 10 minutes)"
   remove_tree "$new" || cannot "$new is still in use"
   remove_tree "$root" || cannot "$root is still in use"
   : >"$log"

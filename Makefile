@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 PRESETS := win32 win64 host
 
-.PHONY: setup run test build bench bench-recording fuzz format clean $(addprefix build-,$(PRESETS))
+.PHONY: setup run test test-i686 build bench bench-recording fuzz format clean $(addprefix build-,$(PRESETS))
 
 setup:
 	@scripts/setup.sh
@@ -19,6 +19,10 @@ run: build-win64
 
 test: build
 	@scripts/test.sh
+
+# The 32-bit build's tests alone, under 32-bit Wine in an i386 root.
+test-i686: build-win32
+	@scripts/test-i686.sh
 
 bench: setup
 	@scripts/bench.sh

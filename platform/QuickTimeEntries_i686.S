@@ -12,8 +12,9 @@
 
 // The hook is an ordinary C function: it may clobber eax, ecx and edx; the
 // arguments on the stack are the caller's and stay untouched. Only the
-// selector needs keeping. 8 more bytes keep the stack 16-byte aligned at the
-// call when the caller's was.
+// selector needs keeping. A caller whose stack was 16-byte aligned at its
+// call left esp at 12 mod 16 here; the saved selector and 8 more bytes bring
+// it back to 0 mod 16 at the hook's call.
         .p2align 4
         .def    quickTimeEntryTail; .scl 3; .type 32; .endef
 quickTimeEntryTail:
@@ -30,14 +31,17 @@ quickTimeEntryTail:
         jmp     *_dispatcherEntry
 
 // The target of every entry while no library is bound: the selector tells
-// notInitializedResult which kind of failure to answer.
+// notInitializedResult which kind of failure to answer. Its argument and 8
+// bytes of padding keep the caller's 16-byte alignment at the call, as in
+// the tail above.
         .p2align 4
         .globl  _notInitializedEntry
         .def    _notInitializedEntry; .scl 2; .type 32; .endef
 _notInitializedEntry:
+        subl    $8, %esp
         pushl   %eax
         call    _notInitializedResult
-        addl    $4, %esp
+        addl    $12, %esp
         ret
 
 // C names carry a leading underscore on this platform.

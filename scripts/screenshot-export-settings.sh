@@ -15,7 +15,8 @@ eval "$("$here/wine-session.sh" env "$build")"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-SKELBY_SCREENSHOT_DIR=$(winepath -w "$work" 2>/dev/null) \
+# Wine's Z: drive is the root of the file system.
+SKELBY_SCREENSHOT_DIR="Z:${work//\//\\}" \
   "$here/wine-run.sh" "$exe" --gtest_filter='ExportSettingsDialogTest.LayoutMatchesTheTemplate' \
   >"$work/test.log" 2>&1 &
 test_pid=$!

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   make cmake g++ mingw-w64 googletest
   wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick
+  debootstrap
   ffmpeg mediainfo
   libz-mingw-w64-dev zlib1g-dev
   clang clang-format libclang-rt-14-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev pkg-config
@@ -28,4 +29,6 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -q
 # wine32 cannot run on these machines; never let a recommendation pull it in.
+# The 32-bit build runs under the 32-bit Wine of an i386 root instead, which
+# debootstrap builds once per machine (scripts/i686-root.sh), not on the host.
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,5 +1,6 @@
 #!/bin/bash
-# Runs one Windows program of a build folder under wine64, inside that build
+# Runs one Windows program of a build folder under that build's Wine (wine64,
+# or the 32-bit Wine of the i386 root for the 32-bit build), inside the build
 # folder's Wine session (started on demand). ctest uses it as the emulator.
 set -euo pipefail
 exe=$1
@@ -13,5 +14,4 @@ done
 here=$(dirname "$0")
 "$here/wine-session.sh" start "$build"
 eval "$("$here/wine-session.sh" env "$build")"
-wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-exec "$wine64" "$exe" "$@"
+exec "$SKELBY_WINE" "$exe" "$@"

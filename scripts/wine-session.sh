@@ -5,14 +5,32 @@
 # happens to have running.
 #   wine-session.sh start BUILD_DIR   prints nothing; idempotent
 #   wine-session.sh stop BUILD_DIR
-#   wine-session.sh env BUILD_DIR     prints the variables to export
+#   wine-session.sh env BUILD_DIR     prints the variables to export, with
+#                                     SKELBY_WINE: the program that runs one
+#                                     of the build's programs (PROGRAM ARG...)
+# The 32-bit build's Wine is the 32-bit one of the i386 root (i686-root.sh,
+# up while scripts/test-i686.sh runs); the X server stays on the host, where
+# the root's programs reach it too.
 set -euo pipefail
 cmd=$1
 build=$(cd "$2" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
 state=$build/wine-session
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+
+if grep -qx 'SKELBY_WINE_ARCH:INTERNAL=i686' "$build/CMakeCache.txt" 2>/dev/null; then
+  program_wine=$here/i686-wine.sh
+  wine=("$here/i686-root.sh" run wine)
+  wineserver=("$here/i686-root.sh" run wineserver)
+  wineboot=("$here/i686-root.sh" run wineboot)
+else
+  program_wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+  wine=("$program_wine")
+  wineserver=(wineserver)
+  wineboot=(wineboot)
+fi
 
 display_alive() {
   [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null
@@ -44,36 +62,40 @@ start() {
     [ -s "$state/display" ] || { echo "wine-session: Xvfb did not start" >&2; exit 1; }
   fi
   export DISPLAY=:$(head -n1 "$state/display")
+  # A session that is up (its desktop runs, and so its server and services)
+  # needs nothing more; each Wine program started here costs seconds under
+  # emulation.
+  if [ -f "$WINEPREFIX/system.reg" ] && desktop_running; then
+    return 0
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 9>&- || true
-    wineserver -w
+    "${wineboot[@]}" -i >/dev/null 2>&1 9>&- || true
+    "${wineserver[@]}" -w
     # A crashing test program must fail its test, not wait for a click.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 9>&-
+    "${wine[@]}" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 9>&-
     # One Wine desktop on the whole screen: windows get real captions and
     # menus as on Windows, and showing or hiding one does not wait for a
     # window manager that Xvfb does not have.
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 9>&-
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1 9>&-
+    "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 9>&-
+    "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1 9>&-
     # Debian's Wine does not look in its own font folder; without Marlett the
     # caption buttons show as letters.
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-    wineserver -w
+    "${wineserver[@]}" -w
   fi
-  wineserver -p >/dev/null 2>&1 9>&- || true
+  "${wineserver[@]}" -p >/dev/null 2>&1 9>&- || true
   # Wine's background services and the desktop process start with the first
   # program of a session and inherit its output; started by a test, they
   # would hold ctest's pipe open forever. Start them here, on /dev/null.
-  local wine64
-  wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-  "$wine64" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  "${wine[@]}" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
   if ! desktop_running; then
-    setsid "$wine64" explorer.exe /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 9>&- &
+    setsid "${wine[@]}" explorer.exe /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 9>&- &
     sleep 1
   fi
 }
 
 stop() {
-  wineserver -k >/dev/null 2>&1 || true
+  "${wineserver[@]}" -k >/dev/null 2>&1 || true
   if display_alive; then
     kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
   fi
@@ -84,7 +106,7 @@ case $cmd in
   start) start ;;
   stop) stop ;;
   env)
-    echo "export WINEPREFIX=$WINEPREFIX WINEDEBUG=$WINEDEBUG WINEDLLOVERRIDES='$WINEDLLOVERRIDES'"
+    echo "export WINEPREFIX=$WINEPREFIX WINEDEBUG=$WINEDEBUG WINEDLLOVERRIDES='$WINEDLLOVERRIDES' SKELBY_WINE=$program_wine"
     [ -s "$state/display" ] && echo "export DISPLAY=:$(head -n1 "$state/display")"
     ;;
   *) echo "usage: $0 start|stop|env BUILD_DIR" >&2; exit 2 ;;

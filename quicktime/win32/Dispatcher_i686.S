@@ -11,10 +11,13 @@
         .def    _theQuickTimeDispatcher; .scl 2; .type 32; .endef
 _theQuickTimeDispatcher:
         leal    4(%esp), %edx
-        // Keeps a caller's 16-byte alignment at the call.
-        subl    $8, %esp
+        // A caller whose stack was 16-byte aligned at its call left esp at
+        // 12 mod 16 here (its return address on top); 4 bytes of padding and
+        // the two arguments bring it back to 0 mod 16 at this call, as a
+        // callee built for SSE expects.
+        subl    $4, %esp
         pushl   %edx
         pushl   %eax
         call    _quickTimeDispatch
-        addl    $16, %esp
+        addl    $12, %esp
         ret

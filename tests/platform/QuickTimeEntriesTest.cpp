@@ -11,8 +11,9 @@
 
 // A pre-call hook that wrecks every register the entries must keep (and its
 // own home area) and notes whether the stack was aligned for the call; and a
-// loop that calls an entry many times with arguments on the stack and
-// reports how far the stack pointer moved across the calls (0 when never).
+// loop that calls an entry many times with arguments on the stack, from a
+// 16-byte aligned stack as a compiler's call would be, and reports how far
+// the stack pointer moved across the calls (0 when never).
 extern "C" {
 volatile long hookCalls = 0;
 volatile long misalignedHookCalls = 0;
@@ -80,7 +81,12 @@ asm(R"(
         .text
         .globl  _clobberingHook
 _clobberingHook:
-        lock incl _hookCalls
+        movl    %esp, %eax
+        andl    $15, %eax
+        cmpl    $12, %eax
+        je      1f
+        lock incl _misalignedHookCalls
+1:      lock incl _hookCalls
         movl    $-1, %eax
         movl    $-1, %ecx
         movl    $-1, %edx
@@ -88,12 +94,15 @@ _clobberingHook:
 
         .globl  _stackDriftOfCalls
 _stackDriftOfCalls:
+        pushl   %ebp
+        movl    %esp, %ebp
         pushl   %ebx
         pushl   %esi
         pushl   %edi
-        movl    16(%esp), %ebx
-        movl    20(%esp), %esi
+        movl    8(%ebp), %ebx
+        movl    12(%ebp), %esi
         subl    $32, %esp
+        andl    $-16, %esp
         movl    %esp, %edi
 1:      movl    $1, 0(%esp)
         movl    $2, 4(%esp)
@@ -110,11 +119,11 @@ _stackDriftOfCalls:
         jmp     3f
 2:      movl    %esp, %eax
         subl    %edi, %eax
-        movl    %edi, %esp
-3:      addl    $32, %esp
+3:      leal    -12(%ebp), %esp
         popl    %edi
         popl    %esi
         popl    %ebx
+        popl    %ebp
         ret
 )");
 #endif
@@ -170,13 +179,18 @@ TEST_F(CallPath, AMillionCallsLeaveTheStackBalanced) {
   ASSERT_NE(last, nullptr);
   EXPECT_EQ(last->selector, 0x00020183u);
   EXPECT_EQ(last->slots[4], 5u) << "the fifth argument is on the stack";
+  EXPECT_EQ(recording_.misalignedDispatches(), 0) << "the dispatcher misaligned the stack for its call";
 
   // The same through the hook's path.
+  recording_.clear();
   hookCalls = 0;
+  misalignedHookCalls = 0;
   preCallHook = clobberingHook;
   EXPECT_EQ(stackDriftOfCalls(reinterpret_cast<QuickTimeEntryPoint>(&AddMediaSample), calls), 0);
   preCallHook = nullptr;
   EXPECT_EQ(hookCalls, long(calls));
+  EXPECT_EQ(misalignedHookCalls, 0) << "the hook was called with a misaligned stack";
+  EXPECT_EQ(recording_.misalignedDispatches(), 0) << "the dispatcher misaligned the stack for its call";
 }
 
 // While unbound, through notInitializedEntry, the stack stays balanced too.

@@ -178,6 +178,8 @@ RecordingLibrary::RecordingLibrary(HMODULE module) {
       reinterpret_cast<void*>(GetProcAddress(module, "testSetLibraryResult")));
   clear = reinterpret_cast<ClearRecordsFunction>(
       reinterpret_cast<void*>(GetProcAddress(module, "testClearRecords")));
+  misalignedDispatches = reinterpret_cast<MisalignedDispatchCountFunction>(
+      reinterpret_cast<void*>(GetProcAddress(module, "testMisalignedDispatchCount")));
 }
 
 long countedInEnvironment(const char* variable) {

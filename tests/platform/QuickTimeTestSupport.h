@@ -73,7 +73,9 @@ void removeRegistryFolders();
 // The recording library's exports, looked up in a loaded copy.
 struct RecordingLibrary {
   explicit RecordingLibrary(HMODULE module);
-  bool ok() const { return count && call && setNextResult && setLibraryResult && clear; }
+  bool ok() const {
+    return count && call && setNextResult && setLibraryResult && clear && misalignedDispatches;
+  }
   RecordedCallCountFunction count = nullptr;
   RecordedCallFunction call = nullptr;
   // What every operation answers, apart from the library's own
@@ -82,6 +84,7 @@ struct RecordingLibrary {
   SetNextResultFunction setNextResult = nullptr;
   SetNextResultFunction setLibraryResult = nullptr;
   ClearRecordsFunction clear = nullptr;
+  MisalignedDispatchCountFunction misalignedDispatches = nullptr;
 };
 
 // The library's own initialisations and terminations so far in this process.

@@ -4,7 +4,9 @@
  * SKELBY_FULL_DISK_LIMIT: a write that would pass it is cut short, and one
  * at the limit fails with ENOSPC, which Wine reports as ERROR_DISK_FULL.
  * The limit is read again on every write, so a test can "free space" by
- * rewriting it. Every other file is written untouched. */
+ * rewriting it. Every other file is written untouched. It builds for the
+ * machine of each Wine: x86-64 for wine64, i386 for the 32-bit Wine, where
+ * off_t is 32 bits and Wine writes through pwrite64 with a 64-bit offset. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -36,10 +38,10 @@ static long long limitFor(int fd) {
 /* How many of `count` bytes may be written to fd at `*at` (at its current
  * position when `at` is null); -1, errno ENOSPC, when none may. Looking at
  * the file leaves the errno its writer sees alone. */
-static ssize_t allowed(int fd, const off_t* at, size_t count) {
+static ssize_t allowed(int fd, const off64_t* at, size_t count) {
   const int saved = errno;
   const long long limit = limitFor(fd);
-  const off_t where = limit < 0 ? -1 : at ? *at : lseek(fd, 0, SEEK_CUR);
+  const off64_t where = limit < 0 ? -1 : at ? *at : lseek64(fd, 0, SEEK_CUR);
   errno = saved;
   if (where < 0 || count == 0) return (ssize_t)count;
   if (where >= limit) {
@@ -60,13 +62,14 @@ ssize_t write(int fd, const void* buf, size_t count) {
 ssize_t pwrite(int fd, const void* buf, size_t count, off_t at) {
   static ssize_t (*real)(int, const void*, size_t, off_t);
   if (!real) real = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
-  const ssize_t n = allowed(fd, &at, count);
+  const off64_t where = at;
+  const ssize_t n = allowed(fd, &where, count);
   return n < 0 ? -1 : real(fd, buf, (size_t)n, at);
 }
 
-ssize_t pwrite64(int fd, const void* buf, size_t count, off_t at) {
-  static ssize_t (*real)(int, const void*, size_t, off_t);
-  if (!real) real = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite64");
+ssize_t pwrite64(int fd, const void* buf, size_t count, off64_t at) {
+  static ssize_t (*real)(int, const void*, size_t, off64_t);
+  if (!real) real = (ssize_t(*)(int, const void*, size_t, off64_t))dlsym(RTLD_NEXT, "pwrite64");
   const ssize_t n = allowed(fd, &at, count);
   return n < 0 ? -1 : real(fd, buf, (size_t)n, at);
 }

@@ -2,6 +2,9 @@
 // changes every 100 ms, under a black square cursor whose hotspot is (8, 8),
 // so a decoded movie shows where everything should be.
 //   PatternWindow.exe TITLE X Y CLIENT_W CLIENT_H [CLOSE_AFTER_MS]
+// With CLOSE_AFTER_MS, the window closes that long after Skelby's status first
+// reads "Grabbing!" (a recording has found its target): counted from then, not
+// from the start, a slow machine still records it before it goes.
 #include <windows.h>
 
 #include <cstdlib>
@@ -12,7 +15,20 @@ namespace {
 int clientWidth = 640;
 int clientHeight = 480;
 int tick = 0;
+int closeAfter = 0;
+bool closing = false;
 HCURSOR square = nullptr;
+
+bool skelbyIsGrabbing() {
+  HWND skelby = FindWindowA("Grabbing an app", "Skelby");
+  HWND status = skelby ? GetDlgItem(skelby, 1000) : nullptr;
+  char text[32] = "";
+  DWORD_PTR copied = 0;
+  return status &&
+         SendMessageTimeoutA(status, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                             SMTO_ABORTIFHUNG, 500, &copied) &&
+         strcmp(text, "Grabbing!") == 0;
+}
 
 void fill(HDC dc, int x, int y, int w, int h, COLORREF colour) {
   HBRUSH brush = CreateSolidBrush(colour);
@@ -45,6 +61,10 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       if (wParam == 1) {
         ++tick;
         InvalidateRect(window, nullptr, FALSE);
+        if (closeAfter > 0 && !closing && skelbyIsGrabbing()) {
+          closing = true;
+          SetTimer(window, 2, UINT(closeAfter), nullptr);
+        }
       } else {
         DestroyWindow(window);
       }
@@ -72,7 +92,7 @@ int main(int argc, char** argv) {
     clientWidth = atoi(argv[4]);
     clientHeight = atoi(argv[5]);
   }
-  const int closeAfter = argc > 6 ? atoi(argv[6]) : 0;
+  closeAfter = argc > 6 ? atoi(argv[6]) : 0;
   BYTE andMask[32 * 4] = {};
   BYTE xorMask[32 * 4] = {};
   square = CreateCursor(GetModuleHandleA(nullptr), 8, 8, 32, 32, andMask, xorMask);
@@ -93,7 +113,6 @@ int main(int argc, char** argv) {
   }
   if (!window) return 1;
   SetTimer(window, 1, 100, nullptr);
-  if (closeAfter > 0) SetTimer(window, 2, closeAfter, nullptr);
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
     TranslateMessage(&msg);

@@ -1,6 +1,7 @@
 // Works Skelby's main window from outside, the way a user's clicks and
 // keystrokes would reach it, for the end-to-end script. One command per run:
 //   wait TITLE MS          exit 0 once a top-level window has that title
+//   gone TITLE MS          exit 0 once no top-level window has that title
 //   select ENTRY [dbl]     select a list entry (double-click: copy its size)
 //   set ID TEXT            type TEXT into an edit field (Width 137, Height 136)
 //   check ID 0|1           tick or clear a check box
@@ -11,6 +12,7 @@
 //   enabled ID             print 1 or 0
 //   settings CODEC MS      choose the codec and frame duration in Settings
 //   destination PATH       choose PATH through Skelby's save dialog
+//                          (both return once the dialog has closed, or after 5 s)
 //   box MS                 print the text of a message box of Skelby, then OK it
 //   boxowner MS            print "main" when Skelby's message box is owned by
 //                          its main window, else "none" or "other"; leave it up
@@ -106,6 +108,12 @@ BOOL CALLBACK collectStatic(HWND w, LPARAM param) {
   return TRUE;
 }
 
+// Gives a dialog told to close the time it takes, so the next command finds
+// it gone; one that stays (it asks something first) is left to the script.
+void waitUntilClosed(HWND dialog, int ms) {
+  for (int waited = 0; waited < ms && IsWindow(dialog) && IsWindowVisible(dialog); waited += 50) Sleep(50);
+}
+
 int fail(const char* what) {
   fprintf(stderr, "driver: %s\n", what);
   return 1;
@@ -117,6 +125,13 @@ int main(int argc, char** argv) {
   if (argc < 2) return fail("no command");
   const std::string cmd = argv[1];
   if (cmd == "wait" && argc > 3) return waitForWindow(nullptr, argv[2], atoi(argv[3])) ? 0 : 1;
+  if (cmd == "gone" && argc > 3) {
+    for (int waited = 0; FindWindowA(nullptr, argv[2]); waited += 50) {
+      if (waited >= atoi(argv[3])) return 1;
+      Sleep(50);
+    }
+    return 0;
+  }
   if (cmd == "close") {
     HWND main = skelby();
     if (!main) return fail("Skelby is not running");
@@ -190,6 +205,7 @@ int main(int argc, char** argv) {
     SendDlgItemMessageA(dialog, 220, CB_SETCURSEL, codec, 0);
     SendDlgItemMessageA(dialog, 222, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(223, BN_CLICKED), 0);
+    waitUntilClosed(dialog, 5000);
     return 0;
   }
   if (cmd == "destination" && argc > 2) {
@@ -205,6 +221,7 @@ int main(int argc, char** argv) {
     if (!name) return fail("no file name box");
     SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    waitUntilClosed(dialog, 5000);
     return 0;
   }
   if (argc < 3) return fail("missing argument");

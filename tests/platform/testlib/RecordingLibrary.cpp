@@ -34,7 +34,42 @@ void countInEnvironment(const char* variable) {
 
 }  // namespace
 
-extern "C" intptr_t quickTimeDispatch(uint32_t selector, const uintptr_t* slots) {
+// The dispatcher calls quickTimeDispatch; here that is a front that notes
+// whether the stack was 16-byte aligned at the call (the return address then
+// sits at 12 mod 16 on i686, 8 mod 16 on x86-64) and jumps on to
+// recordDispatch, which so sees exactly the call the dispatcher made.
+extern "C" {
+volatile long misalignedDispatches = 0;
+intptr_t recordDispatch(uint32_t selector, const uintptr_t* slots);
+}
+
+#if defined(__x86_64__)
+asm(R"(
+        .text
+        .globl  quickTimeDispatch
+quickTimeDispatch:
+        movq    %rsp, %rax
+        andl    $15, %eax
+        cmpl    $8, %eax
+        je      1f
+        lock incl misalignedDispatches(%rip)
+1:      jmp     recordDispatch
+)");
+#elif defined(__i386__)
+asm(R"(
+        .text
+        .globl  _quickTimeDispatch
+_quickTimeDispatch:
+        movl    %esp, %eax
+        andl    $15, %eax
+        cmpl    $12, %eax
+        je      1f
+        lock incl _misalignedDispatches
+1:      jmp     _recordDispatch
+)");
+#endif
+
+extern "C" intptr_t recordDispatch(uint32_t selector, const uintptr_t* slots) {
   // Beyond the capacity only the count goes on (for long runs of calls).
   if (recordedCount < kRecordedCallCapacity) {
     RecordedCall& call = recorded[recordedCount];
@@ -62,4 +97,8 @@ extern "C" const RecordedCall* testRecordedCall(int32_t index) {
 }
 extern "C" void testSetNextResult(intptr_t result) { nextResult = result; }
 extern "C" void testSetLibraryResult(intptr_t result) { libraryResult = result; }
-extern "C" void testClearRecords() { recordedCount = 0; }
+extern "C" void testClearRecords() {
+  recordedCount = 0;
+  misalignedDispatches = 0;
+}
+extern "C" int32_t testMisalignedDispatchCount() { return int32_t(misalignedDispatches); }

@@ -26,4 +26,6 @@ constexpr int16_t kFailingInitializationResult = -2468;
 typedef int32_t (*RecordedCallCountFunction)();
 typedef const RecordedCall* (*RecordedCallFunction)(int32_t index);
 typedef void (*SetNextResultFunction)(intptr_t result);  // also for testSetLibraryResult
-typedef void (*ClearRecordsFunction)();
+typedef void (*ClearRecordsFunction)();                  // also forgets misaligned dispatches
+// Calls whose stack the dispatcher left misaligned for quickTimeDispatch.
+typedef int32_t (*MisalignedDispatchCountFunction)();

@@ -334,6 +334,14 @@ OSErr closeMdat(const MovieRecord& movie, uint64_t end) {
   return movie.sink->write(at, header.data(), header.size());
 }
 
+// Turns a movie atom into a 'free' atom that readers skip. It is four bytes
+// of its type, so a write cut short leaves one type or the other, or one no
+// reader knows and skips as well.
+OSErr freeMovieAtom(Sink& sink, const MovieAtomPlace& atom) {
+  static const uint8_t kFree[4] = {'f', 'r', 'e', 'e'};
+  return sink.write(atom.offset + 4, kFree, sizeof kFree);
+}
+
 // Movie time (ms) of the samples so far, the longest media's.
 uint64_t movieTime(const MovieRecord& movie) {
   uint64_t longest = 0;
@@ -433,8 +441,7 @@ OSErr settleCheckpoint(MovieRecord& movie, bool wait) {
   while (c.settling != Settling::settled) {
     if (c.settling == Settling::freeStale) {
       if (c.stale.size) {
-        static const uint8_t kFree[4] = {'f', 'r', 'e', 'e'};
-        if (OSErr err = sink.write(c.stale.offset + 4, kFree, sizeof kFree)) return err;
+        if (OSErr err = freeMovieAtom(sink, c.stale)) return err;
       }
       c.settling = Settling::flushFree;
       continue;
@@ -477,8 +484,7 @@ OSErr writeMovieResource(MovieRecord& movie) {
   if (OSErr err = sink.flush()) return err;
   CheckpointState& c = movie.checkpoint;
   if (c.live.size) {
-    static const uint8_t kFree[4] = {'f', 'r', 'e', 'e'};
-    if (OSErr err = sink.write(c.live.offset + 4, kFree, sizeof kFree)) return err;
+    if (OSErr err = freeMovieAtom(sink, c.live)) return err;
   }
   if (OSErr err = sink.setLength(movie.end + w.size())) return err;
   if (OSErr err = sink.flush()) return err;

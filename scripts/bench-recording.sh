@@ -20,11 +20,14 @@
 # against the target's clock from the first frame to the last; the whole sum
 # against the wall clock from Grab to Stop (which includes the driver's own
 # start-up of about a fifth of a second per command).
-#   scripts/bench-recording.sh [BUILD_DIR] [SECONDS]
+#   scripts/bench-recording.sh [BUILD_DIR] [SECONDS] [ROWS]
+# ROWS, a regular expression, keeps only the rows whose "WxH CODEC INTERVAL"
+# it matches (e.g. '1920x1080 None').
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win64}" && pwd)
 seconds=${2:-10}
+only=${3:-}
 bin=$build/bin
 for p in skelby SkelbyDriver FrameCost RecordingTarget; do
   [ -x "$bin/$p.exe" ] || { echo "build first: cmake --preset win64 && cmake --build --preset win64" >&2; exit 2; }
@@ -49,6 +52,7 @@ row=0
 
 run() {  # WIDTH HEIGHT CODEC INTERVAL
   local w=$1 h=$2 codec=$3 interval=$4 title t0 wall x
+  [[ "${w}x$h $codec $interval" =~ $only ]] || return 0
   row=$((row + 1))
   title="Stamp $row ${w}x${h}"
   # At the right edge of the screen, clear of Skelby's window on the left.
@@ -93,7 +97,7 @@ if not d:
 # x = (4 + i) * block, the value at y = block, its inverse at y = 2 * block.
 block, bits = w // 32, 24
 strip = 3 * block
-raw = subprocess.run(["ffmpeg", "-v", "error", "-i", movie, "-vf", "crop=%d:%d:0:0" % (w, strip),
+raw = subprocess.run(["ffmpeg", "-v", "error", "-i", movie, "-fps_mode", "passthrough", "-vf", "crop=%d:%d:0:0" % (w, strip),
                       "-f", "rawvideo", "-pix_fmt", "gray", "-"], capture_output=True).stdout
 size = w * strip
 stamps, torn = [], 0
@@ -108,6 +112,8 @@ for f in range(len(raw) // size):
         stamps.append(None)
         continue
     stamps.append(sum(1 << (bits - 1 - i) for i, b in enumerate(value) if b))
+if len(stamps) != len(d):
+    print(head + " %d frames in the file, %d decoded |" % (len(d), len(stamps))); sys.exit(0)
 read = [s for s in stamps if s is not None]
 fresh = sum(1 for a, b in zip(stamps, stamps[1:]) if a is not None and b is not None and b != a)
 pairs = sum(1 for a, b in zip(stamps, stamps[1:]) if a is not None and b is not None)

@@ -42,8 +42,8 @@ struct Times {
     for (double m : ms) sum += m;
     std::vector<double> sorted = ms;
     std::sort(sorted.begin(), sorted.end());
-    std::printf("| %-44s | %7.2f | %7.2f | %7.2f |\n", step, sum / double(ms.size()), sorted[sorted.size() / 2],
-                sorted.back());
+    std::printf("| %-44s | %7.2f | %7.2f | %7.2f |\n", step, sum / double(ms.size()),
+                sorted[sorted.size() / 2], sorted.back());
   }
 };
 
@@ -62,8 +62,8 @@ void measure(const char* name, int frames, const std::function<bool(int)>& step)
 }
 
 HANDLE createFile(const std::string& path) {
-  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
+  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -100,17 +100,16 @@ int main(int argc, char** argv) {
   const size_t sampleBytes = size_t(qt::raw::maxSize(width, height));
   std::vector<uint8_t> buffer(std::max(frameBytes, sampleBytes));
 
-  std::printf("frames %d of %dx%d: DIB %.1f MB, None sample %.1f MB\n", frames, width, height, frameBytes / 1e6,
-              sampleBytes / 1e6);
+  std::printf("frames %d of %dx%d: DIB %.1f MB, None sample %.1f MB\n", frames, width, height,
+              frameBytes / 1e6, sampleBytes / 1e6);
   std::printf("| step | mean ms | median ms | max ms |\n|---|---|---|---|\n");
 
   measure("copy of the DIB (memcpy)", frames, [&](int) {
     std::memcpy(buffer.data(), rows.base, frameBytes);
     return true;
   });
-  measure("conversion to 24-bit RGB (RawCodec)", frames, [&](int) {
-    return qt::raw::compress(rows, buffer.data()) == sampleBytes;
-  });
+  measure("conversion to 24-bit RGB (RawCodec)", frames,
+          [&](int) { return qt::raw::compress(rows, buffer.data()) == sampleBytes; });
 
   const std::string sinkPath = folder + "\\nonepath-sink.bin";
   {
@@ -171,8 +170,9 @@ int main(int argc, char** argv) {
                                     writer.imageDescription, writer.data);
       const double t1 = now();
       const OSErr a = c ? c
-                        : AddMediaSample(writer.media, writer.dataHandle, 0, uint32_t((*writer.imageDescription)->dataSize),
-                                         33, writer.imageDescription, 1, 0, nullptr);
+                        : AddMediaSample(writer.media, writer.dataHandle, 0,
+                                         uint32_t((*writer.imageDescription)->dataSize), 33,
+                                         writer.imageDescription, 1, 0, nullptr);
       UnlockPixels(pixMap);
       const double t2 = now();
       if (c || a) {

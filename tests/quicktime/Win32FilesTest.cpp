@@ -17,8 +17,8 @@ std::string scratchPath() {
 
 std::vector<char> readAll(const std::string& path) {
   std::vector<char> bytes;
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return bytes;
   LARGE_INTEGER size;
   GetFileSizeEx(f, &size);
@@ -54,7 +54,8 @@ TEST(FileSink, WritesLandAtTheirOffsetsInAnyOrder) {
     EXPECT_EQ(sink.write(16, "", 0), noErr);
     EXPECT_EQ(sink.close(), noErr);
   }
-  const std::vector<char> expected = {'A', 'B', 'x', 'y', 'E', 'F', 'G', 'H', 0, 'Q', 0, 0, 'm', 'd', 'a', 't'};
+  const std::vector<char> expected = {'A', 'B', 'x', 'y', 'E', 'F', 'G', 'H',
+                                      0,   'Q', 0,   0,   'm', 'd', 'a', 't'};
   EXPECT_EQ(readAll(path), expected);
   DeleteFileA(path.c_str());
 }

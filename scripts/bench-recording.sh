@@ -14,6 +14,7 @@
 #    every decoded frame tells when the window was copied: a frame whose stamp
 #    did not change is a stale copy, a stamp that goes back is a frame out of
 #    order, a strip whose two rows disagree is a torn copy.
+# After the table, NonePathBench.exe times the None codec's path to the file.
 # Columns: copy-alone ms and fps limit; frames and fps (frames over the sum
 # of their durations); fps over the limit; fresh frames; stamps forward;
 # torn frames; durations min / median / max; the durations after the first
@@ -142,3 +143,9 @@ for size in "1280 720" "1920 1080"; do
   done
 done
 drv close
+# The None codec's path from the DIB section to the file at 1920x1080, step
+# by step (bench/wine/NonePathBench.cpp), on the same disk as the movies.
+if [ -z "$only" ] && [ -x "$bin/NonePathBench.exe" ]; then
+  echo
+  (cd "$bin" && "$wine" NonePathBench.exe 120 1920 1080 'C:\' </dev/null 2>&1 | tr -d '\r')
+fi

@@ -112,9 +112,12 @@ int main(int argc, char** argv) {
           [&](int) { return qt::raw::compress(rows, buffer.data()) == sampleBytes; });
 
   const std::string sinkPath = folder + "\\nonepath-sink.bin";
-  {
+  // The same writes twice: first into a new file, whose pages the system
+  // must find anew; then into the same file made again, whose pages were
+  // let go of just before and are taken up again at once.
+  for (const char* step : {"sink write, a new file", "sink write, the file made again"}) {
     qtlib::FileSink sink(createFile(sinkPath));
-    measure("sink write, no flush", frames, [&](int i) {
+    measure(step, frames, [&](int i) {
       return sink.write(uint64_t(i) * sampleBytes, buffer.data(), sampleBytes) == noErr;
     });
   }
@@ -122,7 +125,7 @@ int main(int argc, char** argv) {
     qtlib::FileSink sink(createFile(sinkPath));
     // A flush started every 30 frames, as checkpoints start them about once a
     // second of a recording at 30 frames per second.
-    measure("sink write, a background flush every 30", frames, [&](int i) {
+    measure("sink write, again, a background flush every 30", frames, [&](int i) {
       if (sink.write(uint64_t(i) * sampleBytes, buffer.data(), sampleBytes) != noErr) return false;
       if (i % 30 == 0) {
         const OSErr started = sink.startFlush();

@@ -6,9 +6,11 @@
 #
 # For each row, in the same run and on the same target window:
 #  - FrameCost.exe makes the recorder's copy of the window's client area by
-#    itself, many times: the milliseconds of one copy and the frame rate that
-#    caps any recording of it. The client size it reads back must be the
-#    size asked for; otherwise the row is refused.
+#    itself, 150 times before the recording and 150 times after it: the
+#    median milliseconds of one copy (the better of the two runs) and the
+#    frame rate that caps any recording of it. The client size it reads back
+#    must be the size asked for, and the movie's frames that size too;
+#    otherwise the row is refused.
 #  - skelby.exe records the window for SECONDS. RecordingTarget.exe draws its
 #    own millisecond clock into a strip of large black and white blocks, so
 #    every decoded frame tells when the window was copied: a frame whose stamp
@@ -62,7 +64,7 @@ run() {  # WIDTH HEIGHT CODEC INTERVAL
   pids+=($!)
   drv wait "$title" 15000 || { echo "| ${w}x${h} | $codec | $interval | no target window |"; return 1; }
   sleep 0.5
-  "$wine" "$bin/FrameCost.exe" "$title" 60 </dev/null 2>/dev/null | tr -d '\r' >"$scratch/cost"
+  "$wine" "$bin/FrameCost.exe" "$title" 150 </dev/null 2>/dev/null | tr -d '\r' >"$scratch/cost"
   if ! grep -qx "client ${w}x${h}" "$scratch/cost"; then
     echo "| ${w}x${h} | $codec | $interval | refused: the client area is $(sed -n 's/^client //p' "$scratch/cost") |"
     kill "${pids[-1]}" 2>/dev/null
@@ -81,19 +83,34 @@ run() {  # WIDTH HEIGHT CODEC INTERVAL
   drv press 989
   for _ in $(seq 100); do [ "$(drv text 1000)" = "idle." ] && break; sleep 0.1; done
   wall=$(($(now_ms) - t0))
+  # The copy alone again, after the recording: the machine is shared, and
+  # the row's limit is the better of the two.
+  "$wine" "$bin/FrameCost.exe" "$title" 150 </dev/null 2>/dev/null | tr -d '\r' >"$scratch/cost-after"
   kill "${pids[-1]}" 2>/dev/null
-  python3 - "$movie" "$w" "$h" "$codec" "$interval" "$wall" "$scratch/cost" <<'PY'
+  python3 - "$movie" "$w" "$h" "$codec" "$interval" "$wall" "$scratch/cost" "$scratch/cost-after" <<'PY'
 import json, statistics, subprocess, sys
-movie, w, h, codec, interval, wall, cost = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], \
-    int(sys.argv[5]), int(sys.argv[6]), sys.argv[7]
-figures = dict(line.split(None, 1) for line in open(cost) if " " in line)
-copy_ms, limit = float(figures["copy_ms"]), float(figures["limit_fps"])
+movie, w, h, codec, interval, wall = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], \
+    int(sys.argv[5]), int(sys.argv[6])
+# The copy's median over each run of copies, the better of the run before
+# the recording and the one after: a median is not moved by a few copies
+# that another program's work made slow.
+copies = []
+for cost in sys.argv[7:9]:
+    figures = dict(line.split(None, 1) for line in open(cost) if " " in line)
+    if "median_ms" in figures:
+        copies.append(float(figures["median_ms"]))
+copy_ms = min(copies)
+limit = 1000.0 / copy_ms
 head = "| %dx%d | %s | %d | %.1f | %.1f |" % (w, h, codec, interval, copy_ms, limit)
 out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v", "-show_entries",
-                      "packet=duration", "-of", "json", movie], capture_output=True, text=True)
-d = [int(p["duration"]) for p in json.loads(out.stdout or '{"packets":[]}').get("packets", [])]
+                      "stream=width,height:packet=duration", "-of", "json", movie], capture_output=True, text=True)
+probe = json.loads(out.stdout or "{}")
+d = [int(p["duration"]) for p in probe.get("packets", [])]
 if not d:
     print(head + " no movie |"); sys.exit(0)
+stream = probe["streams"][0]
+if (stream["width"], stream["height"]) != (w, h):
+    print(head + " the movie is %dx%d |" % (stream["width"], stream["height"])); sys.exit(0)
 # The stamp: 24 bits from the left, block = w / 32 pixels square, bit i at
 # x = (4 + i) * block, the value at y = block, its inverse at y = 2 * block.
 block, bits = w // 32, 24

@@ -99,9 +99,10 @@ for cost in sys.argv[7:9]:
     figures = dict(line.split(None, 1) for line in open(cost) if " " in line)
     if "median_ms" in figures:
         copies.append(float(figures["median_ms"]))
+    client = figures.get("client", "?").strip()
 copy_ms = min(copies)
 limit = 1000.0 / copy_ms
-head = "| %dx%d | %s | %d | %.1f | %.1f |" % (w, h, codec, interval, copy_ms, limit)
+head = "| %s | %s | %d | %.1f | %.1f |" % (client, codec, interval, copy_ms, limit)
 out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v", "-show_entries",
                       "stream=width,height:packet=duration", "-of", "json", movie], capture_output=True, text=True)
 probe = json.loads(out.stdout or "{}")
@@ -151,7 +152,7 @@ PY
 pids+=($!)
 drv wait Skelby 15000 || { echo "Skelby did not open" >&2; exit 1; }
 sleep 0.5
-echo "| size | codec | interval ms | copy ms | limit fps | frames | fps | fps / limit | fresh | forward | torn | duration min / median / max ms | sum after first / first-to-last ms | sum / wall ms |"
+echo "| client size read back | codec | interval ms | copy ms | limit fps | frames | fps | fps / limit | fresh | forward | torn | duration min / median / max ms | sum after first / first-to-last ms | sum / wall ms |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 run 1280 720 Animation 33
 for size in "1280 720" "1920 1080"; do

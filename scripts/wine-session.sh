@@ -8,6 +8,13 @@
 #   wine-session.sh env BUILD_DIR     prints the variables to export, with
 #                                     SKELBY_WINE: the program that runs one
 #                                     of the build's programs (PROGRAM ARG...)
+# A build folder can hold more than one session: SKELBY_WINE_SESSION=NAME
+# gives one of its own (prefix, Xvfb and desktop) beside the tests' one, and
+# SKELBY_WINE_SCREEN=WxH the size of its screen and Wine desktop (1280x1024
+# by default). The desktop's size is written into the prefix when it is made,
+# before its wineserver runs for the desktop, so a named session keeps one
+# size for its life: the benchmark's runs on a screen larger than 1920x1080,
+# and the tests' sessions stay as they are.
 # The 32-bit build's Wine is the 32-bit one of the i386 root (i686-root.sh,
 # up while scripts/test-i686.sh runs); the X server stays on the host, where
 # the root's programs reach it too.
@@ -15,8 +22,11 @@ set -euo pipefail
 cmd=$1
 build=$(cd "$2" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-state=$build/wine-session
-export WINEPREFIX=$build/wineprefix
+session=${SKELBY_WINE_SESSION:+-$SKELBY_WINE_SESSION}
+screen=${SKELBY_WINE_SCREEN:-1280x1024}
+[[ $screen =~ ^[0-9]+x[0-9]+$ ]] || { echo "wine-session: screen size WxH, not '$screen'" >&2; exit 2; }
+state=$build/wine-session$session
+export WINEPREFIX=$build/wineprefix$session
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -52,7 +62,7 @@ start() {
   if ! display_alive; then
     # -displayfd: the server picks a free display and tells us which.
     rm -f "$state/display"
-    Xvfb -displayfd 8 -screen 0 1280x1024x24 -nolisten tcp 8>"$state/display" 9>&- \
+    Xvfb -displayfd 8 -screen 0 ${screen}x24 -nolisten tcp 8>"$state/display" 9>&- \
       >"$state/xvfb.log" 2>&1 &
     echo $! >"$state/xvfb.pid"
     for _ in $(seq 100); do
@@ -77,7 +87,7 @@ start() {
     # menus as on Windows, and showing or hiding one does not wait for a
     # window manager that Xvfb does not have.
     "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 9>&-
-    "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1 9>&-
+    "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$screen" /f >/dev/null 2>&1 9>&-
     # Debian's Wine does not look in its own font folder; without Marlett the
     # caption buttons show as letters.
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
@@ -89,7 +99,7 @@ start() {
   # would hold ctest's pipe open forever. Start them here, on /dev/null.
   "${wine[@]}" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
   if ! desktop_running; then
-    setsid "${wine[@]}" explorer.exe /desktop=Default,1280x1024 </dev/null >/dev/null 2>&1 9>&- &
+    setsid "${wine[@]}" explorer.exe /desktop=Default,"$screen" </dev/null >/dev/null 2>&1 9>&- &
     sleep 1
   fi
 }

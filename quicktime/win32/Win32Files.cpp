@@ -60,19 +60,23 @@ OSErr pathFromName(ConstStr255Param name, std::string* path) {
 
 OSErr FileSink::write(uint64_t offset, const void* data, size_t size) {
   if (file_ == INVALID_HANDLE_VALUE) return fnOpnErr;
-  if (offset > uint64_t(INT64_MAX)) return posErr;
-  LARGE_INTEGER at;
-  at.QuadPart = LONGLONG(offset);
-  if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) return osErrFromWin32(GetLastError());
+  if (offset > uint64_t(INT64_MAX) || size > uint64_t(INT64_MAX) - offset) return posErr;
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     // WriteFile counts in 32 bits; a sample larger than that goes in pieces.
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : DWORD(size);
+    // The offset goes with the write itself (on a handle opened for
+    // synchronous I/O the call still returns when the bytes are written):
+    // one call per piece, where moving the file pointer first took two.
+    OVERLAPPED at = {};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
     DWORD written = 0;
-    if (!WriteFile(file_, bytes, chunk, &written, nullptr)) return osErrFromWin32(GetLastError());
+    if (!WriteFile(file_, bytes, chunk, &written, &at)) return osErrFromWin32(GetLastError());
     // Windows reports success with fewer bytes written when the volume is full.
     if (written != chunk) return dskFulErr;
     bytes += chunk;
+    offset += chunk;
     size -= chunk;
   }
   return noErr;

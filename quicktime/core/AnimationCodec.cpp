@@ -1,6 +1,9 @@
 #include "AnimationCodec.h"
 
 #include <cstring>
+#include <vector>
+
+#include "Workers.h"
 
 namespace qt::animation {
 namespace {
@@ -63,20 +66,49 @@ uint8_t* line(uint8_t* o, const uint8_t* px, int width) {
   return o;
 }
 
-}  // namespace
+constexpr size_t kHeaderBytes = 6;  // sample size, header
+// Lines are coded independently, so a frame is cut into bands of lines
+// that are coded apart and joined. A band is about this many pixels.
+constexpr uint64_t kBandPixels = 65536;
 
-uint64_t maxSize(int width, int height) {
-  const uint64_t w = uint64_t(width), h = uint64_t(height);
-  return 4               // sample size
-         + 2             // header: all lines
-         + h * (1        // skip byte
-                + 4 * w  // every code byte stands for at least one 3-byte pixel
-                + 1);    // end of line
+uint64_t lineBound(int width) {
+  return 1                     // skip byte
+         + 4 * uint64_t(width)  // every code byte stands for at least one 3-byte pixel
+         + 1;                  // end of line
 }
 
+int bandLines(int width) {
+  const uint64_t lines = (kBandPixels + uint64_t(width) - 1) / uint64_t(width);
+  return int(lines);
+}
+
+}  // namespace
+
+uint64_t maxSize(int width, int height) { return kHeaderBytes + uint64_t(height) * lineBound(width); }
+
 size_t compress(const PixelRows& src, uint8_t* out) {
-  uint8_t* o = out + 6;
-  for (int y = 0; y < src.height; ++y) o = line(o, src.row(y), src.width);
+  // Each band is coded at the place its worst case would take in `out`, so
+  // bands never overlap; then they are moved down to follow one another.
+  const int linesPerBand = bandLines(src.width);
+  const int bands = (src.height + linesPerBand - 1) / linesPerBand;
+  const size_t bandBound = size_t(lineBound(src.width)) * size_t(linesPerBand);
+  uint8_t* const bandsStart = out + kHeaderBytes;
+  constexpr int kSmallBands = 64;
+  size_t smallEnds[kSmallBands];
+  std::vector<size_t> manyEnds(bands > kSmallBands ? size_t(bands) : 0);
+  size_t* ends = bands > kSmallBands ? manyEnds.data() : smallEnds;
+  workers::run(bands, uint64_t(src.width) * uint64_t(src.height), [&](int b) {
+    uint8_t* const start = bandsStart + bandBound * size_t(b);
+    uint8_t* o = start;
+    const int last = b * linesPerBand + linesPerBand < src.height ? b * linesPerBand + linesPerBand : src.height;
+    for (int y = b * linesPerBand; y < last; ++y) o = line(o, src.row(y), src.width);
+    ends[b] = size_t(o - start);
+  });
+  uint8_t* o = bandsStart + ends[0];
+  for (int b = 1; b < bands; ++b) {
+    std::memmove(o, bandsStart + bandBound * size_t(b), ends[b]);
+    o += ends[b];
+  }
   const size_t size = size_t(o - out);
   out[0] = uint8_t(size >> 24);
   out[1] = uint8_t(size >> 16);

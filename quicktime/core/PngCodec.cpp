@@ -83,8 +83,18 @@ struct Bands {
   uint64_t bytes(int b, int height) const { return uint64_t(end(b, height) - first(b)) * rowSize; }
 };
 
-// The most one band's raw deflate can take, stored blocks included.
+// The most one band's raw deflate can take, stored blocks included. A frame
+// asks for two sizes (a full band and the last) several times over, and
+// each answer costs a deflateInit, so the last few are kept.
 uint64_t bandBound(int level, uint64_t bytes) {
+  struct Known {
+    int level = -1;
+    uint64_t bytes = 0, bound = 0;
+  };
+  thread_local Known known[4];
+  thread_local unsigned nextSlot = 0;
+  for (const Known& k : known)
+    if (k.level == level && k.bytes == bytes) return k.bound;
   z_stream z{};
   uint64_t bound;
   if (deflateInit2(&z, level, Z_DEFLATED, kRawDeflate, kMemLevel, Z_DEFAULT_STRATEGY) == Z_OK) {
@@ -93,7 +103,9 @@ uint64_t bandBound(int level, uint64_t bytes) {
   } else {
     bound = compressBound(uLong(bytes));
   }
-  return bound + kSyncFlush;
+  bound += kSyncFlush;
+  known[nextSlot++ % 4] = Known{level, bytes, bound};
+  return bound;
 }
 
 // Per-thread deflate state and row buffers, reset per band rather than

@@ -2,7 +2,8 @@
 // a multiple of four bytes. Rows must start on an even byte; two-byte padding
 // alone is misread by ffmpeg whenever 3 x width leaves 1 modulo 4 (it then
 // assumes four-byte rows or none), while four-byte rows read right at every
-// width.
+// width. Bands of rows are converted on every processor at once, with a
+// byte shuffle (SSSE3) where the processor has one.
 #pragma once
 
 #include <cstddef>

@@ -234,7 +234,8 @@ struct Ours {
 };
 
 Ours runOurs(OSType codec, CodecQ q, const std::vector<Frame>& frames, int rounds) {
-  return {runOurs(codec, q, frames, rounds, 1), runOurs(codec, q, frames, rounds, qt::workers::threadCount())};
+  return {runOurs(codec, q, frames, rounds, 1),
+          runOurs(codec, q, frames, rounds, qt::workers::threadCount())};
 }
 
 void report(const char* codec, const char* setting, const char* content, const Frame& f, const Ours& ours,
@@ -244,10 +245,12 @@ void report(const char* codec, const char* setting, const char* content, const F
                allRate = double(ours.all.frames) / ours.all.seconds,
                theirRate = double(theirs.frames) / theirs.seconds;
   const bool same = ours.one.bytes == ours.all.bytes && ours.one.hash == ours.all.hash;
-  std::printf("| %-9s | %-16s | %-9s | %4dx%-4d | %8.1f | %8.1f | %5.2fx | %8.1f | %6.2fx | %6.2fx | %9.1f | %-4s | %9.1f | %5.3f |",
-              codec, setting, content, f.width, f.height, oneRate * mb, allRate * mb, allRate / oneRate,
-              theirRate * mb, oneRate / theirRate, allRate / theirRate, double(ours.one.bytes) / 1024,
-              same ? "yes" : "NO", double(theirs.bytes) / 1024, double(ours.one.bytes) / double(theirs.bytes));
+  std::printf(
+      "| %-9s | %-16s | %-9s | %4dx%-4d | %8.1f | %8.1f | %5.2fx | %8.1f | %6.2fx | %6.2fx | %9.1f | %-4s | "
+      "%9.1f | %5.3f |",
+      codec, setting, content, f.width, f.height, oneRate * mb, allRate * mb, allRate / oneRate,
+      theirRate * mb, oneRate / theirRate, allRate / theirRate, double(ours.one.bytes) / 1024,
+      same ? "yes" : "NO", double(theirs.bytes) / 1024, double(ours.one.bytes) / double(theirs.bytes));
   if (ours.one.psnr > 0) std::printf(" %.1f / %.1f dB", ours.one.psnr, theirs.psnr);
   std::printf("\n");
 }
@@ -277,7 +280,8 @@ int main(int argc, char** argv) {
       "| codec     | setting          | content   | size      | 1 thr MB/s | all MB/s | cores  | lavc MB/s | "
       "speed 1 | speed all | ours KiB  | same | lavc KiB  | size  |\n");
   std::printf(
-      "|-----------|------------------|-----------|-----------|---------:|---------:|-------:|---------:|-------"
+      "|-----------|------------------|-----------|-----------|---------:|---------:|-------:|---------:|----"
+      "---"
       ":|-------:|----------:|------|----------:|------:|\n");
   const int sizes[3][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
   for (const auto& wh : sizes) {
@@ -294,7 +298,8 @@ int main(int argc, char** argv) {
       report("Animation", "lossless/qtrle", c.name, fr[0],
              runOurs(kAnimationCodecType, codecLosslessQuality, fr, rounds * 4),
              runTheirs(AV_CODEC_ID_QTRLE, 0, fr, rounds));
-      report("None", "any/rawvideo", c.name, fr[0], runOurs(kRawCodecType, codecNormalQuality, fr, rounds * 4),
+      report("None", "any/rawvideo", c.name, fr[0],
+             runOurs(kRawCodecType, codecNormalQuality, fr, rounds * 4),
              runTheirs(AV_CODEC_ID_RAWVIDEO, 0, fr, rounds * 4));
       const Result png = runTheirs(AV_CODEC_ID_PNG, 0, fr, rounds);  // one setting for every row
       report("PNG", "low/default", c.name, fr[0], runOurs(kPNGCodecType, codecLowQuality, fr, rounds), png);

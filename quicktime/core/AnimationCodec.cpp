@@ -130,9 +130,9 @@ constexpr size_t kHeaderBytes = 6;  // sample size, header
 constexpr uint64_t kBandPixels = 65536;
 
 uint64_t lineBound(int width) {
-  return 1                     // skip byte
+  return 1                      // skip byte
          + 4 * uint64_t(width)  // every code byte stands for at least one 3-byte pixel
-         + 1;                  // end of line
+         + 1;                   // end of line
 }
 
 int bandLines(int width) {
@@ -158,7 +158,8 @@ size_t compress(const PixelRows& src, uint8_t* out) {
   workers::run(bands, uint64_t(src.width) * uint64_t(src.height), [&](int b) {
     uint8_t* const start = bandsStart + bandBound * size_t(b);
     uint8_t* o = start;
-    const int last = b * linesPerBand + linesPerBand < src.height ? b * linesPerBand + linesPerBand : src.height;
+    const int last =
+        b * linesPerBand + linesPerBand < src.height ? b * linesPerBand + linesPerBand : src.height;
     for (int y = b * linesPerBand; y < last; ++y) o = line(o, src.row(y), src.width);
     ends[b] = size_t(o - start);
   });

@@ -532,10 +532,10 @@ bool uniformMcu(const PixelRows& src, int mx, int my) {
 
 // The frame cut into bands of whole MCU rows, fixed by its size.
 struct Bands {
-  int mcu;             // pixels each way
+  int mcu;  // pixels each way
   int blocksPerMcu;
   int mcusPerRow;
-  int rowsPerBand;     // MCU rows
+  int rowsPerBand;  // MCU rows
   int count;
   Bands(int width, int height, bool full) {
     mcu = full ? 8 : 16;
@@ -544,7 +544,8 @@ struct Bands {
     const int mcuRows = (height + mcu - 1) / mcu;
     const uint64_t rowPixels = uint64_t(mcusPerRow) * uint64_t(mcu * mcu);
     uint64_t rows = (kBandPixels + rowPixels - 1) / rowPixels;
-    if (rows * uint64_t(mcusPerRow) > uint64_t(kMaxRestartInterval)) rows = uint64_t(kMaxRestartInterval / mcusPerRow);
+    if (rows * uint64_t(mcusPerRow) > uint64_t(kMaxRestartInterval))
+      rows = uint64_t(kMaxRestartInterval / mcusPerRow);
     rowsPerBand = int(rows);
     count = (mcuRows + rowsPerBand - 1) / rowsPerBand;
   }
@@ -597,7 +598,8 @@ void quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
   QBlock* qb = f.blocks + f.bands.blocksPerBand() * size_t(band);
   float yb[4][kBlock], cbb[kBlock], crb[kBlock];
   const int top = band * f.bands.rowsPerBand * mcu;
-  const int bottom = top + f.bands.rowsPerBand * mcu < src.height ? top + f.bands.rowsPerBand * mcu : src.height;
+  const int bottom =
+      top + f.bands.rowsPerBand * mcu < src.height ? top + f.bands.rowsPerBand * mcu : src.height;
   for (int my = top; my < bottom; my += mcu) {
     for (int mx = 0; mx < src.width; mx += mcu) {
       if (full) {

@@ -79,7 +79,9 @@ struct Bands {
     count = (height + rowsPerBand - 1) / rowsPerBand;
   }
   int first(int b) const { return b * rowsPerBand; }
-  int end(int b, int height) const { return first(b) + rowsPerBand < height ? first(b) + rowsPerBand : height; }
+  int end(int b, int height) const {
+    return first(b) + rowsPerBand < height ? first(b) + rowsPerBand : height;
+  }
   uint64_t bytes(int b, int height) const { return uint64_t(end(b, height) - first(b)) * rowSize; }
 };
 

@@ -38,8 +38,10 @@ __attribute__((target("ssse3"))) void rowSsse3(const uint8_t* p, int width, uint
     const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), toRgb);
     const __m128i d = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), toRgb);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_or_si128(a, _mm_slli_si128(b, 12)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16), _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 32), _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16),
+                     _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 32),
+                     _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
   }
   rowScalar(p, width - x, o);
 }
@@ -75,7 +77,8 @@ size_t compress(const PixelRows& src, uint8_t* out) {
   const int linesPerBand = int((kBandPixels + uint64_t(src.width) - 1) / uint64_t(src.width));
   const int bands = (src.height + linesPerBand - 1) / linesPerBand;
   workers::run(bands, uint64_t(src.width) * uint64_t(src.height), [&](int b) {
-    const int last = b * linesPerBand + linesPerBand < src.height ? b * linesPerBand + linesPerBand : src.height;
+    const int last =
+        b * linesPerBand + linesPerBand < src.height ? b * linesPerBand + linesPerBand : src.height;
     for (int y = b * linesPerBand; y < last; ++y) {
       uint8_t* o = out + stride * size_t(y);
       convertRow(src.row(y), src.width, o);

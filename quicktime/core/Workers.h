@@ -31,8 +31,9 @@ void runTasks(int count, uint64_t pixels, void (*task)(void* context, int index)
 
 template <typename Task>
 void run(int count, uint64_t pixels, const Task& task) {
-  runTasks(count, pixels, [](void* c, int i) { (*static_cast<const Task*>(c))(i); },
-           const_cast<void*>(static_cast<const void*>(&task)));
+  runTasks(
+      count, pixels, [](void* c, int i) { (*static_cast<const Task*>(c))(i); },
+      const_cast<void*>(static_cast<const void*>(&task)));
 }
 
 }  // namespace qt::workers

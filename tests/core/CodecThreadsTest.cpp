@@ -34,7 +34,8 @@ struct Size {
 // One pixel; one line; one column; odd sizes below and just above the size
 // that runs on one thread; a frame as wide as allowed, whose JPEG restart
 // interval is near the 16-bit limit; a full HD frame.
-const Size kSizes[] = {{1, 1}, {1920, 1}, {1, 300}, {333, 217}, {500, 401}, {641, 313}, {32767, 40}, {1920, 1080}};
+const Size kSizes[] = {{1, 1},     {1920, 1},  {1, 300},    {333, 217},
+                       {500, 401}, {641, 313}, {32767, 40}, {1920, 1080}};
 
 void expectSameBytesForEveryThreadCount(OSType codec, CodecQ q, const Image& img, const char* what) {
   std::vector<uint8_t> one;
@@ -45,9 +46,8 @@ void expectSameBytesForEveryThreadCount(OSType codec, CodecQ q, const Image& img
   ASSERT_FALSE(one.empty()) << what;
   for (int n : {2, 3, 8}) {
     Threads t(n);
-    EXPECT_TRUE(encode(codec, img, q) == one)
-        << what << " " << img.width << "x" << img.height << " quality " << q << ": " << n
-        << " threads wrote other bytes than one";
+    EXPECT_TRUE(encode(codec, img, q) == one) << what << " " << img.width << "x" << img.height << " quality "
+                                              << q << ": " << n << " threads wrote other bytes than one";
   }
   const test::Decoded d = test::avDecode(codec, img.width, img.height, 24, one.data(), one.size());
   ASSERT_TRUE(d.ok) << what << " " << img.width << "x" << img.height << ": " << d.error;
@@ -81,7 +81,9 @@ TEST(CodecThreads, AnimationWritesTheSameBytesOnAnyNumberOfThreads) {
   checkCodec(kAnimationCodecType, {codecNormalQuality});
 }
 
-TEST(CodecThreads, NoneWritesTheSameBytesOnAnyNumberOfThreads) { checkCodec(kRawCodecType, {codecNormalQuality}); }
+TEST(CodecThreads, NoneWritesTheSameBytesOnAnyNumberOfThreads) {
+  checkCodec(kRawCodecType, {codecNormalQuality});
+}
 
 TEST(CodecThreads, PhotoJpegWritesTheSameBytesOnAnyNumberOfThreads) {
   checkCodec(kJPEGCodecType, {codecNormalQuality, codecLosslessQuality});  // 4:2:0 and 4:4:4
@@ -98,7 +100,8 @@ TEST(Workers, EveryTaskRunsOnceWhateverTheThreadCount) {
       std::vector<std::atomic<int>> runs(static_cast<size_t>(count));
       qt::workers::run(count, qt::workers::kInlinePixels, [&](int i) { runs[size_t(i)].fetch_add(1); });
       for (int i = 0; i < count; ++i)
-        EXPECT_EQ(runs[size_t(i)].load(), 1) << "task " << i << " of " << count << " on " << threads << " threads";
+        EXPECT_EQ(runs[size_t(i)].load(), 1)
+            << "task " << i << " of " << count << " on " << threads << " threads";
     }
   }
 }

@@ -234,7 +234,8 @@ TEST(Codecs, PhotoJpegMovieWithRestartIntervalsDecodesAboveItsFloor) {
   ASSERT_EQ(rgb.size(), 2u * 640 * 360 * 3);
   for (size_t i = 0; i < 2; ++i) {
     const size_t frame = size_t(640) * 360 * 3;
-    std::vector<uint8_t> decoded(rgb.begin() + ptrdiff_t(i * frame), rgb.begin() + ptrdiff_t((i + 1) * frame));
+    std::vector<uint8_t> decoded(rgb.begin() + ptrdiff_t(i * frame),
+                                 rgb.begin() + ptrdiff_t((i + 1) * frame));
     EXPECT_GE(test::psnr(decoded, test::toRgb(frames[i])), 24.0) << "frame " << i;
   }
 }

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -109,28 +110,53 @@ uint64_t fnv1a(uint64_t h, const uint8_t* p, size_t n) {
   return h;
 }
 
-Result runOurs(OSType codec, CodecQ q, const std::vector<Frame>& frames, int rounds, int threads) {
+// Ours on one thread and on all of them.
+struct Ours {
+  Result one, all;
+};
+
+// Processor and wall time over every round on all threads: their ratio
+// says how many processors the machine really gave those rounds.
+double allRoundsCpu = 0, allRoundsWall = 0;
+
+// One round over the frames on `threads` threads; the first round also
+// counts and hashes the bytes (which slows it; the fastest round counts).
+void roundOfOurs(OSType codec, CodecQ q, const std::vector<Frame>& frames, int threads, bool first,
+                 std::vector<uint8_t>& out, Result& r) {
   qt::workers::setThreadCount(threads);
-  Result r;
-  r.hash = 0xcbf29ce484222325ull;
+  const std::clock_t c0 = std::clock();
+  const double t0 = now();
+  for (const Frame& f : frames) {
+    size_t n = qt::compressRows(codec, rowsOf(f), q, out.data(), out.size());
+    if (first) {
+      r.bytes += n;
+      r.hash = fnv1a(r.hash, out.data(), n);
+    }
+  }
+  const double wall = now() - t0;
+  r.keepFastest(wall, frames.size());
+  if (threads > 1) {
+    allRoundsWall += wall;
+    allRoundsCpu += double(std::clock() - c0) / CLOCKS_PER_SEC;
+  }
+  qt::workers::setThreadCount(0);
+}
+
+// One thread and all threads take turns round by round, so that other work
+// on a shared machine weighs on both alike.
+Ours runOurs(OSType codec, CodecQ q, const std::vector<Frame>& frames, int rounds) {
+  Ours r;
+  r.one.hash = r.all.hash = 0xcbf29ce484222325ull;
   std::vector<uint8_t> out(qt::maxCompressedSize(codec, frames[0].width, frames[0].height, q));
   for (int k = 0; k < rounds; ++k) {
-    const double t0 = now();
-    for (const Frame& f : frames) {
-      size_t n = qt::compressRows(codec, rowsOf(f), q, out.data(), out.size());
-      if (k == 0) {
-        r.bytes += n;
-        r.hash = fnv1a(r.hash, out.data(), n);  // slows the first round only; the fastest one counts
-      }
-    }
-    r.keepFastest(now() - t0, frames.size());
+    roundOfOurs(codec, q, frames, 1, k == 0, out, r.one);
+    roundOfOurs(codec, q, frames, qt::workers::threadCount(), k == 0, out, r.all);
   }
   if (codec == kJPEGCodecType) {
     size_t n = qt::compressRows(codec, rowsOf(frames[0]), q, out.data(), out.size());
     test::Decoded d = test::avDecode(codec, frames[0].width, frames[0].height, 24, out.data(), n);
-    r.psnr = test::psnr(d.rgb, frames[0].rgb());
+    r.one.psnr = test::psnr(d.rgb, frames[0].rgb());
   }
-  qt::workers::setThreadCount(0);
   return r;
 }
 
@@ -228,16 +254,6 @@ Result runTheirs(AVCodecID id, int qscale, const std::vector<Frame>& frames, int
   return r;
 }
 
-// Ours on one thread and on all of them.
-struct Ours {
-  Result one, all;
-};
-
-Ours runOurs(OSType codec, CodecQ q, const std::vector<Frame>& frames, int rounds) {
-  return {runOurs(codec, q, frames, rounds, 1),
-          runOurs(codec, q, frames, rounds, qt::workers::threadCount())};
-}
-
 void report(const char* codec, const char* setting, const char* content, const Frame& f, const Ours& ours,
             const Result& theirs) {
   const double mb = double(f.width) * f.height * 3 / 1e6;
@@ -327,5 +343,7 @@ int main(int argc, char** argv) {
       }
     }
   }
+  std::printf("\nProcessors busy during the rounds on all threads: %.2f of %d (processor time / wall time)\n",
+              allRoundsWall > 0 ? allRoundsCpu / allRoundsWall : 0.0, threads);
   return 0;
 }

@@ -17,10 +17,10 @@ int processors() {
   return n == 0 ? 1 : int(n);
 }
 
-// Helper threads, started on first need and never stopped: they block on
-// `wake` between jobs. The pool is never destroyed either, because joining
-// threads from a DLL's static destructors (under the loader lock) can hang
-// the process on its way out; at exit the system ends the sleeping threads.
+// Helper threads, started on first need: they block on `wake` between jobs
+// until stop(). The pool is never destroyed, because joining threads from a
+// DLL's static destructors (under the loader lock) can hang the process on
+// its way out; at exit the system ends the sleeping threads.
 class Pool {
  public:
   // Runs the job on the caller and up to `helpers` helper threads.
@@ -40,6 +40,17 @@ class Pool {
     std::unique_lock<std::mutex> g(lock_);
     openSlots_ = 0;  // a helper that wakes late finds nothing left to join
     done_.wait(g, [this] { return busy_ == 0; });
+  }
+
+  void stop() {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+    stopping_ = false;
   }
 
  private:
@@ -65,7 +76,8 @@ class Pool {
     std::unique_lock<std::mutex> g(lock_);
     uint64_t seen = 0;
     for (;;) {
-      wake_.wait(g, [&] { return job_ != seen && openSlots_ > 0; });
+      wake_.wait(g, [&] { return stopping_ || (job_ != seen && openSlots_ > 0); });
+      if (stopping_) return;
       seen = job_;
       --openSlots_;
       ++busy_;
@@ -86,6 +98,7 @@ class Pool {
   int openSlots_ = 0;  // helpers that may still join the current job
   int busy_ = 0;       // helpers inside the current job
   uint64_t job_ = 0;
+  bool stopping_ = false;
 };
 
 // One job at a time: a second caller (or a task that itself runs tasks)
@@ -105,6 +118,11 @@ int threadCount() {
 }
 
 void setThreadCount(int count) { requestedThreads.store(count > 0 ? count : 0, std::memory_order_relaxed); }
+
+void stop() {
+  std::lock_guard<std::mutex> owner(poolOwner);
+  if (pool) pool->stop();
+}
 
 void runTasks(int count, uint64_t pixels, void (*task)(void*, int), void* context) {
   const int threads = threadCount();

@@ -31,6 +31,11 @@ void setThreadCount(int count);
 // kInlinePixels pixels of frame, and when a helper thread cannot be started.
 void runTasks(int count, uint64_t pixels, void (*task)(void* context, int index), void* context);
 
+// Ends the helper threads and waits for them (a later run starts them
+// again). For the library's termination, before the module that holds
+// their code may be unloaded; never from a DLL's own detach notification.
+void stop();
+
 template <typename Task>
 void run(int count, uint64_t pixels, const Task& task) {
   runTasks(

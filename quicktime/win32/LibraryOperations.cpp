@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "Operations.h"
+#include "Workers.h"
 
 namespace qtlib {
 
@@ -22,9 +23,11 @@ OSErr InitializeQTMLLibrary(int32_t) {
   return noErr;
 }
 
+// The last termination also ends the codecs' helper threads: the program
+// unloads the library next, and no thread may be left parked in its code.
 OSErr TerminateQTMLLibrary() {
   if (initializations == 0) return paramErr;
-  --initializations;
+  if (--initializations == 0) qt::workers::stop();
   return noErr;
 }
 

@@ -106,12 +106,12 @@ TEST(Workers, EveryTaskRunsOnceWhateverTheThreadCount) {
   }
 }
 
-TEST(Workers, LargeFramesRunOnMoreThanOneThread) {
-  Threads t(2);
+// Each task waits (a bounded while) for a second thread to show up, so the
+// caller cannot finish every task before a helper wakes. Returns how many
+// threads ran tasks.
+size_t threadsThatRan() {
   std::mutex lock;
   std::set<std::thread::id> seen;
-  // Each task waits (a bounded while) for a second thread to show up, so
-  // the caller cannot finish every task before a helper wakes.
   qt::workers::run(8, qt::workers::kInlinePixels, [&](int) {
     {
       std::lock_guard<std::mutex> g(lock);
@@ -125,7 +125,16 @@ TEST(Workers, LargeFramesRunOnMoreThanOneThread) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  EXPECT_EQ(seen.size(), 2u);
+  return seen.size();
+}
+
+TEST(Workers, LargeFramesRunOnMoreThanOneThreadAlsoAfterAStop) {
+  Threads t(2);
+  EXPECT_EQ(threadsThatRan(), 2u);
+  qt::workers::stop();  // as the library's termination does
+  EXPECT_EQ(threadsThatRan(), 2u) << "helpers start again after a stop";
+  qt::workers::stop();
+  qt::workers::stop();  // twice in a row, and with no helper left, is harmless
 }
 
 TEST(Workers, SmallFramesAndOneThreadRunInOrderOnTheCaller) {

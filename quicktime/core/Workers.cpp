@@ -124,9 +124,9 @@ void stop() {
   if (pool) pool->stop();
 }
 
-void runTasks(int count, uint64_t pixels, void (*task)(void*, int), void* context) {
+void runTasks(int count, uint64_t pixels, uint64_t inlineBelow, void (*task)(void*, int), void* context) {
   const int threads = threadCount();
-  if (count <= 1 || threads <= 1 || pixels < kInlinePixels) return inlineRun(count, task, context);
+  if (count <= 1 || threads <= 1 || pixels < inlineBelow) return inlineRun(count, task, context);
   std::unique_lock<std::mutex> owner(poolOwner, std::try_to_lock);
   if (!owner.owns_lock()) return inlineRun(count, task, context);
   if (!pool) pool = new Pool;

@@ -28,18 +28,20 @@ void setThreadCount(int count);
 // Runs task(0) .. task(count - 1), each once, in any order and on any of the
 // threads; returns when all have returned. Runs them in order on the
 // calling thread when there is one thread, one task, or fewer than
-// kInlinePixels pixels of frame, and when a helper thread cannot be started.
-void runTasks(int count, uint64_t pixels, void (*task)(void* context, int index), void* context);
+// `inlineBelow` pixels of frame, and when a helper thread cannot be started.
+void runTasks(int count, uint64_t pixels, uint64_t inlineBelow, void (*task)(void* context, int index),
+              void* context);
 
 // Ends the helper threads and waits for them (a later run starts them
 // again). For the library's termination, before the module that holds
 // their code may be unloaded; never from a DLL's own detach notification.
 void stop();
 
+// A codec much cheaper per pixel than most passes a higher `inlineBelow`.
 template <typename Task>
-void run(int count, uint64_t pixels, const Task& task) {
+void run(int count, uint64_t pixels, const Task& task, uint64_t inlineBelow = kInlinePixels) {
   runTasks(
-      count, pixels, [](void* c, int i) { (*static_cast<const Task*>(c))(i); },
+      count, pixels, inlineBelow, [](void* c, int i) { (*static_cast<const Task*>(c))(i); },
       const_cast<void*>(static_cast<const void*>(&task)));
 }
 

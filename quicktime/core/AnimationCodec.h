@@ -3,6 +3,10 @@
 // Lossless at every quality. Each frame codes every pixel of every line
 // (header 0: all lines follow), because a reader keeps the previous frame's
 // pixels wherever a frame skips.
+//
+// Lines are coded independently, so the frame is cut into bands of lines
+// (about 65536 pixels each) coded on every processor at once, each at the
+// place its worst case would take in the output, and then moved together.
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "Workers.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -20,8 +22,17 @@ constexpr float kAcRounding = 1.0f / 3;
 // bytes; every byte may need a stuffed zero after it: 426. Rounded up.
 constexpr uint64_t kMaxBlockBytes = 432;
 // SOI 2, APP0 18, DQT 2 x 69, SOF0 19, DHT 4 + 2 x (17 + 12) + 2 x (17 + 162),
-// SOS 14, EOI 2, flush of the last bits 2: 623. Rounded up.
+// DRI 6, SOS 14, EOI 2: 627. Rounded up.
 constexpr uint64_t kMaxHeaderBytes = 640;
+// Each band of MCU rows is a restart interval, coded on its own: its RST
+// marker (2 bytes) and its last bits padded to a byte (at most 31 bits
+// left, each byte maybe stuffed: 8).
+constexpr uint64_t kBandOverhead = 2 + 8;
+// A band is at least this many pixels: enough work to be worth a thread,
+// few enough bands that their markers and the DC predictions they restart
+// cost well under a percent.
+constexpr uint64_t kBandPixels = 65536;
+constexpr int kMaxRestartInterval = 65535;  // DRI holds 16 bits
 
 // Base quantisation table (natural order) for luma and chroma alike: the
 // MPEG-1 default intra matrix, AC x 1.5, DC as in the usual JPEG tables.
@@ -415,7 +426,7 @@ uint8_t* be16(uint8_t* o, int v) {
 
 // `huff`: DC luma, AC luma, DC chroma, AC chroma.
 uint8_t* writeHeaders(uint8_t* o, int width, int height, bool full, const uint8_t lq[kBlock],
-                      const uint8_t cq[kBlock], const HuffDefinition huff[4]) {
+                      const uint8_t cq[kBlock], const HuffDefinition huff[4], int restartInterval) {
   o = marker(o, 0xD8);  // SOI
   // APP0 JFIF 1.01, square 72 dpi pixels
   o = marker(o, 0xE0);
@@ -465,6 +476,10 @@ uint8_t* writeHeaders(uint8_t* o, int width, int height, bool full, const uint8_
     std::memcpy(o, huff[i].values, size_t(huff[i].count));
     o += huff[i].count;
   }
+  // DRI: the MCUs of a restart interval
+  o = marker(o, 0xDD);
+  o = be16(o, 4);
+  o = be16(o, restartInterval);
   // SOS: all three components interleaved
   o = marker(o, 0xDA);
   o = be16(o, 12);
@@ -515,6 +530,31 @@ bool uniformMcu(const PixelRows& src, int mx, int my) {
   return true;
 }
 
+// The frame cut into bands of whole MCU rows, fixed by its size.
+struct Bands {
+  int mcu;  // pixels each way
+  int blocksPerMcu;
+  int mcusPerRow;
+  int rowsPerBand;  // MCU rows
+  int count;
+  Bands(int width, int height, bool full) {
+    mcu = full ? 8 : 16;
+    blocksPerMcu = full ? 3 : 6;
+    mcusPerRow = (width + mcu - 1) / mcu;
+    const int mcuRows = (height + mcu - 1) / mcu;
+    const uint64_t rowPixels = uint64_t(mcusPerRow) * uint64_t(mcu * mcu);
+    uint64_t rows = (kBandPixels + rowPixels - 1) / rowPixels;
+    if (rows * uint64_t(mcusPerRow) > uint64_t(kMaxRestartInterval))
+      rows = uint64_t(kMaxRestartInterval / mcusPerRow);
+    rowsPerBand = int(rows);
+    count = (mcuRows + rowsPerBand - 1) / rowsPerBand;
+  }
+  int restartInterval() const { return rowsPerBand * mcusPerRow; }
+  size_t blocksPerBand() const { return size_t(restartInterval()) * size_t(blocksPerMcu); }
+  // Worst case of a full band's entropy-coded bytes, marker and padding included.
+  uint64_t bandBound() const { return uint64_t(blocksPerBand()) * kMaxBlockBytes + kBandOverhead; }
+};
+
 }  // namespace
 
 int jpegQuality(CodecQ quality) {
@@ -530,43 +570,37 @@ int jpegQuality(CodecQ quality) {
 }
 
 uint64_t maxSize(int width, int height, CodecQ quality) {
-  const uint64_t mcu = fullChroma(quality) ? 8 : 16;
-  const uint64_t mcus = (uint64_t(width) + mcu - 1) / mcu * ((uint64_t(height) + mcu - 1) / mcu);
-  const uint64_t blocksPerMcu = fullChroma(quality) ? 3 : 6;
-  return kMaxHeaderBytes + mcus * blocksPerMcu * kMaxBlockBytes;
+  const Bands bands(width, height, fullChroma(quality));
+  // Every band counted as full: the last one's slack is a few kilobytes.
+  return kMaxHeaderBytes + uint64_t(bands.count) * bands.bandBound();
 }
 
-size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
-  const bool full = fullChroma(quality);
-  const int jq = jpegQuality(quality);
-  uint8_t lq[kBlock], cq[kBlock];
-  scaleQuant(kQuant, jq, lq);
-  scaleQuant(kQuant, jq, cq);
-  float ldn[kBlock], cdn[kBlock], ld[kBlock], cd[kBlock];
-  divisors(lq, ldn);
-  divisors(cq, cdn);
-  float ldt[kBlock], cdt[kBlock];  // transposed
-  for (int k = 0; k < kBlock; ++k) {
-    ld[k] = ldn[kZigzag[k]];
-    cd[k] = cdn[kZigzag[k]];
-    ldt[k] = ldn[(k & 7) * 8 + (k >> 3)];
-    cdt[k] = cdn[(k & 7) * 8 + (k >> 3)];
-  }
+namespace {
 
-  // Pass 1: transform and quantise every block, in coding order, and count
-  // the symbols for the Huffman tables.
-  const int mcu = full ? 8 : 16;
-  const int blocksPerMcu = full ? 3 : 6;
-  const size_t mcus = size_t((src.width + mcu - 1) / mcu) * size_t((src.height + mcu - 1) / mcu);
-  // Kept between frames of a thread (about 7 MB at 1920 x 1080) to spare an
-  // allocation per frame.
-  static thread_local std::vector<QBlock> blocks;
-  if (blocks.size() < mcus * size_t(blocksPerMcu)) blocks.resize(mcus * size_t(blocksPerMcu));
-  Counts luma, chroma;
+// What both passes over a frame share.
+struct Frame {
+  const PixelRows& src;
+  bool full;
+  Bands bands;
+  float ld[kBlock], cd[kBlock], ldt[kBlock], cdt[kBlock];  // divisors: zig-zag, transposed
+  QBlock* blocks;
+};
+
+// Pass 1 over one band: transform and quantise every block, in coding
+// order, and count the symbols for the Huffman tables. The DC predictions
+// start from zero, as after every restart marker.
+void quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
+  const PixelRows& src = f.src;
+  const bool full = f.full;
+  const int mcu = f.bands.mcu;
+  const float *ld = f.ld, *cd = f.cd, *ldt = f.ldt, *cdt = f.cdt;
   int lastY = 0, lastCb = 0, lastCr = 0;
-  QBlock* qb = blocks.data();
+  QBlock* qb = f.blocks + f.bands.blocksPerBand() * size_t(band);
   float yb[4][kBlock], cbb[kBlock], crb[kBlock];
-  for (int my = 0; my < src.height; my += mcu) {
+  const int top = band * f.bands.rowsPerBand * mcu;
+  const int bottom =
+      top + f.bands.rowsPerBand * mcu < src.height ? top + f.bands.rowsPerBand * mcu : src.height;
+  for (int my = top; my < bottom; my += mcu) {
     for (int mx = 0; mx < src.width; mx += mcu) {
       if (full) {
         for (int r = 0; r < 8; ++r) {
@@ -640,8 +674,77 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
       countBlock(*qb++, lastCr, chroma);
     }
   }
+}
 
-  // Huffman tables fitted to this frame.
+// Pass 2 over one band: entropy coding into `o`; returns the end.
+uint8_t* emitBand(const Frame& f, int band, const HuffTable codes[4], uint8_t* o) {
+  BitWriter bw(o);
+  int lastY = 0, lastCb = 0, lastCr = 0;
+  const QBlock* qb = f.blocks + f.bands.blocksPerBand() * size_t(band);
+  const int mcuRows = (f.src.height + f.bands.mcu - 1) / f.bands.mcu;
+  const int rowsHere = mcuRows - band * f.bands.rowsPerBand < f.bands.rowsPerBand
+                           ? mcuRows - band * f.bands.rowsPerBand
+                           : f.bands.rowsPerBand;
+  const size_t mcus = size_t(rowsHere) * size_t(f.bands.mcusPerRow);
+  const int lumaPerMcu = f.bands.blocksPerMcu - 2;
+  for (size_t m = 0; m < mcus; ++m) {
+    for (int i = 0; i < lumaPerMcu; ++i) emitBlock(*qb++, lastY, codes[0], codes[1], bw);
+    emitBlock(*qb++, lastCb, codes[2], codes[3], bw);
+    emitBlock(*qb++, lastCr, codes[2], codes[3], bw);
+  }
+  return bw.finish();
+}
+
+}  // namespace
+
+size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
+  const bool full = fullChroma(quality);
+  const int jq = jpegQuality(quality);
+  uint8_t lq[kBlock], cq[kBlock];
+  scaleQuant(kQuant, jq, lq);
+  scaleQuant(kQuant, jq, cq);
+  Frame f{src, full, Bands(src.width, src.height, full), {}, {}, {}, {}, nullptr};
+  float ldn[kBlock], cdn[kBlock];
+  divisors(lq, ldn);
+  divisors(cq, cdn);
+  for (int k = 0; k < kBlock; ++k) {
+    f.ld[k] = ldn[kZigzag[k]];
+    f.cd[k] = cdn[kZigzag[k]];
+    f.ldt[k] = ldn[(k & 7) * 8 + (k >> 3)];
+    f.cdt[k] = cdn[(k & 7) * 8 + (k >> 3)];
+  }
+  const Bands& bands = f.bands;
+  const uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
+
+  // Kept between frames of a thread (about 7 MB at 1920 x 1080) to spare an
+  // allocation per frame; the bands fill their own parts of it.
+  static thread_local std::vector<QBlock> blocks;
+  const size_t blockCount = bands.blocksPerBand() * size_t(bands.count);
+  if (blocks.size() < blockCount) blocks.resize(blockCount);
+  f.blocks = blocks.data();
+  struct BandCounts {
+    Counts luma, chroma;
+    uint8_t* start;
+    size_t size;
+  };
+  // A reference, not the thread_local itself: the helper threads must reach
+  // this thread's copy.
+  static thread_local std::vector<BandCounts> bandState;
+  std::vector<BandCounts>& perBand = bandState;
+  perBand.assign(size_t(bands.count), BandCounts{});
+  workers::run(bands.count, pixels,
+               [&](int b) { quantizeBand(f, b, perBand[size_t(b)].luma, perBand[size_t(b)].chroma); });
+
+  // Huffman tables fitted to this frame: the bands' counts summed.
+  Counts luma, chroma;
+  for (const BandCounts& c : perBand) {
+    for (int i = 0; i < 256; ++i) {
+      luma.dc[i] += c.luma.dc[i];
+      luma.ac[i] += c.luma.ac[i];
+      chroma.dc[i] += c.chroma.dc[i];
+      chroma.ac[i] += c.chroma.ac[i];
+    }
+  }
   HuffDefinition huff[4];
   const uint32_t* counts[4] = {luma.dc, luma.ac, chroma.dc, chroma.ac};
   HuffTable codes[4];
@@ -649,19 +752,22 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
     huff[i].count = optimalTable(counts[i], huff[i].bits, huff[i].values);
     codes[i] = buildTable(huff[i].bits, huff[i].values);
   }
-  uint8_t* o = writeHeaders(out, src.width, src.height, full, lq, cq, huff);
+  uint8_t* o = writeHeaders(out, src.width, src.height, full, lq, cq, huff, bands.restartInterval());
 
-  // Pass 2: entropy coding.
-  BitWriter bw(o);
-  lastY = lastCb = lastCr = 0;
-  qb = blocks.data();
-  const int lumaPerMcu = blocksPerMcu - 2;
-  for (size_t m = 0; m < mcus; ++m) {
-    for (int i = 0; i < lumaPerMcu; ++i) emitBlock(*qb++, lastY, codes[0], codes[1], bw);
-    emitBlock(*qb++, lastCb, codes[2], codes[3], bw);
-    emitBlock(*qb++, lastCr, codes[2], codes[3], bw);
+  // Pass 2: each band codes at the place its worst case would take in `out`
+  // (after the largest header), so bands never overlap; then they move down
+  // to follow one another, a restart marker between each two.
+  uint8_t* const bandsStart = out + kMaxHeaderBytes;
+  workers::run(bands.count, pixels, [&](int b) {
+    uint8_t* start = bandsStart + size_t(bands.bandBound()) * size_t(b);
+    perBand[size_t(b)].start = start;
+    perBand[size_t(b)].size = size_t(emitBand(f, b, codes, start) - start);
+  });
+  for (int b = 0; b < bands.count; ++b) {
+    if (b > 0) o = marker(o, uint8_t(0xD0 + ((b - 1) & 7)));  // RSTn, n counting 0..7 round
+    std::memmove(o, perBand[size_t(b)].start, perBand[size_t(b)].size);
+    o += perBand[size_t(b)].size;
   }
-  o = bw.finish();
   o = marker(o, 0xD9);  // EOI
   return size_t(o - out);
 }

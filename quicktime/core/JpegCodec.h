@@ -1,6 +1,14 @@
 // Photo - JPEG ('jpeg'): each sample is a whole baseline JFIF file (SOF0,
 // Huffman tables fitted to each frame, 8-bit).
 //
+// The frame is cut into bands of whole MCU rows (at least 65536 pixels each,
+// fixed by the frame size), each one a restart interval: DRI gives its
+// length, an RSTn marker separates it from the next, its DC predictions
+// start from zero and its bits end on a byte. Bands are transformed and
+// counted, then coded, on every processor at once; the bytes are the same
+// whatever the number of threads. The markers and restarted predictions
+// cost 0.01-0.1% of a frame on window captures.
+//
 // Quality maps to the familiar libjpeg 1..100 scale, applied to one flat base
 // table (see JpegCodec.cpp) for luma and chroma:
 //   minimum 30, low 50, normal 75, high 90, maximum 97, lossless 100

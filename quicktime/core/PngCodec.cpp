@@ -6,6 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "RawCodec.h"
+#include "Workers.h"
+
 namespace qt::png {
 namespace {
 
@@ -51,12 +54,69 @@ uint8_t* closeChunk(uint8_t* o, const char type[4], size_t dataSize) {
   return o + 8 + dataSize + 4;
 }
 
-// Per-thread deflate state and row buffers, reset per frame rather than
+// Rows are deflated in bands of about this many bytes, each band on its own
+// as pigz does: a raw deflate stream primed with the previous band's last
+// 32 KiB (deflate's window) and ended with a sync flush, so the bands'
+// streams join into one. Bands are fixed by the frame size; the bytes never
+// depend on how many threads ran them. Smaller bands spread better over the
+// processors; each one costs its dictionary's hashing and an end of block.
+constexpr uint64_t kBandBytes = 512 * 1024;
+constexpr size_t kWindow = 32768;
+constexpr int kRawDeflate = -15;  // windowBits: no zlib wrapper, 32 KiB window
+constexpr int kMemLevel = 8;
+constexpr size_t kZlibHeader = 2;
+constexpr size_t kAdler = 4;
+// The sync flush ending a band: an empty stored block (3 bits, padding to a
+// byte, 4 bytes of lengths).
+constexpr uint64_t kSyncFlush = 6;
+
+struct Bands {
+  size_t rowSize;  // filter byte and RGB
+  int rowsPerBand;
+  int count;
+  Bands(int width, int height) : rowSize(1 + size_t(width) * kBpp) {
+    rowsPerBand = int((kBandBytes + rowSize - 1) / rowSize);
+    count = (height + rowsPerBand - 1) / rowsPerBand;
+  }
+  int first(int b) const { return b * rowsPerBand; }
+  int end(int b, int height) const {
+    return first(b) + rowsPerBand < height ? first(b) + rowsPerBand : height;
+  }
+  uint64_t bytes(int b, int height) const { return uint64_t(end(b, height) - first(b)) * rowSize; }
+};
+
+// The most one band's raw deflate can take, stored blocks included. A frame
+// asks for two sizes (a full band and the last) several times over, and
+// each answer costs a deflateInit, so the last few are kept.
+uint64_t bandBound(int level, uint64_t bytes) {
+  struct Known {
+    int level = -1;
+    uint64_t bytes = 0, bound = 0;
+  };
+  thread_local Known known[4];
+  thread_local unsigned nextSlot = 0;
+  for (const Known& k : known)
+    if (k.level == level && k.bytes == bytes) return k.bound;
+  z_stream z{};
+  uint64_t bound;
+  if (deflateInit2(&z, level, Z_DEFLATED, kRawDeflate, kMemLevel, Z_DEFAULT_STRATEGY) == Z_OK) {
+    bound = deflateBound(&z, uLong(bytes));
+    deflateEnd(&z);
+  } else {
+    bound = compressBound(uLong(bytes));
+  }
+  bound += kSyncFlush;
+  known[nextSlot++ % 4] = Known{level, bytes, bound};
+  return bound;
+}
+
+// Per-thread deflate state and row buffers, reset per band rather than
 // rebuilt: deflateInit allocates a few hundred kilobytes.
 struct Encoder {
   z_stream z{};
   int level = -1;
-  std::vector<uint8_t> row;  // filter byte, then RGB
+  std::vector<uint8_t> row;         // filter byte, then RGB
+  std::vector<uint8_t> dictionary;  // the rows before a band, as deflated
   ~Encoder() {
     if (level >= 0) deflateEnd(&z);
   }
@@ -65,15 +125,16 @@ struct Encoder {
       if (level >= 0) deflateEnd(&z);
       level = -1;
       z = z_stream{};
-      if (deflateInit(&z, effort.level) != Z_OK) return false;
+      if (deflateInit2(&z, effort.level, Z_DEFLATED, kRawDeflate, kMemLevel, Z_DEFAULT_STRATEGY) != Z_OK)
+        return false;
       level = effort.level;
     } else if (deflateReset(&z) != Z_OK) {
       return false;
     }
-    // deflateReset puts the level's own parameters back, so tune every frame.
+    // deflateReset puts the level's own parameters back, so tune every band.
     if (effort.chain != 0 && deflateTune(&z, effort.good, effort.lazy, effort.nice, effort.chain) != Z_OK)
       return false;
-    row.resize(rowSize + 1);
+    row.resize(rowSize);
     row[0] = kFilterNone;
     return true;
   }
@@ -84,42 +145,80 @@ Encoder& encoder() {
   return e;
 }
 
-void toRgb(const uint8_t* bgrx, int width, uint8_t* rgb) {
-  for (int x = 0; x < width; ++x, bgrx += 4, rgb += 3) {
-    rgb[0] = bgrx[2];
-    rgb[1] = bgrx[1];
-    rgb[2] = bgrx[0];
+// zlib's two header bytes: deflate with a 32 KiB window, no dictionary, and
+// the level hint zlib itself writes.
+void zlibHeader(uint8_t* o, int level) {
+  const unsigned levelFlags = level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3;
+  unsigned header = (0x78u << 8) | (levelFlags << 6);
+  header += 31 - header % 31;
+  o[0] = uint8_t(header >> 8);
+  o[1] = uint8_t(header);
+}
+
+// One band's deflated bytes, written at the place its worst case would take.
+struct BandOut {
+  uint8_t* start = nullptr;
+  uint64_t capacity = 0;
+  size_t size = 0;
+  uLong adler = 0;
+  bool ok = false;
+};
+
+// Deflates band b's rows into band.start; the rows before it (up to the
+// window's size) prime the dictionary.
+void deflateBand(const PixelRows& src, const Effort& effort, const Bands& bands, int b, BandOut& band) {
+  Encoder& e = encoder();
+  if (!e.start(effort, bands.rowSize)) return;
+  const int first = bands.first(b), end = bands.end(b, src.height);
+  if (first > 0) {
+    const int rows = int((kWindow + bands.rowSize - 1) / bands.rowSize);
+    const int from = first > rows ? first - rows : 0;
+    e.dictionary.resize(size_t(first - from) * bands.rowSize);
+    for (int y = from; y < first; ++y) {
+      uint8_t* r = e.dictionary.data() + size_t(y - from) * bands.rowSize;
+      r[0] = kFilterNone;
+      raw::toRgb(src.row(y), src.width, r + 1);
+    }
+    const size_t n = e.dictionary.size() < kWindow ? e.dictionary.size() : kWindow;
+    if (deflateSetDictionary(&e.z, e.dictionary.data() + e.dictionary.size() - n, uInt(n)) != Z_OK) return;
   }
+  e.z.next_out = band.start;
+  e.z.avail_out = uInt(band.capacity);
+  uLong adler = adler32(0, nullptr, 0);
+  const bool lastBand = end == src.height;
+  for (int y = first; y < end; ++y) {
+    raw::toRgb(src.row(y), src.width, e.row.data() + 1);
+    adler = adler32(adler, e.row.data(), uInt(bands.rowSize));
+    e.z.next_in = e.row.data();
+    e.z.avail_in = uInt(bands.rowSize);
+    const int flush = y + 1 < end ? Z_NO_FLUSH : lastBand ? Z_FINISH : Z_SYNC_FLUSH;
+    const int status = deflate(&e.z, flush);
+    if (status != (flush == Z_FINISH ? Z_STREAM_END : Z_OK) || e.z.avail_in != 0) return;  // error or no room
+    if (flush == Z_SYNC_FLUSH && e.z.avail_out == 0) return;  // the flush may be incomplete
+  }
+  band.size = size_t(e.z.total_out);
+  band.adler = adler;
+  band.ok = true;
 }
 
 }  // namespace
 
 uint64_t maxSize(int width, int height, CodecQ quality) {
-  const uint64_t raw = uint64_t(height) * (1 + uint64_t(width) * kBpp);  // filter byte + RGB per row
-  // deflateBound for the level we will use; its formula for a stored-block
-  // fallback holds for any input. The raw size may exceed uLong on 32-bit
-  // builds only for frames far beyond 16-bit dimensions, which the caller refuses.
-  z_stream z{};
-  uint64_t bound;
-  // Tuning changes how matches are searched, not this bound (stored blocks).
-  if (deflateInit(&z, effortFor(quality).level) == Z_OK) {
-    bound = deflateBound(&z, uLong(raw));
-    deflateEnd(&z);
-  } else {
-    bound = compressBound(uLong(raw));
-  }
-  return sizeof kSignature + kChunkOverhead + kIhdrData  // IHDR
-         + kChunkOverhead + bound                        // one IDAT
-         + kChunkOverhead;                               // IEND
+  // The raw size may exceed uLong on 32-bit builds only for frames far
+  // beyond 16-bit dimensions, which the caller refuses.
+  const Bands bands(width, height);
+  const int level = effortFor(quality).level;
+  uint64_t deflated = 0;
+  for (int b = 0; b < bands.count; ++b) deflated += bandBound(level, bands.bytes(b, height));
+  return sizeof kSignature + kChunkOverhead + kIhdrData      // IHDR
+         + kChunkOverhead + kZlibHeader + deflated + kAdler  // one IDAT
+         + kChunkOverhead;                                   // IEND
 }
 
 size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capacity) {
-  const size_t headerSize = sizeof kSignature + kChunkOverhead + kIhdrData + 8;
-  const size_t trailerSize = 4 + kChunkOverhead;  // IDAT CRC, IEND
-  if (capacity < headerSize + trailerSize) return 0;
-  const size_t n = size_t(src.width) * kBpp;
-  Encoder& e = encoder();
-  if (!e.start(effortFor(quality), n)) return 0;
+  if (src.height < 1 || capacity < maxSize(src.width, src.height, quality)) return 0;
+  const Effort effort = effortFor(quality);
+  const Bands bands(src.width, src.height);
 
   uint8_t* o = out;
   std::memcpy(o, kSignature, sizeof kSignature);
@@ -134,19 +233,33 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capac
   d[12] = 0;                           // interlace: none
   o = closeChunk(o, "IHDR", kIhdrData);
 
+  // Each band deflates at the place its worst case would take in `out`, so
+  // bands never overlap; then they move down to follow one another.
   uint8_t* idat = o;
-  e.z.next_out = idat + 8;
-  e.z.avail_out = uInt(capacity - size_t(idat + 8 - out) - trailerSize);
-  for (int y = 0; y < src.height; ++y) {
-    toRgb(src.row(y), src.width, e.row.data() + 1);
-    e.z.next_in = e.row.data();
-    e.z.avail_in = uInt(n + 1);
-    const bool last = y + 1 == src.height;
-    const int status = deflate(&e.z, last ? Z_FINISH : Z_NO_FLUSH);
-    if (status != (last ? Z_STREAM_END : Z_OK) || e.z.avail_in != 0) return 0;  // error or out of room
+  uint8_t* const stream = idat + 8;
+  zlibHeader(stream, effort.level);
+  std::vector<BandOut> results(size_t(bands.count));
+  uint8_t* at = stream + kZlibHeader;
+  for (int b = 0; b < bands.count; ++b) {
+    results[size_t(b)].start = at;
+    results[size_t(b)].capacity = bandBound(effort.level, bands.bytes(b, src.height));
+    at += results[size_t(b)].capacity;
   }
-  if (src.height == 0) return 0;
-  o = closeChunk(idat, "IDAT", e.z.total_out);
+  workers::run(bands.count, uint64_t(src.width) * uint64_t(src.height),
+               [&](int b) { deflateBand(src, effort, bands, b, results[size_t(b)]); });
+
+  uint8_t* e = stream + kZlibHeader;
+  uLong adler = adler32(0, nullptr, 0);
+  for (int b = 0; b < bands.count; ++b) {
+    const BandOut& band = results[size_t(b)];
+    if (!band.ok) return 0;
+    std::memmove(e, band.start, band.size);
+    e += band.size;
+    adler = adler32_combine(adler, band.adler, z_off_t(bands.bytes(b, src.height)));
+  }
+  put32(e, uint32_t(adler));
+  e += kAdler;
+  o = closeChunk(idat, "IDAT", size_t(e - stream));
   o = closeChunk(o, "IEND", 0);
   return size_t(o - out);
 }

@@ -19,7 +19,8 @@ namespace qt::png {
 uint64_t maxSize(int width, int height, CodecQ quality);
 
 // Writes one PNG file into `out`; returns its size, or 0 when zlib fails
-// (out of memory) or the output would exceed `capacity`.
+// (out of memory) or `capacity` is below maxSize. The rows are deflated in
+// bands on every processor and the bands joined into one zlib stream.
 size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capacity);
 
 }  // namespace qt::png

@@ -223,4 +223,21 @@ TEST(Codecs, PhotoJpegMovieDecodesAboveItsFloor) {
   EXPECT_GE(test::psnr(second, test::toRgb(frames[1])), 27.0);
 }
 
+// Larger frames are coded as several restart intervals; ffmpeg reads them
+// without a complaint and to the same floor.
+TEST(Codecs, PhotoJpegMovieWithRestartIntervalsDecodesAboveItsFloor) {
+  std::vector<Image> frames = {test::screenLike(640, 360, 8), test::screenLike(640, 360, 9)};
+  std::string path = recordMovie(kJPEGCodecType, codecNormalQuality, frames, {50, 50}, "jpeg-restarts.mov");
+  EXPECT_EQ(test::run("ffmpeg -v warning -i " + path + " -f null - 2>&1"), "");
+  std::string rgb =
+      test::run("ffmpeg -v error -i " + path + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -");
+  ASSERT_EQ(rgb.size(), 2u * 640 * 360 * 3);
+  for (size_t i = 0; i < 2; ++i) {
+    const size_t frame = size_t(640) * 360 * 3;
+    std::vector<uint8_t> decoded(rgb.begin() + ptrdiff_t(i * frame),
+                                 rgb.begin() + ptrdiff_t((i + 1) * frame));
+    EXPECT_GE(test::psnr(decoded, test::toRgb(frames[i])), 24.0) << "frame " << i;
+  }
+}
+
 }  // namespace

@@ -165,6 +165,55 @@ TEST(JpegCodec, HuffmanTablesAreCompletePrefixCodesWithoutAnAllOnesCode) {
   }
 }
 
+// Bands of MCU rows are coded apart as restart intervals: one DRI segment
+// before the scan, then RST0..RST7 in turn between intervals.
+TEST(JpegCodec, BandsAreRestartIntervalsMarkedInTurn) {
+  struct Case {
+    int width, height;
+    CodecQ quality;
+    int mcusPerInterval;
+  } cases[] = {
+      // 40 MCUs of 16 x 16 a row: 7 rows make the 65536 pixels of a band.
+      {640, 480, codecNormalQuality, 40 * 7},
+      // 80 MCUs of 8 x 8 a row: 13 rows.
+      {640, 480, codecLosslessQuality, 80 * 13},
+      // One MCU row is a band already.
+      {4200, 64, codecNormalQuality, 263},
+  };
+  for (const Case& c : cases) {
+    const Image img = test::screenLike(c.width, c.height, 2);
+    std::vector<uint8_t> buf(qt::jpeg::maxSize(c.width, c.height, c.quality));
+    const size_t n = qt::jpeg::compress(test::rowsOf(img), c.quality, buf.data());
+    ASSERT_GT(n, 4u);
+    int interval = -1;
+    size_t scan = 0;
+    forEachSegment(buf, n, [&](uint8_t m, const uint8_t* p, size_t len) {
+      if (m != 0xDD) return;
+      ASSERT_EQ(len, 2u);
+      interval = p[0] << 8 | p[1];
+    });
+    EXPECT_EQ(interval, c.mcusPerInterval) << c.width << "x" << c.height;
+    for (size_t i = 2; i + 1 < n; ++i)
+      if (buf[i] == 0xFF && buf[i + 1] == 0xDA) {
+        scan = i;
+        break;
+      }
+    ASSERT_GT(scan, 0u);
+    // Markers inside the scan: stuffed zeros are not markers.
+    std::vector<int> restarts;
+    for (size_t i = scan + 2 + 12; i + 1 < n - 2; ++i)
+      if (buf[i] == 0xFF && buf[i + 1] != 0x00) restarts.push_back(buf[i + 1]);
+    const int mcu = c.quality >= codecLosslessQuality ? 8 : 16;
+    const int mcus = (c.width + mcu - 1) / mcu * ((c.height + mcu - 1) / mcu);
+    ASSERT_EQ(int(restarts.size()), (mcus + c.mcusPerInterval - 1) / c.mcusPerInterval - 1)
+        << c.width << "x" << c.height;
+    for (size_t k = 0; k < restarts.size(); ++k) EXPECT_EQ(restarts[k], 0xD0 + int(k % 8)) << k;
+    test::Decoded d = test::avDecode(kJPEGCodecType, c.width, c.height, 24, buf.data(), n);
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_GE(test::psnr(d.rgb, test::toRgb(img)), c.quality >= codecLosslessQuality ? 38.0 : 24.0);
+  }
+}
+
 TEST(JpegCodec, OneOddPixelInAnOtherwiseUniformMcuIsKept) {
   // Uniform 16 x 16 areas take a short cut; one pixel off the colour, in the
   // last row and column of an MCU, must not be lost to it.

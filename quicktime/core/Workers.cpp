@@ -1,0 +1,137 @@
+#include "Workers.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace qt::workers {
+namespace {
+
+std::atomic<int> requestedThreads{0};
+
+int processors() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : int(n);
+}
+
+// Helper threads, started on first need: they block on `wake` between jobs
+// until stop(). The pool is never destroyed, because joining threads from a
+// DLL's static destructors (under the loader lock) can hang the process on
+// its way out; at exit the system ends the sleeping threads.
+class Pool {
+ public:
+  // Runs the job on the caller and up to `helpers` helper threads.
+  void run(int count, int helpers, void (*task)(void*, int), void* context) {
+    helpers = startHelpers(helpers);
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      task_ = task;
+      context_ = context;
+      count_ = count;
+      next_.store(0, std::memory_order_relaxed);
+      openSlots_ = helpers;
+      ++job_;
+    }
+    wake_.notify_all();
+    work();
+    std::unique_lock<std::mutex> g(lock_);
+    openSlots_ = 0;  // a helper that wakes late finds nothing left to join
+    done_.wait(g, [this] { return busy_ == 0; });
+  }
+
+  void stop() {
+    {
+      std::lock_guard<std::mutex> g(lock_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+    stopping_ = false;
+  }
+
+ private:
+  // Starts threads until there are `wanted`; returns how many there are.
+  int startHelpers(int wanted) {
+    while (int(threads_.size()) < wanted) {
+      try {
+        threads_.emplace_back(&Pool::helper, this);
+      } catch (const std::system_error&) {
+        break;  // run with the threads we have
+      }
+    }
+    return int(threads_.size()) < wanted ? int(threads_.size()) : wanted;
+  }
+
+  void work() {
+    for (int i = next_.fetch_add(1, std::memory_order_relaxed); i < count_;
+         i = next_.fetch_add(1, std::memory_order_relaxed))
+      task_(context_, i);
+  }
+
+  void helper() {
+    std::unique_lock<std::mutex> g(lock_);
+    uint64_t seen = 0;
+    for (;;) {
+      wake_.wait(g, [&] { return stopping_ || (job_ != seen && openSlots_ > 0); });
+      if (stopping_) return;
+      seen = job_;
+      --openSlots_;
+      ++busy_;
+      g.unlock();
+      work();
+      g.lock();
+      if (--busy_ == 0) done_.notify_one();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_, done_;
+  std::vector<std::thread> threads_;
+  void (*task_)(void*, int) = nullptr;
+  void* context_ = nullptr;
+  int count_ = 0;
+  std::atomic<int> next_{0};
+  int openSlots_ = 0;  // helpers that may still join the current job
+  int busy_ = 0;       // helpers inside the current job
+  uint64_t job_ = 0;
+  bool stopping_ = false;
+};
+
+// One job at a time: a second caller (or a task that itself runs tasks)
+// works inline rather than waiting for the pool.
+std::mutex poolOwner;
+Pool* pool = nullptr;
+
+void inlineRun(int count, void (*task)(void*, int), void* context) {
+  for (int i = 0; i < count; ++i) task(context, i);
+}
+
+}  // namespace
+
+int threadCount() {
+  const int n = requestedThreads.load(std::memory_order_relaxed);
+  return n > 0 ? n : processors();
+}
+
+void setThreadCount(int count) { requestedThreads.store(count > 0 ? count : 0, std::memory_order_relaxed); }
+
+void stop() {
+  std::lock_guard<std::mutex> owner(poolOwner);
+  if (pool) pool->stop();
+}
+
+void runTasks(int count, uint64_t pixels, uint64_t inlineBelow, void (*task)(void*, int), void* context) {
+  const int threads = threadCount();
+  if (count <= 1 || threads <= 1 || pixels < inlineBelow) return inlineRun(count, task, context);
+  std::unique_lock<std::mutex> owner(poolOwner, std::try_to_lock);
+  if (!owner.owns_lock()) return inlineRun(count, task, context);
+  if (!pool) pool = new Pool;
+  const int helpers = (threads < count ? threads : count) - 1;
+  pool->run(count, helpers, task, context);
+}
+
+}  // namespace qt::workers

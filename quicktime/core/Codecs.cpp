@@ -107,7 +107,12 @@ size_t compressRows(CodecType cType, const PixelRows& src, CodecQ quality, uint8
   if (!c) return 0;
   const uint64_t bound = c->maxSize(src.width, src.height, quality);
   if (capacity < bound) return 0;
-  const size_t written = c->compress(src, quality, out, capacity);
+  size_t written = 0;
+  try {
+    written = c->compress(src, quality, out, capacity);
+  } catch (const std::bad_alloc&) {
+    return 0;  // a codec's scratch memory could not be had: the frame fails, not the process
+  }
   // The worst case is a promise the caller sized its buffer by: breaking it
   // means memory past the buffer was written, so stop here in every build.
   if (written > bound) {

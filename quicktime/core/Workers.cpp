@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qt::workers {
@@ -40,6 +42,10 @@ class Pool {
     std::unique_lock<std::mutex> g(lock_);
     openSlots_ = 0;  // a helper that wakes late finds nothing left to join
     done_.wait(g, [this] { return busy_ == 0; });
+    // A task that threw (out of memory, say) fails the whole call on the
+    // caller's thread, as it would have without helpers; only once every
+    // helper has left the job, since the job lives on the caller's stack.
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
   }
 
   void stop() {
@@ -68,8 +74,14 @@ class Pool {
 
   void work() {
     for (int i = next_.fetch_add(1, std::memory_order_relaxed); i < count_;
-         i = next_.fetch_add(1, std::memory_order_relaxed))
-      task_(context_, i);
+         i = next_.fetch_add(1, std::memory_order_relaxed)) {
+      try {
+        task_(context_, i);
+      } catch (...) {
+        std::lock_guard<std::mutex> g(failureLock_);
+        if (!failure_) failure_ = std::current_exception();
+      }
+    }
   }
 
   void helper() {
@@ -99,6 +111,8 @@ class Pool {
   int busy_ = 0;       // helpers inside the current job
   uint64_t job_ = 0;
   bool stopping_ = false;
+  std::mutex failureLock_;  // tasks fail on any thread, outside lock_
+  std::exception_ptr failure_;
 };
 
 // One job at a time: a second caller (or a task that itself runs tasks)

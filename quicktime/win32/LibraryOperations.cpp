@@ -4,12 +4,7 @@
 
 #include "Operations.h"
 
-// The movie tests' stand-in library is built from this file without the
-// codecs, and so without their threads to end.
-#if __has_include("Workers.h")
 #include "Workers.h"
-#define QUICKTIME_HAS_CODEC_THREADS 1
-#endif
 
 namespace qtlib {
 
@@ -33,11 +28,7 @@ OSErr InitializeQTMLLibrary(int32_t) {
 // unloads the library next, and no thread may be left parked in its code.
 OSErr TerminateQTMLLibrary() {
   if (initializations == 0) return paramErr;
-  if (--initializations == 0) {
-#if QUICKTIME_HAS_CODEC_THREADS
-    qt::workers::stop();
-#endif
-  }
+  if (--initializations == 0) qt::workers::stop();
   return noErr;
 }
 

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <thread>
@@ -135,6 +136,26 @@ TEST(Workers, LargeFramesRunOnMoreThanOneThreadAlsoAfterAStop) {
   EXPECT_EQ(threadsThatRan(), 2u) << "helpers start again after a stop";
   qt::workers::stop();
   qt::workers::stop();  // twice in a row, and with no helper left, is harmless
+}
+
+// A band that runs out of memory on a helper thread must fail the call on
+// the caller, after every other band has finished with the caller's data,
+// and leave the pool able to take the next frame.
+TEST(Workers, ATaskThatThrowsOnAnyThreadFailsTheCallOnTheCaller) {
+  Threads t(2);
+  for (int failing : {0, 5, 7}) {
+    std::atomic<int> finished{0};
+    EXPECT_THROW(qt::workers::run(8, qt::workers::kInlinePixels,
+                                  [&](int i) {
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                                    if (i == failing) throw std::bad_alloc();
+                                    finished.fetch_add(1);
+                                  }),
+                 std::bad_alloc)
+        << "band " << failing;
+    EXPECT_EQ(finished.load(), 7) << "the other bands all ran before the call returned";
+  }
+  EXPECT_EQ(threadsThatRan(), 2u) << "the pool still works";
 }
 
 TEST(Workers, SmallFramesAndOneThreadRunInOrderOnTheCaller) {

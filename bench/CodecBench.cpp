@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
     } contents[2] = {{"windows", &windows}, {"scrolling", &scroll}};
     for (const Content& c : contents) {
       const std::vector<Frame>& fr = *c.frames;
-      const int rounds = wh[0] >= 1920 ? 3 : 5;
+      const int rounds = wh[0] >= 1920 ? 9 : 5;
       report("Animation", "lossless/qtrle", c.name, fr[0],
              runOurs(kAnimationCodecType, codecLosslessQuality, fr, rounds * 4),
              runTheirs(AV_CODEC_ID_QTRLE, 0, fr, rounds));

@@ -1,6 +1,7 @@
 #include "Workers.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -23,6 +24,14 @@ int processors() {
 // until stop(). The pool is never destroyed, because joining threads from a
 // DLL's static destructors (under the loader lock) can hang the process on
 // its way out; at exit the system ends the sleeping threads.
+constexpr std::chrono::microseconds kLookout{200};
+
+inline void pause() {
+#if defined(__i386__) || defined(__x86_64__)
+  __asm__ __volatile__("pause");
+#endif
+}
+
 class Pool {
  public:
   // Runs the job on the caller and up to `helpers` helper threads.
@@ -36,6 +45,7 @@ class Pool {
       next_.store(0, std::memory_order_relaxed);
       openSlots_ = helpers;
       ++job_;
+      posted_.store(job_, std::memory_order_release);
     }
     wake_.notify_all();
     work();
@@ -88,6 +98,17 @@ class Pool {
     std::unique_lock<std::mutex> g(lock_);
     uint64_t seen = 0;
     for (;;) {
+      // A frame's passes follow one another within microseconds (Photo -
+      // JPEG has two, with only its tables built between them), and waking
+      // a sleeping thread costs about as much as a band: look out for the
+      // next job for a moment before going to sleep.
+      if (!stopping_ && job_ == seen) {
+        g.unlock();
+        const auto until = std::chrono::steady_clock::now() + kLookout;
+        while (posted_.load(std::memory_order_acquire) == seen && std::chrono::steady_clock::now() < until)
+          pause();
+        g.lock();
+      }
       wake_.wait(g, [&] { return stopping_ || (job_ != seen && openSlots_ > 0); });
       if (stopping_) return;
       seen = job_;
@@ -110,6 +131,7 @@ class Pool {
   int openSlots_ = 0;  // helpers that may still join the current job
   int busy_ = 0;       // helpers inside the current job
   uint64_t job_ = 0;
+  std::atomic<uint64_t> posted_{0};  // job_, for a helper looking out without the lock
   bool stopping_ = false;
   std::mutex failureLock_;  // tasks fail on any thread, outside lock_
   std::exception_ptr failure_;

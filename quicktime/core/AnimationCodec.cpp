@@ -135,11 +135,6 @@ uint64_t lineBound(int width) {
          + 1;                   // end of line
 }
 
-int bandLines(int width) {
-  const uint64_t lines = (kBandPixels + uint64_t(width) - 1) / uint64_t(width);
-  return int(lines);
-}
-
 }  // namespace
 
 uint64_t maxSize(int width, int height) { return kHeaderBytes + uint64_t(height) * lineBound(width); }
@@ -147,24 +142,21 @@ uint64_t maxSize(int width, int height) { return kHeaderBytes + uint64_t(height)
 size_t compress(const PixelRows& src, uint8_t* out) {
   // Each band is coded at the place its worst case would take in `out`, so
   // bands never overlap; then they are moved down to follow one another.
-  const int linesPerBand = bandLines(src.width);
-  const int bands = (src.height + linesPerBand - 1) / linesPerBand;
-  const size_t bandBound = size_t(lineBound(src.width)) * size_t(linesPerBand);
+  const workers::RowBands bands(uint64_t(src.width), src.height, kBandPixels);
+  const size_t bandBound = size_t(lineBound(src.width)) * size_t(bands.rowsPerBand);
   uint8_t* const bandsStart = out + kHeaderBytes;
   constexpr int kSmallBands = 64;
   size_t smallEnds[kSmallBands];
-  std::vector<size_t> manyEnds(bands > kSmallBands ? size_t(bands) : 0);
-  size_t* ends = bands > kSmallBands ? manyEnds.data() : smallEnds;
-  workers::run(bands, uint64_t(src.width) * uint64_t(src.height), [&](int b) {
+  std::vector<size_t> manyEnds(bands.count > kSmallBands ? size_t(bands.count) : 0);
+  size_t* ends = bands.count > kSmallBands ? manyEnds.data() : smallEnds;
+  workers::run(bands.count, uint64_t(src.width) * uint64_t(src.height), [&](int b) {
     uint8_t* const start = bandsStart + bandBound * size_t(b);
     uint8_t* o = start;
-    const int last =
-        b * linesPerBand + linesPerBand < src.height ? b * linesPerBand + linesPerBand : src.height;
-    for (int y = b * linesPerBand; y < last; ++y) o = line(o, src.row(y), src.width);
+    for (int y = bands.first(b); y < bands.end(b); ++y) o = line(o, src.row(y), src.width);
     ends[b] = size_t(o - start);
   });
   uint8_t* o = bandsStart + ends[0];
-  for (int b = 1; b < bands; ++b) {
+  for (int b = 1; b < bands.count; ++b) {
     std::memmove(o, bandsStart + bandBound * size_t(b), ends[b]);
     o += ends[b];
   }

@@ -70,19 +70,11 @@ constexpr size_t kAdler = 4;
 // byte, 4 bytes of lengths).
 constexpr uint64_t kSyncFlush = 6;
 
-struct Bands {
+struct Bands : workers::RowBands {
   size_t rowSize;  // filter byte and RGB
-  int rowsPerBand;
-  int count;
-  Bands(int width, int height) : rowSize(1 + size_t(width) * kBpp) {
-    rowsPerBand = int((kBandBytes + rowSize - 1) / rowSize);
-    count = (height + rowsPerBand - 1) / rowsPerBand;
-  }
-  int first(int b) const { return b * rowsPerBand; }
-  int end(int b, int height) const {
-    return first(b) + rowsPerBand < height ? first(b) + rowsPerBand : height;
-  }
-  uint64_t bytes(int b, int height) const { return uint64_t(end(b, height) - first(b)) * rowSize; }
+  Bands(int width, int height)
+      : RowBands(1 + uint64_t(width) * kBpp, height, kBandBytes), rowSize(1 + size_t(width) * kBpp) {}
+  uint64_t bytes(int b) const { return uint64_t(end(b) - first(b)) * rowSize; }
 };
 
 // The most one band's raw deflate can take, stored blocks included. A frame
@@ -169,7 +161,7 @@ struct BandOut {
 void deflateBand(const PixelRows& src, const Effort& effort, const Bands& bands, int b, BandOut& band) {
   Encoder& e = encoder();
   if (!e.start(effort, bands.rowSize)) return;
-  const int first = bands.first(b), end = bands.end(b, src.height);
+  const int first = bands.first(b), end = bands.end(b);
   if (first > 0) {
     const int rows = int((kWindow + bands.rowSize - 1) / bands.rowSize);
     const int from = first > rows ? first - rows : 0;
@@ -209,7 +201,7 @@ uint64_t maxSize(int width, int height, CodecQ quality) {
   const Bands bands(width, height);
   const int level = effortFor(quality).level;
   uint64_t deflated = 0;
-  for (int b = 0; b < bands.count; ++b) deflated += bandBound(level, bands.bytes(b, height));
+  for (int b = 0; b < bands.count; ++b) deflated += bandBound(level, bands.bytes(b));
   return sizeof kSignature + kChunkOverhead + kIhdrData      // IHDR
          + kChunkOverhead + kZlibHeader + deflated + kAdler  // one IDAT
          + kChunkOverhead;                                   // IEND
@@ -242,7 +234,7 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capac
   uint8_t* at = stream + kZlibHeader;
   for (int b = 0; b < bands.count; ++b) {
     results[size_t(b)].start = at;
-    results[size_t(b)].capacity = bandBound(effort.level, bands.bytes(b, src.height));
+    results[size_t(b)].capacity = bandBound(effort.level, bands.bytes(b));
     at += results[size_t(b)].capacity;
   }
   workers::run(bands.count, uint64_t(src.width) * uint64_t(src.height),
@@ -255,7 +247,7 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capac
     if (!band.ok) return 0;
     std::memmove(e, band.start, band.size);
     e += band.size;
-    adler = adler32_combine(adler, band.adler, z_off_t(bands.bytes(b, src.height)));
+    adler = adler32_combine(adler, band.adler, z_off_t(bands.bytes(b)));
   }
   put32(e, uint32_t(adler));
   e += kAdler;

@@ -78,14 +78,11 @@ void toRgb(const uint8_t* bgrx, int width, uint8_t* rgb) { convertRow(bgrx, widt
 size_t compress(const PixelRows& src, uint8_t* out) {
   const size_t stride = size_t(rowBytes(src.width));
   const size_t pad = stride - size_t(src.width) * 3;
-  const int linesPerBand = int((kBandPixels + uint64_t(src.width) - 1) / uint64_t(src.width));
-  const int bands = (src.height + linesPerBand - 1) / linesPerBand;
+  const workers::RowBands bands(uint64_t(src.width), src.height, kBandPixels);
   workers::run(
-      bands, uint64_t(src.width) * uint64_t(src.height),
+      bands.count, uint64_t(src.width) * uint64_t(src.height),
       [&](int b) {
-        const int last =
-            b * linesPerBand + linesPerBand < src.height ? b * linesPerBand + linesPerBand : src.height;
-        for (int y = b * linesPerBand; y < last; ++y) {
+        for (int y = bands.first(b); y < bands.end(b); ++y) {
           uint8_t* o = out + stride * size_t(y);
           convertRow(src.row(y), src.width, o);
           std::memset(o + stride - pad, 0, pad);

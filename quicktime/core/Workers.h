@@ -37,6 +37,21 @@ void runTasks(int count, uint64_t pixels, uint64_t inlineBelow, void (*task)(voi
 // their code may be unloaded; never from a DLL's own detach notification.
 void stop();
 
+// A frame's rows cut into bands of about `perBand` units (pixels or bytes),
+// a row being `perRow` of them. The cut depends on the frame's size alone,
+// never on the number of threads, so neither does what a codec writes.
+struct RowBands {
+  int rowsPerBand;
+  int count;
+  int height;
+  RowBands(uint64_t perRow, int rows, uint64_t perBand)
+      : rowsPerBand(int((perBand + perRow - 1) / perRow)),
+        count((rows + rowsPerBand - 1) / rowsPerBand),
+        height(rows) {}
+  int first(int band) const { return band * rowsPerBand; }
+  int end(int band) const { return first(band) + rowsPerBand < height ? first(band) + rowsPerBand : height; }
+};
+
 // A codec much cheaper per pixel than most passes a higher `inlineBelow`.
 template <typename Task>
 void run(int count, uint64_t pixels, const Task& task, uint64_t inlineBelow = kInlinePixels) {

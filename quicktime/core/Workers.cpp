@@ -51,7 +51,16 @@ class Pool {
     work();
     std::unique_lock<std::mutex> g(lock_);
     openSlots_ = 0;  // a helper that wakes late finds nothing left to join
-    done_.wait(g, [this] { return busy_ == 0; });
+    if (busy_.load(std::memory_order_relaxed) != 0) {
+      // A helper still has its last band: it is likely done within a band's
+      // time, sooner than a sleeping thread is woken. Look out for that
+      // before sleeping.
+      g.unlock();
+      const auto until = std::chrono::steady_clock::now() + kLookout;
+      while (busy_.load(std::memory_order_acquire) != 0 && std::chrono::steady_clock::now() < until) pause();
+      g.lock();
+      done_.wait(g, [this] { return busy_.load(std::memory_order_relaxed) == 0; });
+    }
     // A task that threw (out of memory, say) fails the whole call on the
     // caller's thread, as it would have without helpers; only once every
     // helper has left the job, since the job lives on the caller's stack.
@@ -113,11 +122,13 @@ class Pool {
       if (stopping_) return;
       seen = job_;
       --openSlots_;
-      ++busy_;
+      busy_.fetch_add(1, std::memory_order_relaxed);
       g.unlock();
       work();
       g.lock();
-      if (--busy_ == 0) done_.notify_one();
+      // Release: the caller may see the count fall without taking the lock,
+      // and must then see everything the bands wrote (a failure too).
+      if (busy_.fetch_sub(1, std::memory_order_release) == 1) done_.notify_one();
     }
   }
 
@@ -129,7 +140,7 @@ class Pool {
   int count_ = 0;
   std::atomic<int> next_{0};
   int openSlots_ = 0;  // helpers that may still join the current job
-  int busy_ = 0;       // helpers inside the current job
+  std::atomic<int> busy_{0};  // helpers inside the current job; changed under lock_
   uint64_t job_ = 0;
   std::atomic<uint64_t> posted_{0};  // job_, for a helper looking out without the lock
   bool stopping_ = false;

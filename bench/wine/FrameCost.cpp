@@ -161,8 +161,8 @@ int main(int argc, char** argv) {
   std::printf("limit_fps %.1f\n", 1000.0 / mean);
   bool codecMeasured = true;
   if (argc > 6)
-    codecMeasured = measureCodec(targetDC, sourceWidth, sourceHeight, width, height, copies, argv[5], argv[6],
-                                 frequency);
+    codecMeasured =
+        measureCodec(targetDC, sourceWidth, sourceHeight, width, height, copies, argv[5], argv[6], frequency);
 
   SelectObject(frameDC, previous);
   DeleteDC(frameDC);

@@ -139,7 +139,7 @@ class Pool {
   void* context_ = nullptr;
   int count_ = 0;
   std::atomic<int> next_{0};
-  int openSlots_ = 0;  // helpers that may still join the current job
+  int openSlots_ = 0;         // helpers that may still join the current job
   std::atomic<int> busy_{0};  // helpers inside the current job; changed under lock_
   uint64_t job_ = 0;
   std::atomic<uint64_t> posted_{0};  // job_, for a helper looking out without the lock

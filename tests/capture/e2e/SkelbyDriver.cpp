@@ -244,9 +244,15 @@ int main(int argc, char** argv) {
   if (cmd == "select") {
     HWND list = control(987);
     if (!list) return fail("no list");
-    SendMessageA(skelby(), WM_COMMAND, MAKEWPARAM(988, BN_CLICKED), 0);  // Refresh
-    const LRESULT index =
-        SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(argv[2]));
+    // Refresh, then look for the entry; a window that is being shown or
+    // retitled right now may miss one refresh, so try for a few seconds.
+    LRESULT index = LB_ERR;
+    for (int tries = 0; tries < 30 && index == LB_ERR; ++tries) {
+      if (tries) Sleep(100);
+      SendMessageA(skelby(), WM_COMMAND, MAKEWPARAM(988, BN_CLICKED), 0);  // Refresh
+      index =
+          SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(argv[2]));
+    }
     if (index == LB_ERR) return fail("entry not listed");
     SendMessageA(list, LB_SETCURSEL, index, 0);
     const WORD note = argc > 3 && strcmp(argv[3], "dbl") == 0 ? LBN_DBLCLK : LBN_SELCHANGE;

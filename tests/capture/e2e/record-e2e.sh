@@ -14,7 +14,7 @@ start_pattern "$pattern"
 start_skelby
 
 # 1. Driven with real clicks: cursor on, 320 x 240 from a 640 x 480 client.
-drv select "$pattern"
+drv select "$pattern" || fail "the pattern window is not listed"
 drv set 137 320
 drv set 136 240
 click 1005  # Capture Cursor
@@ -66,7 +66,7 @@ python3 "$here/check-movie.py" "$movie" "$w" "$h" 100 "$wall" --held "$held" --n
 
 # 2. Stop then Grab writes a new movie over the same file; odd sizes.
 click 1005  # cursor off again
-drv select "$pattern"
+drv select "$pattern" || fail "the pattern window is not listed"
 for size in "17 0 17 240" "16 100 320 100" "0 17 320 17"; do
   set -- $size
   drv set 137 "$1"
@@ -100,7 +100,7 @@ quit_skelby || fail "Skelby did not quit"
 # 4. Closing Skelby while grabbing leaves a finished movie.
 rm -f "$movie"
 start_skelby
-drv select "$pattern"
+drv select "$pattern" || fail "the pattern window is not listed"
 drv set 137 320
 drv set 136 240
 t0=$(now_ms)
@@ -137,7 +137,7 @@ ok "a target closing mid-recording crashes nothing, the movie plays ($frames fra
 start_pattern "Skelby Minimised"
 drv minimise "Skelby Minimised"
 sleep 0.5
-drv select "Skelby Minimised"
+drv select "Skelby Minimised" || fail "the minimised target is not listed"
 size=$(drv text 1001)
 ok "minimised target probed as '$size'"
 read -r mx my < <(drv client "$pattern")

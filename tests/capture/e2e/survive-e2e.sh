@@ -36,7 +36,7 @@ start_pattern "$pattern"
 for kill_after in $(python3 -c 'import random; print(" ".join("%.1f" % random.uniform(1, 6) for _ in range(4)))'); do
   rm -f "$movie"
   start_skelby
-  drv select "$pattern"
+  drv select "$pattern" || fail "the pattern window is not listed"
   drv set 137 320
   drv set 136 240
   drv press 989
@@ -61,7 +61,7 @@ drv destination 'c:\full-disk-e2e.mov' || fail "the save dialog could not be dri
 sleep 0.5
 drv settings None 100 || fail "the settings dialog could not be driven"
 sleep 0.5
-drv select "$pattern"
+drv select "$pattern" || fail "the pattern window is not listed"
 drv set 137 320
 drv set 136 240
 drv press 989

@@ -8,7 +8,7 @@
 # and measures of the copy take turns (a measure, then three times a
 # recording and a measure), so that both see the machine over the same
 # stretch of time; this virtual machine's copy alone has been seen to move
-# from 5 to 16 ms at 1920x1080 within minutes.
+# from 5 to 25 ms at 1920x1080 within minutes.
 #  - FrameCost.exe makes the recorder's copy of the window's client area by
 #    itself, 60 times: the median milliseconds of one copy. The row's limit
 #    is the median of the measures' medians, the frame rate that caps any

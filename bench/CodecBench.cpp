@@ -102,19 +102,20 @@ qt::PixelRows rowsOf(const Frame& f) {
 // truest, and taking it frame by frame lets a burst of other work that spoils
 // one frame of a round spoil only that frame.
 struct Result {
-  double seconds = 0;
   uint64_t bytes = 0;
   uint64_t hash = 0;  // of every byte written in the first round
-  size_t frames = 0;
   double psnr = 0;
   std::vector<double> fastest;  // per frame
   void keepFastest(size_t frame, double frameSeconds) {
     if (frame >= fastest.size()) fastest.resize(frame + 1, frameSeconds);
     if (frameSeconds < fastest[frame]) fastest[frame] = frameSeconds;
-    frames = fastest.size();
-    seconds = 0;
-    for (double t : fastest) seconds += t;
   }
+  double seconds() const {
+    double sum = 0;
+    for (double t : fastest) sum += t;
+    return sum;
+  }
+  double rate() const { return double(fastest.size()) / seconds(); }  // frames a second
 };
 
 uint64_t fnv1a(uint64_t h, const uint8_t* p, size_t n) {
@@ -172,9 +173,9 @@ struct Row {
   Result theirs;
 };
 
-Row makeRow(const char* label, const char* content, const std::vector<Frame>& frames, OSType codec, CodecQ q,
-            int passes, int roundsPerPass) {
-  Row row{label, "", content, &frames, codec, q, passes, roundsPerPass, {}, {}, {}};
+Row makeRow(const char* label, const char* setting, const char* content, const std::vector<Frame>& frames,
+            OSType codec, CodecQ q, int passes, int roundsPerPass) {
+  Row row{label, setting, content, &frames, codec, q, passes, roundsPerPass, {}, {}, {}};
   row.out.resize(qt::maxCompressedSize(codec, frames[0].width, frames[0].height, q));
   row.ours.one.hash = row.ours.all.hash = 0xcbf29ce484222325ull;
   if (codec == kJPEGCodecType) {
@@ -231,7 +232,7 @@ class Reference {
     posted.store(-1, std::memory_order_release);
     helper.join();
   }
-  void report() const { std::printf("  %-52s %.2fx\n", name_, one_.seconds / all_.seconds); }
+  void report() const { std::printf("  %-52s %.2fx\n", name_, one_.seconds() / all_.seconds()); }
 
  private:
   const char* name_;
@@ -358,9 +359,7 @@ Result runTheirs(AVCodecID id, int qscale, const std::vector<Frame>& frames, int
 void report(const char* codec, const char* setting, const char* content, const Frame& f, const Ours& ours,
             const Result& theirs) {
   const double mb = double(f.width) * f.height * 3 / 1e6;
-  const double oneRate = double(ours.one.frames) / ours.one.seconds,
-               allRate = double(ours.all.frames) / ours.all.seconds,
-               theirRate = double(theirs.frames) / theirs.seconds;
+  const double oneRate = ours.one.rate(), allRate = ours.all.rate(), theirRate = theirs.rate();
   const bool same = ours.one.bytes == ours.all.bytes && ours.one.hash == ours.all.hash;
   std::printf(
       "| %-9s | %-16s | %-9s | %4dx%-4d | %8.1f | %8.1f | %5.2fx | %8.1f | %6.2fx | %6.2fx | %9.1f | %-4s | "
@@ -408,7 +407,6 @@ int main(int argc, char** argv) {
   std::vector<std::vector<Frame>> contents;
   contents.reserve(2 * 3);
   std::vector<Row> rows;
-  std::vector<int> theirRounds;
   for (const auto& wh : sizes) {
     std::vector<Frame> windows, scroll;
     for (const Frame& f : fixtures) windows.push_back(crop(f, wh[0], wh[1]));
@@ -421,23 +419,23 @@ int main(int argc, char** argv) {
     for (const auto& [name, fr] :
          {std::pair<const char*, const std::vector<Frame>*>{"windows", &windowFrames},
           {"scrolling", &scrollFrames}}) {
-      rows.push_back(makeRow("Animation", name, *fr, kAnimationCodecType, codecLosslessQuality, passes, 4));
-      rows.back().setting = "lossless/qtrle";
+      rows.push_back(makeRow("Animation", "lossless/qtrle", name, *fr, kAnimationCodecType,
+                             codecLosslessQuality, passes, 4));
       rows.back().theirs = runTheirs(AV_CODEC_ID_QTRLE, 0, *fr, passes);
-      rows.push_back(makeRow("None", name, *fr, kRawCodecType, codecNormalQuality, passes, 4));
-      rows.back().setting = "any/rawvideo";
+      rows.push_back(
+          makeRow("None", "any/rawvideo", name, *fr, kRawCodecType, codecNormalQuality, passes, 4));
       rows.back().theirs = runTheirs(AV_CODEC_ID_RAWVIDEO, 0, *fr, passes * 4);
       const Result png = runTheirs(AV_CODEC_ID_PNG, 0, *fr, passes);  // one setting for every row
       for (const auto& [q, setting] : {std::pair<CodecQ, const char*>{codecLowQuality, "low/default"},
                                        {codecNormalQuality, "normal/default"},
                                        {codecHighQuality, "high/default"},
                                        {codecLosslessQuality, "lossless/default"}}) {
-        rows.push_back(makeRow("PNG", name, *fr, kPNGCodecType, q, passes, 1));
-        rows.back().setting = setting;
+        rows.push_back(makeRow("PNG", setting, name, *fr, kPNGCodecType, q, passes, 1));
         rows.back().theirs = png;
       }
       for (CodecQ q : {codecNormalQuality, codecHighQuality}) {
-        Row row = makeRow("JPEG", name, *fr, kJPEGCodecType, q, passes, 1);
+        // The setting's name holds libavcodec's qscale, known once ours is measured.
+        Row row = makeRow("JPEG", "", name, *fr, kJPEGCodecType, q, passes, 1);
         // libavcodec at the qscale whose PSNR on the first frame is nearest ours.
         int best = 1;
         double bestGap = 1e9;

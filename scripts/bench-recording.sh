@@ -42,9 +42,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win64}" && pwd)
 seconds=${2:-12}
 # A row's recording time is cut into this many recordings, each followed by
-# a measure of the copy of COPIES copies (and as many frames with the codec).
+# a measure of this many copies (and as many frames with the codec).
 recordings=3
-bursts_copies=60
+copies=60
 each=$(python3 -c "print($seconds / $recordings)")
 only=${3:-}
 bin=$build/bin
@@ -87,26 +87,27 @@ close_skelby() {
 }
 
 cost() {  # TITLE W H CODEC OUT
-  "$wine" "$bin/FrameCost.exe" "$1" "$bursts_copies" "$2" "$3" "$4" 'C:\framecost.mov' </dev/null 2>/dev/null |
+  "$wine" "$bin/FrameCost.exe" "$1" "$copies" "$2" "$3" "$4" 'C:\framecost.mov' </dev/null 2>/dev/null |
     tr -d '\r' >"$5"
 }
 
 run() {  # WIDTH HEIGHT CODEC INTERVAL
-  local w=$1 h=$2 codec=$3 interval=$4 title t0 x k
+  local w=$1 h=$2 codec=$3 interval=$4 title t0 x k target
   [[ "${w}x$h $codec $interval" =~ $only ]] || return 0
   row=$((row + 1))
   title="Stamp $row ${w}x${h}"
   # At the right edge of the screen, clear of Skelby's window on the left.
   x=$((screen_width - w - 40))
   "$wine" "$bin/RecordingTarget.exe" "$title" "$x" 0 "$w" "$h" </dev/null >/dev/null 2>&1 &
-  pids+=($!)
+  target=$!
+  pids+=($target)
   drv wait "$title" 15000 || { echo "| ${w}x${h} | $codec | $interval | no target window |"; return 1; }
   sleep 0.5
   rm -f "$scratch"/cost.* "$scratch"/movie.* "$scratch"/wall.*
   cost "$title" "$w" "$h" "$codec" "$scratch/cost.0"
   if ! grep -qx "client ${w}x${h}" "$scratch/cost.0"; then
     echo "| ${w}x${h} | $codec | $interval | refused: the client area is $(sed -n 's/^client //p' "$scratch/cost.0") |"
-    kill "${pids[-1]}" 2>/dev/null
+    kill "$target" 2>/dev/null
     return 1
   fi
   # Recordings and measures of the copy take turns, so that both see the
@@ -115,7 +116,6 @@ run() {  # WIDTH HEIGHT CODEC INTERVAL
     start_skelby || return 1
     drv settings "$codec" "$interval" || { echo "settings dialog not driven" >&2; return 1; }
     sleep 0.5
-    drv refresh
     drv select "$title"
     drv set 137 "$w"
     drv set 136 "$h"
@@ -130,7 +130,7 @@ run() {  # WIDTH HEIGHT CODEC INTERVAL
     mv "$movie" "$scratch/movie.$k" 2>/dev/null
     cost "$title" "$w" "$h" "$codec" "$scratch/cost.$k"
   done
-  kill "${pids[-1]}" 2>/dev/null
+  kill "$target" 2>/dev/null
   python3 - "$scratch" "$recordings" "$w" "$h" "$codec" "$interval" <<'PY'
 import json, statistics, subprocess, sys
 scratch, recordings, w, h, codec, interval = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), \

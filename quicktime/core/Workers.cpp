@@ -26,10 +26,16 @@ int processors() {
 // its way out; at exit the system ends the sleeping threads.
 constexpr std::chrono::microseconds kLookout{200};
 
-inline void pause() {
+// Spins while `waiting()` holds, for at most kLookout; whoever looks out
+// sleeps afterwards if it still must.
+template <typename Waiting>
+void lookOut(const Waiting& waiting) {
+  const auto until = std::chrono::steady_clock::now() + kLookout;
+  while (waiting() && std::chrono::steady_clock::now() < until) {
 #if defined(__i386__) || defined(__x86_64__)
-  __asm__ __volatile__("pause");
+    __asm__ __volatile__("pause");
 #endif
+  }
 }
 
 class Pool {
@@ -44,8 +50,7 @@ class Pool {
       count_ = count;
       next_.store(0, std::memory_order_relaxed);
       openSlots_ = helpers;
-      ++job_;
-      posted_.store(job_, std::memory_order_release);
+      job_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     work();
@@ -56,8 +61,7 @@ class Pool {
       // time, sooner than a sleeping thread is woken. Look out for that
       // before sleeping.
       g.unlock();
-      const auto until = std::chrono::steady_clock::now() + kLookout;
-      while (busy_.load(std::memory_order_acquire) != 0 && std::chrono::steady_clock::now() < until) pause();
+      lookOut([this] { return busy_.load(std::memory_order_acquire) != 0; });
       g.lock();
       done_.wait(g, [this] { return busy_.load(std::memory_order_relaxed) == 0; });
     }
@@ -111,16 +115,15 @@ class Pool {
       // JPEG has two, with only its tables built between them), and waking
       // a sleeping thread costs about as much as a band: look out for the
       // next job for a moment before going to sleep.
-      if (!stopping_ && job_ == seen) {
+      if (!stopping_ && job_.load(std::memory_order_relaxed) == seen) {
         g.unlock();
-        const auto until = std::chrono::steady_clock::now() + kLookout;
-        while (posted_.load(std::memory_order_acquire) == seen && std::chrono::steady_clock::now() < until)
-          pause();
+        lookOut([&] { return job_.load(std::memory_order_acquire) == seen; });
         g.lock();
       }
-      wake_.wait(g, [&] { return stopping_ || (job_ != seen && openSlots_ > 0); });
+      wake_.wait(
+          g, [&] { return stopping_ || (job_.load(std::memory_order_relaxed) != seen && openSlots_ > 0); });
       if (stopping_) return;
-      seen = job_;
+      seen = job_.load(std::memory_order_relaxed);
       --openSlots_;
       busy_.fetch_add(1, std::memory_order_relaxed);
       g.unlock();
@@ -139,10 +142,9 @@ class Pool {
   void* context_ = nullptr;
   int count_ = 0;
   std::atomic<int> next_{0};
-  int openSlots_ = 0;         // helpers that may still join the current job
-  std::atomic<int> busy_{0};  // helpers inside the current job; changed under lock_
-  uint64_t job_ = 0;
-  std::atomic<uint64_t> posted_{0};  // job_, for a helper looking out without the lock
+  int openSlots_ = 0;             // helpers that may still join the current job
+  std::atomic<int> busy_{0};      // helpers inside the current job; changed under lock_
+  std::atomic<uint64_t> job_{0};  // changed under lock_; read without it while looking out
   bool stopping_ = false;
   std::mutex failureLock_;  // tasks fail on any thread, outside lock_
   std::exception_ptr failure_;

@@ -4,7 +4,7 @@
 // says which calls must succeed and which must be refused; every refused call
 // must leave the file as it was; after every step the file as it stands, as
 // a crash would leave it, must read in libavformat as at least the samples
-// its last checkpoint holds; and the finished file is read back whole, its
+// its fragments on the disk hold; and the finished file is read back whole, its
 // packets exactly the samples that were accepted. Any difference prints one
 // line and aborts.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -90,23 +90,12 @@ class FuzzSink : public qt::Sink {
   }
   OSErr flush() override {
     ++calls;
-    running = 0;
     if (calls == failCall) {
       ++failures;
       lastError = error;
       return lastError;
     }
     return noErr;
-  }
-  // With `backgroundPolls`, a flush goes on until asked about that often.
-  OSErr startFlush() override {
-    if (backgroundPolls == 0) return flush();
-    running = backgroundPolls;
-    return qt::kFlushInProgress;
-  }
-  OSErr flushStatus() override {
-    if (running == 0) return noErr;
-    return --running > 0 ? qt::kFlushInProgress : flush();
   }
   void recover() {
     limit = UINT64_MAX;
@@ -117,8 +106,6 @@ class FuzzSink : public qt::Sink {
   int failures = 0;
   uint64_t limit = UINT64_MAX;
   int failCall = 0;  // 1-based count of calls; 0: none
-  int backgroundPolls = 0;
-  int running = 0;  // polls left of a flush in the background
   OSErr error = ioErr;
   OSErr lastError = noErr;
 
@@ -150,6 +137,9 @@ struct Sample {
 struct Model {
   bool inEdits = false;
   bool resourceWritten = false;
+  // AddMovieResource got past its arguments once: the movie takes nothing
+  // more, whether it succeeded or not.
+  bool finishing = false;
   bool haveFormat = false;
   Format format;
   std::vector<Sample> samples;
@@ -327,6 +317,7 @@ class Run {
   int32_t frameSize_ = 0;  // the compressed frame
   int32_t dataSize_ = 0;   // the data handle's size
   std::vector<uint8_t> before_;
+  uint64_t clock_ = 0;  // the keeper's, in ms
   int callsBefore_ = 0;
   bool wasWritten_ = false;           // the movie resource, before this step
   std::vector<uint8_t> checkedFile_;  // the file when a crash was last checked
@@ -481,7 +472,7 @@ void Run::addSample(bool good) {
   if (!media) {
     why.add(invalidMedia);
   } else {
-    if (m_.resourceWritten) why.add(dataNotOpenForWrite);
+    if (m_.finishing) why.add(dataNotOpenForWrite);
     if (!m_.inEdits) why.add(invalidEditState);
     if (!data) {
       why.add(nilHandleErr);
@@ -549,7 +540,7 @@ void Run::endEdits() {
 
 void Run::beginEdits() {
   Reasons why;
-  if (m_.resourceWritten) why.add(dataNotOpenForWrite);
+  if (m_.finishing) why.add(dataNotOpenForWrite);
   const int failures = sink_->failures;
   const OSErr err = qt::BeginMediaEdits(media_);
   if (judge("BeginMediaEdits", err, why, *sink_, failures) == Outcome::kAccepted) m_.inEdits = true;
@@ -593,7 +584,7 @@ void Run::insertMedia() {
   if (!track) {
     why.add(invalidTrack);
   } else {
-    if (m_.resourceWritten) why.add(dataNotOpenForWrite);
+    if (m_.finishing) why.add(dataNotOpenForWrite);
     if (start != 0 || mediaTime != 0 || rate != 0x10000) why.add(paramErr);
     if (duration < 0 || uint64_t(duration) > m_.total) why.add(invalidDuration);
     if (why.empty() && duration > 0) {
@@ -641,6 +632,7 @@ void Run::addResource(bool clean) {
   }
   const int failures = sink_->failures;
   const OSErr err = qt::AddMovieResource(movie, file, resId, nullptr);
+  if (why.empty()) m_.finishing = true;
   if (other_.calls != 0) fail("AddMovieResource wrote to a file the movie is not in");
   switch (judge("AddMovieResource", err, why, *sink_, failures)) {
     case Outcome::kAccepted:
@@ -656,7 +648,7 @@ void Run::addResource(bool clean) {
 
 void Run::newTrack() {
   Reasons why;
-  if (m_.resourceWritten) why.add(dataNotOpenForWrite);
+  if (m_.finishing) why.add(dataNotOpenForWrite);
   Track extra = nullptr;
   const int failures = sink_->failures;
   const OSErr err = qt::NewMovieTrack(movie_, 16 << 16, 16 << 16, 0, &extra);
@@ -687,12 +679,12 @@ void Run::afterStep(const char* what) {
 }
 
 // The file as it stands now is what a crash would leave: whatever its last
-// checkpoint promised must play, sample for sample.
+// fragment promised must play, sample for sample.
 void Run::checkAsCrashLeavesIt(const char* what) {
   qt::CheckpointReport report;
   if (OSErr err = qt::GetCheckpointReport(media_, &report)) fail("GetCheckpointReport: %d", err);
   if (report.coveredSamples > m_.samples.size())
-    fail("after %s the checkpoint holds %u samples of %zu", what, report.coveredSamples, m_.samples.size());
+    fail("after %s the fragments hold %u samples of %zu", what, report.coveredSamples, m_.samples.size());
   if (report.coveredSamples == 0) return;
   // Reading the file is the slow part: only a file or a promise that changed.
   if (report.coveredSamples == checkedSamples_ && sink_->bytes == checkedFile_) return;
@@ -706,14 +698,14 @@ void Run::checkAsCrashLeavesIt(const char* what) {
          report.coveredSamples, m_.samples.size());
   for (size_t i = 0; i < movie.packets.size(); ++i) {
     const test::DemuxedPacket& p = movie.packets[i];
-    if (p.bytes != m_.samples[i].bytes || p.duration != m_.samples[i].duration)
+    // Samples read from fragments come without a duration of their own.
+    if (p.bytes != m_.samples[i].bytes || (p.duration != 0 && p.duration != m_.samples[i].duration))
       fail("after %s a crash leaves packet %zu unlike sample %zu", what, i, i);
   }
 }
 
 void Run::go() {
   codec_ = kCodecs[in_.ConsumeIntegralInRange(0, 3)];
-  sink_->backgroundPolls = in_.ConsumeIntegralInRange(0, 3);
   width_ = in_.ConsumeIntegralInRange(1, kMaxSide);
   height_ = in_.ConsumeIntegralInRange(1, kMaxSide);
   quality_ = CodecQ(in_.ConsumeIntegralInRange(0, 4)) * 0x100;
@@ -730,8 +722,12 @@ void Run::go() {
   pm.rowStride = width_ * 4;
 
   // The file header may meet a failing disk too; the movie is then made again.
+  // The keeper's turns come with the samples, on a clock the input moves, so
+  // fragments fall between any two calls.
   qt::MovieOptions options;
   options.creationTime = 0xC0FFEE00u;
+  options.keeperThread = false;
+  options.clock = [this] { return clock_; };
   if (in_.ConsumeBool()) {
     armFault();
     const int failures = sink_->failures;
@@ -758,6 +754,7 @@ void Run::go() {
   bool faultArmed = false;
   for (int step = 0; step < kMaxSteps && in_.remaining_bytes() > 0; ++step) {
     before_ = sink_->bytes;
+    clock_ += in_.ConsumeIntegralInRange<uint64_t>(0, 1500);
     callsBefore_ = sink_->calls;
     wasWritten_ = m_.resourceWritten;
     const char* what = "";

@@ -13,6 +13,14 @@ constexpr OSType kVendor = fourCC("SKLB");
 
 // Track header flags: enabled, in movie, in preview, in poster.
 constexpr uint32_t kTrackFlags = 0xF;
+// A fragment's sample flags: depends on no other sample, so every one is a
+// sync sample, as in the sample tables (which have no 'stss').
+constexpr uint32_t kSyncSampleFlags = 0x02000000;
+// tfhd flags: a 64-bit base data offset follows, so a fragment can point
+// back at samples written before it.
+constexpr uint32_t kBaseDataOffsetPresent = 0x000001;
+// trun flags: data offset, then each sample's duration and size.
+constexpr uint32_t kTrunFlags = 0x000001 | 0x000100 | 0x000200;
 
 // The description written for a media that never received a sample, so that
 // its sample table still holds the one entry readers require.
@@ -43,36 +51,51 @@ void matrix(ByteWriter& w) {
   // clang-format on
 }
 
-// The media time a track's edit covers. A checkpoint describes the movie as
-// the program would finish it now: a track without an edit yet shows its
-// whole media, as InsertMediaIntoTrack will place it.
-uint64_t editedMediaTime(const TrackRecord& t, bool checkpoint) {
-  if (!t.media) return 0;
-  if (t.editMediaDuration > 0) return uint64_t(t.editMediaDuration);
-  return checkpoint ? t.media->samples.totalDuration() : 0;
+// The media time a track's edit covers. The fragmented movie atom has no
+// edit, which would cut off the fragments after it, and no samples of its
+// own: its fragments bring them all.
+uint64_t editedMediaTime(const TrackRecord& t, bool fragmented) {
+  if (!t.media || fragmented) return 0;
+  return t.editMediaDuration > 0 ? uint64_t(t.editMediaDuration) : 0;
 }
 
-uint32_t trackDuration(const TrackRecord& t, bool checkpoint) {
-  const uint64_t edited = editedMediaTime(t, checkpoint);
+// The fragmented movie atom's sample tables, empty. (libavformat takes the
+// durations of samples listed there as the frame rate's once fragments
+// exist, so every sample goes into a fragment instead.)
+const SampleTable& noSamples() {
+  static const SampleTable* empty = new SampleTable;
+  return *empty;
+}
+
+uint32_t trackDuration(const TrackRecord& t, bool fragmented) {
+  const uint64_t edited = editedMediaTime(t, fragmented);
   return edited ? toMovieTime(edited, t.media->timeScale) : 0;
 }
 
-uint32_t movieDuration(const MovieRecord& m, bool checkpoint) {
+// The tracks a movie atom describes: every one with a media in the finished
+// movie; only those whose media has a description in the fragmented one,
+// since a fragment can add samples only to a description already written.
+bool described(const TrackRecord& t, bool fragmented) {
+  return t.media && (!fragmented || !t.media->description.empty());
+}
+
+uint32_t movieDuration(const MovieRecord& m, bool fragmented) {
   uint32_t longest = 0;
   for (const auto& t : m.tracks) {
-    uint32_t d = trackDuration(*t, checkpoint);
+    if (!described(*t, fragmented)) continue;
+    uint32_t d = trackDuration(*t, fragmented);
     if (d > longest) longest = d;
   }
   return longest;
 }
 
 // mvhd: movie header
-void mvhd(ByteWriter& w, const MovieRecord& m, bool checkpoint) {
+void mvhd(ByteWriter& w, const MovieRecord& m, bool fragmented) {
   FullAtom a(w, fourCC("mvhd"), 0, 0);
   w.be32(m.creationTime);                // creation time
   w.be32(m.creationTime);                // modification time
   w.be32(uint32_t(m.timeScale));         // time scale
-  w.be32(movieDuration(m, checkpoint));  // duration
+  w.be32(movieDuration(m, fragmented));  // duration
   w.be32(kFixedOne);                     // preferred rate 1.0
   w.be16(kVolumeOne);                    // preferred volume 1.0
   w.zeros(10);                           // reserved
@@ -87,13 +110,13 @@ void mvhd(ByteWriter& w, const MovieRecord& m, bool checkpoint) {
 }
 
 // tkhd: track header
-void tkhd(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool checkpoint) {
+void tkhd(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool fragmented) {
   FullAtom a(w, fourCC("tkhd"), 0, kTrackFlags);
   w.be32(m.creationTime);                // creation time
   w.be32(m.creationTime);                // modification time
   w.be32(t.id);                          // track id
   w.be32(0);                             // reserved
-  w.be32(trackDuration(t, checkpoint));  // duration, movie time scale
+  w.be32(trackDuration(t, fragmented));  // duration, movie time scale
   w.zeros(8);                            // reserved
   w.be16(0);                             // layer
   w.be16(0);                             // alternate group
@@ -105,27 +128,27 @@ void tkhd(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool checkp
 }
 
 // elst: edit list, the whole media once at rate 1.0
-void elst(ByteWriter& w, const TrackRecord& t, bool checkpoint) {
+void elst(ByteWriter& w, const TrackRecord& t) {
   FullAtom a(w, fourCC("elst"), 0, 0);
   w.be32(1);                             // number of entries
-  w.be32(trackDuration(t, checkpoint));  // track duration, movie time scale
+  w.be32(trackDuration(t, false));  // track duration, movie time scale
   w.be32(0);                             // media time
   w.be32(kFixedOne);                     // media rate 1.0
 }
 
 // edts: edit atom
-void edts(ByteWriter& w, const TrackRecord& t, bool checkpoint) {
+void edts(ByteWriter& w, const TrackRecord& t) {
   Atom a(w, fourCC("edts"));
-  elst(w, t, checkpoint);
+  elst(w, t);
 }
 
 // mdhd: media header
-void mdhd(ByteWriter& w, const MovieRecord& m, const MediaRecord& md) {
+void mdhd(ByteWriter& w, const MovieRecord& m, const MediaRecord& md, const SampleTable& s) {
   FullAtom a(w, fourCC("mdhd"), 0, 0);
   w.be32(m.creationTime);                        // creation time
   w.be32(m.creationTime);                        // modification time
   w.be32(uint32_t(md.timeScale));                // time scale
-  w.be32(uint32_t(md.samples.totalDuration()));  // duration, sum of sample durations
+  w.be32(uint32_t(s.totalDuration()));           // duration, sum of sample durations
   w.be16(0);                                     // language: Macintosh English
   w.be16(0);                                     // quality
 }
@@ -249,9 +272,8 @@ void co64(ByteWriter& w, const SampleTable& s) {
 }
 
 // stbl: sample table. Every sample is a sync sample, so there is no stss.
-void stbl(ByteWriter& w, const TrackRecord& t) {
+void stbl(ByteWriter& w, const TrackRecord& t, const SampleTable& s) {
   Atom a(w, fourCC("stbl"));
-  const SampleTable& s = t.media->samples;
   stsd(w, t);
   stts(w, s);
   stsc(w, s);
@@ -263,28 +285,96 @@ void stbl(ByteWriter& w, const TrackRecord& t) {
 }
 
 // minf: media information
-void minf(ByteWriter& w, const TrackRecord& t) {
+void minf(ByteWriter& w, const TrackRecord& t, const SampleTable& s) {
   Atom a(w, fourCC("minf"));
   vmhd(w);
   hdlr(w, fourCC("dhlr"), fourCC("alis"), "Alias Data Handler");
   dinf(w);
-  stbl(w, t);
+  stbl(w, t, s);
 }
 
 // mdia: media
-void mdia(ByteWriter& w, const MovieRecord& m, const TrackRecord& t) {
+void mdia(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, const SampleTable& s) {
   Atom a(w, fourCC("mdia"));
-  mdhd(w, m, *t.media);
+  mdhd(w, m, *t.media, s);
   hdlr(w, fourCC("mhlr"), t.media->type, "Video Media Handler");
-  minf(w, t);
+  minf(w, t, s);
 }
 
 // trak: track
-void trak(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool checkpoint) {
+void trak(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool fragmented) {
   Atom a(w, fourCC("trak"));
-  tkhd(w, m, t, checkpoint);
-  if (editedMediaTime(t, checkpoint) > 0) edts(w, t, checkpoint);
-  mdia(w, m, t);
+  tkhd(w, m, t, fragmented);
+  if (!fragmented && editedMediaTime(t, false) > 0) edts(w, t);
+  mdia(w, m, t, fragmented ? noSamples() : t.media->samples);
+}
+
+
+// trex: track extends, the defaults of the track's fragments
+void trex(ByteWriter& w, const TrackRecord& t) {
+  FullAtom a(w, fourCC("trex"), 0, 0);
+  w.be32(t.id);                  // track id
+  w.be32(1);                     // default sample description: the one there is
+  w.be32(0);                     // default sample duration: each sample has its own
+  w.be32(0);                     // default sample size: each sample has its own
+  w.be32(kSyncSampleFlags);      // default sample flags
+}
+
+// mvex: movie extends; tells readers that movie fragments follow
+void mvex(ByteWriter& w, const MovieRecord& m) {
+  Atom a(w, fourCC("mvex"));
+  for (const auto& t : m.tracks)
+    if (described(*t, true)) trex(w, *t);
+}
+
+// mfhd: movie fragment header
+void mfhd(ByteWriter& w, uint32_t sequence) {
+  FullAtom a(w, fourCC("mfhd"), 0, 0);
+  w.be32(sequence);  // sequence number
+}
+
+// tfhd: track fragment header, with the absolute offset its samples count from
+void tfhd(ByteWriter& w, uint32_t trackId, uint64_t baseOffset) {
+  FullAtom a(w, fourCC("tfhd"), 0, kBaseDataOffsetPresent);
+  w.be32(trackId);     // track id
+  w.be64(baseOffset);  // base data offset
+}
+
+// tfdt: track fragment decode time, where the fragment's first sample starts
+void tfdt(ByteWriter& w, uint64_t decodeTime) {
+  FullAtom a(w, fourCC("tfdt"), 1, 0);
+  w.be64(decodeTime);  // base media decode time, media time scale
+}
+
+// trun: track run, samples that lie one after the other in the file
+void trun(ByteWriter& w, const SampleTable& s, uint32_t first, uint32_t count, const uint32_t* durations,
+          uint64_t baseOffset) {
+  FullAtom a(w, fourCC("trun"), 0, kTrunFlags);
+  w.be32(count);                                            // sample count
+  w.be32(uint32_t(int32_t(s.offsets()[first] - baseOffset)));  // data offset from the base
+  for (uint32_t i = 0; i < count; ++i) {
+    w.be32(durations[i]);               // sample duration
+    w.be32(s.sizes()[first + i]);       // sample size
+  }
+}
+
+// traf: track fragment, the media's samples from `first` on
+void traf(ByteWriter& w, const TrackRecord& t, std::vector<uint32_t>& durations) {
+  Atom a(w, fourCC("traf"));
+  const MediaRecord& md = *t.media;
+  const SampleTable& s = md.samples;
+  const uint32_t first = md.fragmentedSamples;
+  s.durationsFrom(first, durations);
+  const uint64_t base = s.offsets()[first];
+  tfhd(w, t.id, base);
+  tfdt(w, md.fragmentedTime);
+  // One run per stretch of samples that follow each other in the file.
+  for (uint32_t from = first; from < s.count();) {
+    uint32_t to = from + 1;
+    while (to < s.count() && s.offsets()[to] == s.offsets()[to - 1] + s.sizes()[to - 1]) ++to;
+    trun(w, s, from, to - from, durations.data() + (from - first), base);
+    from = to;
+  }
 }
 
 }  // namespace
@@ -295,68 +385,12 @@ uint32_t toMovieTime(uint64_t mediaTime, TimeScale mediaScale) {
   return uint32_t((mediaTime * kMovieTimeScale + uint64_t(mediaScale) / 2) / uint64_t(mediaScale));
 }
 
-namespace {
-
-constexpr uint32_t kMdatHeaderSize = 8;
-// The most an mdat with a 32-bit size can hold, header included.
-constexpr uint64_t kLargestMdat = UINT32_MAX;
-// Checkpoints come at most once a second of movie time...
-constexpr uint64_t kCheckpointInterval = 1000;
-// ...and, once these first bytes of overhead are spent, only while all of
-// them together stay under 1/kCheckpointShare of the file.
-constexpr uint64_t kCheckpointAllowance = 64 * 1024;
-constexpr uint64_t kCheckpointShare = 100;
-
-// mdat: media data, open. Size 0 means "to the end of the file" until it is
-// closed, so whatever follows it, torn samples or an unfinished movie atom,
-// is media data that nothing points into.
 void openMdat(ByteWriter& w) {
   w.be32(0);  // size: to the end of the file
   w.code(fourCC("mdat"));
 }
 
-// Closes the open mdat so that it ends at `end`; the 8-byte 'wide' atom in
-// front of the first one lets it take a 64-bit size when it is that large.
-OSErr closeMdat(const MovieRecord& movie, uint64_t end) {
-  ByteWriter header;
-  uint64_t at = movie.segment;
-  const uint64_t size = end - movie.segment;
-  if (size <= UINT32_MAX) {
-    header.be32(uint32_t(size));  // size
-  } else {
-    if (movie.segment != movie.wideOffset + kWideSize) return paramErr;
-    // The wide atom and the mdat header together become one 16-byte header.
-    at = movie.wideOffset;
-    header.be32(1);  // size 1: a 64-bit size follows
-    header.code(fourCC("mdat"));
-    header.be64(end - movie.wideOffset);  // 64-bit size
-  }
-  return movie.sink->write(at, header.data(), header.size());
-}
-
-// Turns a movie atom into a 'free' atom that readers skip. It is four bytes
-// of its type, so a write cut short leaves one type or the other, or one no
-// reader knows and skips as well.
-OSErr freeMovieAtom(Sink& sink, const MovieAtomPlace& atom) {
-  static const uint8_t kFree[4] = {'f', 'r', 'e', 'e'};
-  return sink.write(atom.offset + 4, kFree, sizeof kFree);
-}
-
-// Movie time (ms) of the samples so far, the longest media's.
-uint64_t movieTime(const MovieRecord& movie) {
-  uint64_t longest = 0;
-  for (const auto& t : movie.tracks) {
-    if (!t->media) continue;
-    const uint64_t d = toMovieTime(t->media->samples.totalDuration(), t->media->timeScale);
-    if (d > longest) longest = d;
-  }
-  return longest;
-}
-
-}  // namespace
-
-OSErr writeFileHeader(MovieRecord& movie) {
-  ByteWriter w;
+void buildFileHeader(MovieRecord& movie, ByteWriter& w) {
   {
     // ftyp: file type
     Atom a(w, fourCC("ftyp"));
@@ -366,132 +400,39 @@ OSErr writeFileHeader(MovieRecord& movie) {
   }
   movie.wideOffset = w.size();
   {
-    // wide: room that the first mdat header could grow into; kept so every
-    // movie starts the same way.
+    // wide: room for the first mdat header to grow into a 64-bit one
     Atom a(w, fourCC("wide"));
   }
-  movie.segment = w.size();
+  movie.firstMdat = w.size();
   openMdat(w);
-  if (OSErr err = movie.sink->write(0, w.data(), w.size())) return err;
-  movie.end = w.size();
-  return noErr;
 }
 
-void buildMovieAtom(const MovieRecord& movie, ByteWriter& w, bool checkpoint) {
+void buildMovieAtom(const MovieRecord& movie, ByteWriter& w, bool fragmented) {
   // moov: movie
   Atom a(w, fourCC("moov"));
-  mvhd(w, movie, checkpoint);
-  for (const auto& t : movie.tracks)
-    if (t->media) trak(w, movie, *t, checkpoint);
+  mvhd(w, movie, fragmented);
+  bool any = false;
+  for (const auto& t : movie.tracks) {
+    if (!described(*t, fragmented)) continue;
+    trak(w, movie, *t, fragmented);
+    any = true;
+  }
+  if (fragmented && any) mvex(w, movie);
 }
 
-OSErr checkpointIfDue(MovieRecord& movie, uint32_t nextSampleSize) {
-  CheckpointState& c = movie.checkpoint;
-  if (!c.enabled) return noErr;
-  // mdat sizes stay 32-bit: a segment that would pass 4 GiB is closed first,
-  // once the last checkpoint has settled.
-  const bool forced = movie.end - movie.segment + nextSampleSize > kLargestMdat;
-  if (!forced) {
-    // One checkpoint at a time: the last must have reached the disk.
-    if (c.settling != Settling::settled) return noErr;
-    const uint64_t now = movieTime(movie);
-    if (now == 0) return noErr;  // no sample yet: nothing to keep
-    if (c.live.size && now - c.coveredTime < kCheckpointInterval) return noErr;
-    if (movie.end < c.affordableAt) return noErr;
-  } else if (OSErr err = settleCheckpoint(movie, true)) {
-    return err;
+bool buildMovieFragment(const MovieRecord& movie, uint32_t sequence, ByteWriter& w) {
+  std::vector<uint32_t> durations;
+  bool any = false;
+  // moof: movie fragment
+  Atom a(w, fourCC("moof"));
+  mfhd(w, sequence);
+  for (const auto& t : movie.tracks) {
+    const MediaRecord* md = t->media.get();
+    if (!md || !md->inFragments || md->samples.count() == md->fragmentedSamples) continue;
+    traf(w, *t, durations);
+    any = true;
   }
-
-  ByteWriter& w = c.atom;
-  w.clear();
-  buildMovieAtom(movie, w, true);
-  const MovieAtomPlace atom{movie.end, w.size()};
-  // Every checkpoint's atom ends up as a free one. The first ones may spend
-  // the allowance; after that all of them together stay within a share of
-  // the file however long the recording gets, so checkpoints come less often
-  // as each costs more. One that cannot be afforded waits until the file is
-  // large enough for it.
-  const uint64_t cost = c.overhead + atom.size + kMdatHeaderSize;
-  if (!forced && c.live.size && cost > std::max(kCheckpointAllowance, movie.end / kCheckpointShare)) {
-    c.affordableAt = cost * kCheckpointShare;
-    return noErr;
-  }
-  openMdat(w);  // where the samples go next
-  Sink& sink = *movie.sink;
-  // Until the open mdat is closed, the new atom lies inside it and no reader
-  // sees it; once closed, it is a complete movie atom for every sample so far.
-  if (OSErr err = sink.write(atom.offset, w.data(), w.size())) return err;
-  if (OSErr err = closeMdat(movie, atom.offset)) return err;
-  c.stale = c.live;
-  c.live = atom;
-  c.settling = Settling::flushLive;
-  c.coveredTime = movieTime(movie);
-  c.overhead = cost;
-  ++c.written;
-  for (const auto& t : movie.tracks)
-    if (t->media) t->media->liveSamples = t->media->samples.count();
-  movie.segment = atom.offset + atom.size;
-  movie.end = movie.segment + kMdatHeaderSize;
-  return settleCheckpoint(movie, false);
-}
-
-OSErr settleCheckpoint(MovieRecord& movie, bool wait) {
-  CheckpointState& c = movie.checkpoint;
-  Sink& sink = *movie.sink;
-  while (c.settling != Settling::settled) {
-    if (c.settling == Settling::freeStale) {
-      if (c.stale.size) {
-        if (OSErr err = freeMovieAtom(sink, c.stale)) return err;
-      }
-      c.settling = Settling::flushFree;
-      continue;
-    }
-    // A flush: waited for, or started and looked at again on a later call.
-    OSErr status;
-    if (wait) {
-      status = sink.flush();
-    } else if (c.flushRunning) {
-      status = sink.flushStatus();
-    } else {
-      status = sink.startFlush();
-      c.flushRunning = status == kFlushInProgress;
-    }
-    if (status == kFlushInProgress) return noErr;
-    c.flushRunning = false;
-    if (status != noErr) return status;
-    if (c.settling == Settling::flushLive) {
-      c.settling = Settling::freeStale;
-    } else {
-      c.settling = Settling::settled;
-      c.stale = MovieAtomPlace();
-      for (const auto& t : movie.tracks)
-        if (t->media) t->media->checkpointedSamples = t->media->liveSamples;
-    }
-  }
-  return noErr;
-}
-
-OSErr writeMovieResource(MovieRecord& movie) {
-  if (OSErr err = settleCheckpoint(movie, true)) return err;
-  ByteWriter w;
-  buildMovieAtom(movie, w, false);
-  Sink& sink = *movie.sink;
-  // The same order as a checkpoint: the atom, then the mdat closed in front
-  // of it, then the last checkpoint's atom freed. Nothing is committed before
-  // the end, so a failure anywhere can be retried from the start.
-  if (OSErr err = sink.write(movie.end, w.data(), w.size())) return err;
-  if (OSErr err = closeMdat(movie, movie.end)) return err;
-  if (OSErr err = sink.flush()) return err;
-  CheckpointState& c = movie.checkpoint;
-  if (c.live.size) {
-    if (OSErr err = freeMovieAtom(sink, c.live)) return err;
-  }
-  if (OSErr err = sink.setLength(movie.end + w.size())) return err;
-  if (OSErr err = sink.flush()) return err;
-  c.live = MovieAtomPlace{movie.end, w.size()};
-  for (const auto& t : movie.tracks)
-    if (t->media) t->media->checkpointedSamples = t->media->samples.count();
-  return noErr;
+  return any;
 }
 
 }  // namespace qt

@@ -1,8 +1,12 @@
 // The movie, track and media records behind the opaque references.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "AtomWriter.h"
@@ -19,10 +23,19 @@ struct MediaRecord {
   // order); becomes the media's one sample description in the file.
   std::vector<uint8_t> description;
   qt::SampleTable samples;
-  // Samples that the movie atom a reader finds after a crash now describes.
+  // Described by the file's fragmented movie atom, so later samples go into
+  // movie fragments. A media that had no sample when that atom was written
+  // is kept only by the finished movie.
+  bool inFragments = false;
+  // Samples described by a movie fragment already written, and their
+  // duration: the next fragment starts there.
+  uint32_t fragmentedSamples = 0;
+  uint64_t fragmentedTime = 0;
+  // Samples the fragment on its way to the disk covers once it is there.
+  uint32_t arrivingSamples = 0;
+  // Samples that the file on the disk holds now, whatever happens next: a
+  // crash, a kill or a power cut keeps at least these.
   uint32_t checkpointedSamples = 0;
-  // Samples of the last checkpoint, which becomes that atom once settled.
-  uint32_t liveSamples = 0;
 };
 
 struct TrackRecord {
@@ -37,55 +50,73 @@ struct TrackRecord {
   TimeValue editMediaDuration = 0;
 };
 
-// A movie atom somewhere in the file.
-struct MovieAtomPlace {
+// Four bytes to write over the file once the flush before them is done: the
+// size of the mdat a fragment closes, or the type that frees an atom.
+struct Patch {
   uint64_t offset = 0;
-  uint64_t size = 0;  // 0: there is none
+  uint8_t bytes[4] = {};
 };
 
-// Where the last checkpoint stands on its way to the disk. Each step waits
-// for the one before: the new atom must be on the disk before the old one
-// stops being a movie atom, so a power cut at any moment leaves one.
-enum class Settling : uint8_t {
-  settled,    // `live` is the movie atom readers find, on the disk
-  flushLive,  // `live` (and every sample before it) must reach the disk
-  freeStale,  // then `stale` must become a 'free' atom
-  flushFree,  // and that change reach the disk
-};
-
-// How often the movie atom is rewritten while samples arrive, so that a
-// recording cut short by a crash plays up to its last checkpoint.
-struct CheckpointState {
+// How the file stays readable while samples arrive: a movie fragment for
+// the samples of about each second, written where readers do not see it yet
+// and revealed, once it is on the disk, by patching the size of the mdat in
+// front of it (see MovieFile.h). Written by the recording thread and the
+// movie's keeper thread alike, always under the movie's lock.
+struct FragmentState {
   bool enabled = true;
-  // The movie atom of the last checkpoint, describing every sample before
-  // `segment`.
-  MovieAtomPlace live;
-  // The one before it, still a 'moov' in the file until settled.
-  MovieAtomPlace stale;
-  Settling settling = Settling::settled;
-  bool flushRunning = false;  // the sink flushes in the background for it
-  // Movie time (ms) and samples that `live` covers.
-  uint64_t coveredTime = 0;
-  // Bytes the checkpoints add to the file: every checkpoint's movie atom,
-  // which ends up free, and the header of the mdat after it.
+  // The movie atom without tracks written with the file header, so the file
+  // opens before its first sample; freed by the first fragment. 0: none.
+  uint64_t headerMovie = 0;
+  // The fragmented movie atom (with 'mvex') is written: later samples go
+  // into 'moof' atoms.
+  bool movieWritten = false;
+  uint32_t sequence = 0;  // of the last 'moof'
+  // The fragment on its way to the disk: each patch goes after a flush, and
+  // one more flush after the last; a failed step is tried again.
+  bool arriving = false;
+  Patch patches[3];
+  int patchCount = 0;
+  int patchesDone = 0;
+  // A sample that no fragment describes yet, and when (keeper clock, ms) the
+  // first of them was added; the fragment for them is due a second later.
+  bool pending = false;
+  uint64_t pendingSince = 0;
+  // The open mdat must be closed before the next sample fits (its offsets
+  // would pass 31 bits); the recording thread waits for it.
+  bool urgent = false;
+  uint64_t retryAt = 0;  // after a failed turn, when to try again
+  // A failure of the keeper thread, handed once to the next call that can
+  // report it (taken, never copied).
+  OSErr failure = noErr;
+  // What keeping the file readable has cost: every fragment's atoms and
+  // mdat headers, and the header's own movie atom.
   uint64_t overhead = 0;
-  // The file size from which the next checkpoint may fit its budget.
-  uint64_t affordableAt = 0;
-  uint32_t written = 0;  // checkpoints written, for the benchmark
-  // Where each checkpoint's atom is built: it only grows, so it is kept.
+  uint32_t written = 0;  // fragments that reached the disk
+  // Where each fragment's atom is built: it only grows, so it is kept.
   qt::ByteWriter atom;
 };
 
 struct MovieRecord {
   std::shared_ptr<qt::Sink> sink;
   uint64_t wideOffset = 0;  // the 8-byte 'wide' atom before the first mdat header
+  uint64_t firstMdat = 0;   // the first mdat header, which the finished movie's spans everything
   // Header of the mdat the samples go into now: its size reads 0 ("to the end
-  // of the file") until a checkpoint or the movie resource closes it.
+  // of the file") until a fragment or the movie resource closes it.
   uint64_t segment = 0;
   uint64_t end = 0;  // next free byte: where the next sample goes
   TimeScale timeScale = 0;
   uint32_t creationTime = 0;  // seconds since 1904, creation and modification
+  bool finishing = false;     // AddMovieResource has begun: no more samples
   bool resourceWritten = false;
-  CheckpointState checkpoint;
+  FragmentState fragments;
   std::vector<std::unique_ptr<TrackRecord>> tracks;
+
+  // Everything above is read and written under `lock`, by the program's
+  // calls and by the keeper thread, which closes fragments on time even when
+  // no sample comes; the keeper lets go of it while the sink flushes.
+  std::mutex lock;
+  std::condition_variable changed;  // a sample is pending, a fragment is done, or the keeper must stop
+  std::function<uint64_t()> clock;  // milliseconds, steady
+  std::thread keeper;
+  bool stopping = false;
 };

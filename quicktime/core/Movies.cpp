@@ -1,5 +1,6 @@
 #include "Movies.h"
 
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -8,6 +9,7 @@
 
 #include "Handles.h"
 #include "MovieFile.h"
+#include "MovieKeeper.h"
 #include "MovieModel.h"
 
 namespace qt {
@@ -81,7 +83,8 @@ OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeVal
                 TimeValue* sampleTime) {
   if (!isLive(media)) return invalidMedia;
   MovieRecord& movie = *media->track->movie;
-  if (movie.resourceWritten) return dataNotOpenForWrite;
+  std::unique_lock<std::mutex> g(movie.lock);
+  if (movie.finishing) return dataNotOpenForWrite;
   if (!media->inEdits) return invalidEditState;
   if (OSErr err = CheckHandle(data)) return err;
   if (offset < 0 || size == 0 || size > uint32_t(INT32_MAX)) return paramErr;
@@ -96,10 +99,10 @@ OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeVal
   if (table.totalDuration() + uint64_t(duration) > uint64_t(INT32_MAX)) return invalidDuration;
   if (table.count() == UINT32_MAX) return paramErr;
 
-  // A checkpoint that is due goes first, so the sample is either in the file
-  // with everything before it safe, or not added at all.
-  if (OSErr err = settleCheckpoint(movie, false)) return err;
-  if (OSErr err = checkpointIfDue(movie, size)) return err;
+  // What keeping the file readable asks first goes first, so the sample is
+  // either in the file with everything before it kept as promised, or not
+  // added at all.
+  if (OSErr err = prepareSample(movie, g, size)) return err;
   const uint64_t at = movie.end;
   if (OSErr err = movie.sink->write(at, *data + offset, size)) return err;
   if (media->description.empty()) {
@@ -109,6 +112,7 @@ OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeVal
   if (sampleTime) *sampleTime = TimeValue(table.totalDuration());
   table.add(at, size, uint32_t(duration));
   movie.end = at + size;
+  sampleAdded(movie, *media);
   return noErr;
 }
 
@@ -125,8 +129,16 @@ OSErr CreateMovieInSink(std::shared_ptr<Sink> sink, const MovieOptions& options,
   m->sink = std::move(sink);
   m->timeScale = kMovieTimeScale;
   m->creationTime = options.creationTime;
-  m->checkpoint.enabled = options.checkpoints;
-  if (OSErr err = writeFileHeader(*m)) return done(err);
+  m->fragments.enabled = options.fragments;
+  if (options.clock) {
+    m->clock = options.clock;
+  } else {
+    m->clock = [] {
+      using namespace std::chrono;
+      return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    };
+  }
+  if (OSErr err = startMovieFile(*m, options.keeperThread)) return done(err);
   *movie = m.release();
   enroll(*movie);
   return done(noErr);
@@ -136,7 +148,8 @@ OSErr NewMovieTrack(Movie movie, Fixed width, Fixed height, int16_t volume, Trac
   if (!track) return done(paramErr);
   *track = nullptr;
   if (!isLive(movie)) return done(invalidMovie);
-  if (movie->resourceWritten) return done(dataNotOpenForWrite);
+  std::lock_guard<std::mutex> g(movie->lock);
+  if (movie->finishing) return done(dataNotOpenForWrite);
   if (width < 0 || height < 0) return done(paramErr);
   std::unique_ptr<TrackRecord> t(new (std::nothrow) TrackRecord);
   if (!t) return done(memFullErr);
@@ -156,7 +169,8 @@ OSErr NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle d
   if (!media) return done(paramErr);
   *media = nullptr;
   if (!isLive(track)) return done(invalidTrack);
-  if (track->movie->resourceWritten) return done(dataNotOpenForWrite);
+  std::lock_guard<std::mutex> g(track->movie->lock);
+  if (track->movie->finishing) return done(dataNotOpenForWrite);
   if (mediaType != VideoMediaType) return done(noMediaHandler);
   if (timeScale <= 0) return done(paramErr);
   if (dataRef || dataRefType) return done(invalidDataRef);
@@ -174,13 +188,15 @@ OSErr NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle d
 
 OSErr BeginMediaEdits(Media media) {
   if (!isLive(media)) return done(invalidMedia);
-  if (media->track->movie->resourceWritten) return done(dataNotOpenForWrite);
+  std::lock_guard<std::mutex> g(media->track->movie->lock);
+  if (media->track->movie->finishing) return done(dataNotOpenForWrite);
   media->inEdits = true;
   return done(noErr);
 }
 
 OSErr EndMediaEdits(Media media) {
   if (!isLive(media)) return done(invalidMedia);
+  std::lock_guard<std::mutex> g(media->track->movie->lock);
   if (!media->inEdits) return done(invalidEditState);
   media->inEdits = false;
   return done(noErr);
@@ -198,6 +214,7 @@ TimeValue GetMediaDuration(Media media) {
     done(invalidMedia);
     return 0;
   }
+  std::lock_guard<std::mutex> g(media->track->movie->lock);
   done(noErr);
   return TimeValue(media->samples.totalDuration());
 }
@@ -206,8 +223,9 @@ OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTim
                            Fixed mediaRate) {
   constexpr Fixed kRateOne = 0x10000;
   if (!isLive(track)) return done(invalidTrack);
+  std::lock_guard<std::mutex> g(track->movie->lock);
   if (!track->media) return done(invalidMedia);
-  if (track->movie->resourceWritten) return done(dataNotOpenForWrite);
+  if (track->movie->finishing) return done(dataNotOpenForWrite);
   if (trackStart != 0 || mediaTime != 0 || mediaRate != kRateOne) return done(paramErr);
   if (mediaDuration < 0 || uint64_t(mediaDuration) > track->media->samples.totalDuration())
     return done(invalidDuration);
@@ -223,6 +241,10 @@ OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param 
   if (!file || file != movie->sink.get()) return done(paramErr);
   if (resId != movieInDataForkResID) return done(paramErr);
   if (movie->resourceWritten) return done(dataNotOpenForWrite);
+  // No fragment may land where the movie atom goes, so the keeper is done
+  // for good, whatever becomes of this call.
+  stopKeeper(*movie);
+  std::lock_guard<std::mutex> g(movie->lock);
   if (OSErr err = writeMovieResource(*movie)) return done(err);
   movie->resourceWritten = true;
   return done(noErr);
@@ -230,6 +252,7 @@ OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param 
 
 OSErr DisposeMovie(Movie movie) {
   if (!isLive(movie)) return done(invalidMovie);
+  stopKeeper(*movie);
   for (const auto& t : movie->tracks) {
     if (t->media) withdraw(t->media.get());
     withdraw(t.get());
@@ -244,6 +267,7 @@ TimeValue GetMovieDuration(Movie movie) {
     done(invalidMovie);
     return 0;
   }
+  std::lock_guard<std::mutex> g(movie->lock);
   done(noErr);
   TimeValue longest = 0;
   for (const auto& t : movie->tracks) {
@@ -265,15 +289,27 @@ TimeScale GetMovieTimeScale(Movie movie) {
 
 OSErr GetMoviesError() { return lastError; }
 
-size_t MediaTableBytes(Media media) { return isLive(media) ? media->samples.memoryBytes() : 0; }
+size_t MediaTableBytes(Media media) {
+  if (!isLive(media)) return 0;
+  std::lock_guard<std::mutex> g(media->track->movie->lock);
+  return media->samples.memoryBytes();
+}
+
+OSErr KeepMovieReadable(Movie movie) {
+  if (!isLive(movie)) return done(invalidMovie);
+  if (movie->keeper.joinable()) return done(paramErr);  // its own thread does it
+  std::unique_lock<std::mutex> g(movie->lock);
+  return done(keepReadable(*movie, g, false));
+}
 
 OSErr GetCheckpointReport(Media media, CheckpointReport* report) {
   if (!report) return done(paramErr);
   *report = CheckpointReport();
   if (!isLive(media)) return done(invalidMedia);
-  const CheckpointState& c = media->track->movie->checkpoint;
-  report->written = c.written;
-  report->overheadBytes = c.overhead;
+  std::lock_guard<std::mutex> g(media->track->movie->lock);
+  const FragmentState& f = media->track->movie->fragments;
+  report->written = f.written;
+  report->overheadBytes = f.overhead;
   report->coveredSamples = media->checkpointedSamples;
   return done(noErr);
 }

@@ -1,14 +1,15 @@
 // Movie, track and media operations, one per QuickTime call the DLL forwards.
 //
 // A movie is created in a Sink the DLL has opened (the real file); every
-// sample's bytes go to that sink as the sample is added, checkpoints keep the
-// file playable meanwhile, and AddMovieResource appends the movie atom and
-// closes the media data. Every operation checks its arguments first, returns
+// sample's bytes go to that sink as the sample is added, movie fragments keep
+// the file playable meanwhile (MovieKeeper.h), and AddMovieResource appends
+// the movie atom and closes the media data. Every operation checks its arguments first, returns
 // a specific code, and records it for GetMoviesError(); a failed operation
 // changes nothing that a later AddMovieResource would write.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "QuickTimeTypes.h"
@@ -23,9 +24,16 @@ struct MovieOptions {
   // Creation and modification time written into every header; tests fix it
   // so files compare byte for byte.
   uint32_t creationTime = currentMacTime();
-  // Keep the file playable while samples arrive (see MovieFile.h); only the
-  // benchmark turns it off, to measure what it costs.
-  bool checkpoints = true;
+  // Keep the file playable while samples arrive (see MovieKeeper.h); the
+  // benchmark and tests turn it off, to measure what it costs and to compare
+  // the finished files.
+  bool fragments = true;
+  // The movie's own thread closes fragments on time. Without it the calls
+  // that add samples do that work, and KeepMovieReadable stands for the
+  // passing time: tests use that, with a clock of their own.
+  bool keeperThread = true;
+  // Milliseconds on a steady clock; empty: the system's.
+  std::function<uint64_t()> clock;
 };
 
 // Starts a movie whose media data goes into `sink` (an empty, newly opened
@@ -46,8 +54,9 @@ OSErr EndMediaEdits(Media media);
 
 // Writes `size` bytes of `data` from `offset` to the file and records one
 // sample of `duration`. One sample per call, sync samples only (flags 0).
-// A checkpoint that is due is written first; if it fails, the call fails with
-// its code and the sample is not added.
+// A failure of the keeper thread since the last call is reported here, once,
+// and the sample is then not added; so is any failure of the work that must
+// go before the sample.
 // The first description becomes the media's; a later one of another codec,
 // size or depth is refused with invalidSampleDescription.
 OSErr AddMediaSample(Media media, Handle data, int32_t offset, uint32_t size, TimeValue duration,
@@ -71,7 +80,8 @@ OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTim
 // possible: the file has no resource fork. After it succeeds the movie is
 // complete and takes no more samples, tracks or media (dataNotOpenForWrite).
 // After a failure (a full disk) it can be called again; until it succeeds the
-// file plays up to its last checkpoint.
+// file plays up to its last fragment. No sample can be added after the
+// first call, successful or not.
 OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param name);
 
 // Frees the movie with its tracks and media and drops its hold on the sink.
@@ -86,11 +96,15 @@ OSErr GetMoviesError();
 // Bytes held by the media's sample tables, for the memory benchmark.
 size_t MediaTableBytes(Media media);
 
-// What the checkpoints of a media's movie have cost and what they keep.
+// For a movie made without the keeper thread: one turn of the keeper, as the
+// thread takes it when its clock says so. paramErr for a movie with a keeper.
+OSErr KeepMovieReadable(Movie movie);
+
+// What keeping a media's movie readable has cost and what it keeps.
 struct CheckpointReport {
-  uint32_t written = 0;         // checkpoints written
-  uint64_t overheadBytes = 0;   // superseded movie atoms and extra mdat headers
-  uint32_t coveredSamples = 0;  // samples of this media a reader finds after a crash now
+  uint32_t written = 0;         // fragments that reached the disk
+  uint64_t overheadBytes = 0;   // fragment atoms, the header's movie atom and extra mdat headers
+  uint32_t coveredSamples = 0;  // samples of this media a reader finds after a power cut now
 };
 OSErr GetCheckpointReport(Media media, CheckpointReport* report);
 

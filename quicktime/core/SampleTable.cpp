@@ -12,6 +12,14 @@ void SampleTable::add(uint64_t offset, uint32_t size, uint32_t duration) {
   totalDuration_ += duration;
 }
 
+void SampleTable::durationsFrom(uint32_t first, std::vector<uint32_t>& out) const {
+  out.assign(count() - first, 0);
+  size_t at = out.size();
+  for (size_t r = timeRuns_.size(); r-- > 0 && at > 0;) {
+    for (uint32_t n = timeRuns_[r].count; n > 0 && at > 0; --n) out[--at] = timeRuns_[r].duration;
+  }
+}
+
 size_t SampleTable::memoryBytes() const {
   return timeRuns_.capacity() * sizeof(TimeRun) + sizes_.capacity() * sizeof(uint32_t) +
          offsets_.capacity() * sizeof(uint64_t);

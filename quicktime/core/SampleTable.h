@@ -25,6 +25,9 @@ class SampleTable {
   const std::vector<TimeRun>& timeRuns() const { return timeRuns_; }
   const std::vector<uint32_t>& sizes() const { return sizes_; }
   const std::vector<uint64_t>& offsets() const { return offsets_; }
+  // The duration of each sample from `first` on, into `out`. The runs are
+  // walked from the end, so the work is that of the samples asked for.
+  void durationsFrom(uint32_t first, std::vector<uint32_t>& out) const;
   // True once an offset no longer fits in a 32-bit chunk offset table.
   bool needsLargeOffsets() const { return !offsets_.empty() && offsets_.back() > UINT32_MAX; }
   // Bytes held by the tables, including spare capacity.

@@ -1,6 +1,11 @@
 // Where a movie file's bytes go. The library never opens files itself: the
 // DLL opens the real file with Win32 and hands the writer a Sink, and tests
 // hand it sinks that count, record or fail.
+//
+// Threads: write and setLength come from one thread at a time (the movie's
+// lock orders them), but flush runs on the movie's own thread and may run
+// while the next writes go on, so that the recording never waits for the
+// disk.
 #pragma once
 
 #include <cstddef>
@@ -9,10 +14,6 @@
 #include "QuickTimeTypes.h"
 
 namespace qt {
-
-// What startFlush and flushStatus answer while a flush goes on in the
-// background; positive, so it is never taken for a QuickTime error.
-constexpr OSErr kFlushInProgress = 1;
 
 class Sink {
  public:
@@ -23,16 +24,11 @@ class Sink {
   virtual OSErr write(uint64_t offset, const void* data, size_t size) = 0;
   // Cuts or extends the file to exactly `length` bytes.
   virtual OSErr setLength(uint64_t length) = 0;
-  // Returns once every byte written so far is on the disk itself, so that a
-  // power cut afterwards keeps it; the movie writer orders its checkpoints
-  // around this call. It waits for a flush started before, too.
+  // Returns once every byte written before the call began is on the disk
+  // itself, so that a power cut afterwards keeps it; the movie writer orders
+  // its fragments around this call. Writes made while it runs need not be
+  // covered. A failure is this call's alone: the next call flushes again.
   virtual OSErr flush() = 0;
-  // Starts what flush() does and, where the sink can, returns at once with
-  // kFlushInProgress while the disk catches up; flushStatus then says when
-  // it is done and how it went. Writes may go on meanwhile; they are not
-  // covered by it. A sink that cannot flush in the background flushes here.
-  virtual OSErr startFlush() { return flush(); }
-  virtual OSErr flushStatus() { return noErr; }
 };
 
 }  // namespace qt

@@ -86,11 +86,13 @@ OSErr createMovieFile(const FSSpec* spec, int32_t flags, int16_t* refNum, Movie*
       !(existing & FILE_ATTRIBUTE_DIRECTORY))
     return wrPermErr;
   const DWORD disposition = (bits & createMovieFileDeleteCurFile) ? CREATE_ALWAYS : CREATE_NEW;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr, disposition,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Writing is shared only so that the sink can flush through a handle of
+  // its own; nothing else opens the file while we write it.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return openError(GetLastError(), path);
 
-  auto sink = std::make_shared<FileSink>(file);
+  auto sink = std::make_shared<FileSink>(file, path);
   Movie made = nullptr;
   if (OSErr err = qt::CreateMovieInSink(sink, qt::MovieOptions(), &made)) {
     // Nothing of a movie is in the file: leave no empty file behind.

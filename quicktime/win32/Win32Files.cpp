@@ -59,6 +59,7 @@ OSErr pathFromName(ConstStr255Param name, std::string* path) {
 }
 
 OSErr FileSink::write(uint64_t offset, const void* data, size_t size) {
+  std::lock_guard<std::mutex> g(writing_);
   if (file_ == INVALID_HANDLE_VALUE) return fnOpnErr;
   if (offset > uint64_t(INT64_MAX) || size > uint64_t(INT64_MAX) - offset) return posErr;
   const char* bytes = static_cast<const char*>(data);
@@ -83,6 +84,7 @@ OSErr FileSink::write(uint64_t offset, const void* data, size_t size) {
 }
 
 OSErr FileSink::setLength(uint64_t length) {
+  std::lock_guard<std::mutex> g(writing_);
   if (file_ == INVALID_HANDLE_VALUE) return fnOpnErr;
   if (length > uint64_t(INT64_MAX)) return posErr;
   LARGE_INTEGER at;
@@ -92,27 +94,30 @@ OSErr FileSink::setLength(uint64_t length) {
   return noErr;
 }
 
-OSErr FileSink::flushNow() {
-  if (file_ == INVALID_HANDLE_VALUE) return fnOpnErr;
-  return FlushFileBuffers(file_) ? OSErr(noErr) : osErrFromWin32(GetLastError());
-}
-
 OSErr FileSink::flush() {
-  // A flush in the background covers only what was written before it began.
-  if (OSErr err = background_.wait()) return err;
-  return flushNow();
+  std::lock_guard<std::mutex> g(flushing_);
+  if (!flushFileTried_) {
+    flushFileTried_ = true;
+    flushFile_ = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  HANDLE file = flushFile_;
+  if (file == INVALID_HANDLE_VALUE) {
+    // No second handle: flush through the one that writes, which then waits.
+    std::lock_guard<std::mutex> w(writing_);
+    if (file_ == INVALID_HANDLE_VALUE) return fnOpnErr;
+    return FlushFileBuffers(file_) ? OSErr(noErr) : osErrFromWin32(GetLastError());
+  }
+  return FlushFileBuffers(file) ? OSErr(noErr) : osErrFromWin32(GetLastError());
 }
-
-OSErr FileSink::startFlush() {
-  if (file_ == INVALID_HANDLE_VALUE) return fnOpnErr;
-  return background_.start();
-}
-
-OSErr FileSink::flushStatus() { return background_.status(); }
 
 OSErr FileSink::close() {
+  std::lock_guard<std::mutex> f(flushing_);
+  std::lock_guard<std::mutex> w(writing_);
+  if (flushFile_ != INVALID_HANDLE_VALUE) CloseHandle(flushFile_);
+  flushFile_ = INVALID_HANDLE_VALUE;
+  flushFileTried_ = true;  // closed: no flush handle any more
   if (file_ == INVALID_HANDLE_VALUE) return rfNumErr;
-  background_.stop();
   const BOOL closed = CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
   return closed ? OSErr(noErr) : osErrFromWin32(GetLastError());

@@ -45,30 +45,31 @@ TEST(MovieFile, MediaDataFirstThenMovieAtom) {
   EXPECT_EQ(std::memcmp(f.data() + 8, "qt  ", 4), 0);
   EXPECT_EQ(be32At(f, 20), 8u);
   EXPECT_EQ(std::memcmp(f.data() + 24, "wide", 4), 0);
-  // The first sample, the checkpoint written before the second (now freed),
-  // the other two, and the movie atom last.
-  ASSERT_EQ(test::atomLayout(f), "ftyp wide mdat free mdat moov");
+  // One mdat spans the samples and whatever kept the file readable while
+  // they came; the movie atom is last.
+  ASSERT_EQ(test::atomLayout(f), "ftyp wide mdat moov");
   const std::vector<test::TopAtom> atoms = test::topLevelAtoms(f);
   EXPECT_EQ(atoms[2].offset, 28u);
-  EXPECT_EQ(atoms[2].size, 8u + 12);
-  EXPECT_EQ(atoms[4].size, 8u + 2 * 12);
-  EXPECT_EQ(atoms[5].offset + atoms[5].size, f.size()) << "nothing after the movie atom";
+  EXPECT_EQ(atoms[3].offset + atoms[3].size, f.size()) << "nothing after the movie atom";
 
   test::AtomRef stco = findAtom(f, "moov/trak/mdia/minf/stbl/stco");
   ASSERT_TRUE(stco.found);
   ASSERT_EQ(be32At(f, stco.offset + 12), 3u);
-  const uint64_t expected[3] = {36, atoms[4].offset + 8, atoms[4].offset + 8 + 12};
   for (uint32_t i = 0; i < 3; ++i) {
     uint32_t at = be32At(f, stco.offset + 16 + 4 * i);
-    EXPECT_EQ(at, expected[i]);
+    EXPECT_GE(at, 36u);
+    EXPECT_LE(at + 12, atoms[3].offset);
     EXPECT_EQ(f[at], 0x40 + i) << "sample " << i << " lies where its offset says";
+    if (i > 0) {
+      EXPECT_EQ(at, be32At(f, stco.offset + 12 + 4 * i) + 12) << "samples follow each other";
+    }
   }
 }
 
-TEST(MovieFile, WithoutCheckpointsTheMediaDataIsOneMdat) {
+TEST(MovieFile, WithoutFragmentsTheMediaDataIsOneMdatOfSamplesOnly) {
   auto sink = std::make_shared<test::MemorySink>();
-  qt::MovieOptions options;
-  options.checkpoints = false;
+  qt::MovieOptions options = test::stillOptions();
+  options.fragments = false;
   test::MovieParts p = test::makeMovie(sink, 2, 2, 1000, options);
   addSamples(p, {100, 1200, 95, 2000}, 12);
   EXPECT_EQ(test::finishMovie(p), noErr);
@@ -151,17 +152,23 @@ TEST(MovieFile, MediaScaleOtherThanMillisecondsIsConvertedForTheMovie) {
 }
 
 // 66 samples of 64 MiB: 4.125 GiB of media data into a sink that keeps only
-// the small writes (headers, movie atoms).
-std::shared_ptr<test::CountingSink> largeMovie(const qt::MovieOptions& options) {
+// the small writes (headers, fragments, movie atoms); a second of the
+// clock passes between samples, so each gets a fragment of its own.
+std::shared_ptr<test::CountingSink> largeMovie(bool fragments) {
   auto sink = std::make_shared<test::CountingSink>();
+  test::ManualClock clock;
+  qt::MovieOptions options = test::drivenOptions(clock);
+  options.fragments = fragments;
   test::MovieParts p = test::makeMovie(sink, 2, 2, 1000, options);
   EXPECT_NE(p.media, nullptr);
   const uint32_t kSample = 64u << 20;
   Handle data = qt::NewHandle(int32_t(kSample));
   EXPECT_NE(data, nullptr);
   ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
-  for (int i = 0; i < 66; ++i)
+  for (int i = 0; i < 66; ++i) {
+    clock.advance(1000);
     EXPECT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 33, desc, 1, 0, nullptr), noErr) << i;
+  }
   EXPECT_EQ(test::finishMovie(p), noErr);
   qt::DisposeMovie(p.movie);
   qt::DisposeHandle(data);
@@ -171,9 +178,8 @@ std::shared_ptr<test::CountingSink> largeMovie(const qt::MovieOptions& options) 
 
 // The chunk offsets of the finished movie, whose atom is the last thing written.
 std::vector<uint64_t> chunkOffsets(test::CountingSink& sink, std::vector<uint8_t>* moovOut) {
-  std::vector<uint8_t> moov = sink.read(sink.length - 1, 1);  // makes sure the file is that long
   const uint64_t moovSize = be32At(sink.read(sink.lastMovieAtom, 4), 0);
-  moov = sink.read(sink.lastMovieAtom, size_t(moovSize));
+  std::vector<uint8_t> moov = sink.read(sink.lastMovieAtom, size_t(moovSize));
   test::AtomRef co64 = findAtom(moov, "moov/trak/mdia/minf/stbl/co64");
   std::vector<uint64_t> offsets;
   if (co64.found)
@@ -183,77 +189,62 @@ std::vector<uint64_t> chunkOffsets(test::CountingSink& sink, std::vector<uint8_t
   return offsets;
 }
 
-TEST(MovieFile, PastFourGiBOffsetsAre64BitAndEveryMdatKeepsA32BitSize) {
-  std::shared_ptr<test::CountingSink> sink = largeMovie(qt::MovieOptions());
-  std::vector<uint8_t> moov;
-  const std::vector<uint64_t> offsets = chunkOffsets(*sink, &moov);
-  ASSERT_EQ(offsets.size(), 66u);
-  EXPECT_FALSE(findAtom(moov, "moov/trak/mdia/minf/stbl/stco").found);
-  EXPECT_EQ(be32At(moov, findAtom(moov, "moov/mvhd").offset + 24), 33u * 66);
-  EXPECT_EQ(sink->length, sink->lastMovieAtom + moov.size());
-  // Walk the top-level atoms by their headers: the samples must all lie in
-  // mdat atoms, each of which fits a 32-bit size.
-  uint64_t at = 20, samples = 0;
-  std::string layout;
-  size_t next = 0;
-  while (at < sink->length) {
-    const std::vector<uint8_t> header = sink->read(at, 8);
-    const uint64_t size = be32At(header, 0);
-    const std::string type(reinterpret_cast<const char*>(header.data() + 4), 4);
-    ASSERT_GE(size, 8u) << type << " at " << at;
-    layout += type + " ";
-    if (type == "mdat") {
-      while (next < offsets.size() && offsets[next] < at + size) {
-        EXPECT_GE(offsets[next], at + 8);
-        EXPECT_LE(offsets[next] + (64u << 20), at + size);
-        ++next;
-        ++samples;
+// Past 4 GiB the finished file is "ftyp mdat moov": the 'wide' atom and
+// the first mdat header became one 64-bit header spanning every sample.
+TEST(MovieFile, PastFourGiBOffsetsAre64BitAndTheMdatSizeIs64Bit) {
+  for (const bool fragments : {true, false}) {
+    std::shared_ptr<test::CountingSink> sink = largeMovie(fragments);
+    std::vector<uint8_t> moov;
+    const std::vector<uint64_t> offsets = chunkOffsets(*sink, &moov);
+    ASSERT_EQ(offsets.size(), 66u) << fragments;
+    EXPECT_FALSE(findAtom(moov, "moov/trak/mdia/minf/stbl/stco").found);
+    EXPECT_FALSE(findAtom(moov, "moov/mvex").found);
+    EXPECT_EQ(be32At(moov, findAtom(moov, "moov/mvhd").offset + 24), 33u * 66);
+    EXPECT_EQ(sink->length, sink->lastMovieAtom + moov.size());
+    const std::vector<uint8_t> header = sink->read(20, 16);
+    EXPECT_EQ(be32At(header, 0), 1u) << "size 1: 64-bit size follows";
+    EXPECT_EQ(std::memcmp(header.data() + 4, "mdat", 4), 0);
+    EXPECT_EQ(be64At(header, 8), sink->lastMovieAtom - 20) << "movie atom right after the media data";
+    for (int i = 0; i < 66; ++i) {
+      ASSERT_GE(offsets[size_t(i)], 36u);
+      if (i > 0) {
+        ASSERT_GE(offsets[size_t(i)], offsets[size_t(i) - 1] + (64u << 20)) << i;
       }
     }
-    at += size;
+    ASSERT_LE(offsets.back() + (64u << 20), sink->lastMovieAtom);
+    if (!fragments) {
+      for (int i = 0; i < 66; ++i) {
+        ASSERT_EQ(offsets[size_t(i)], 36 + (uint64_t(64) << 20) * uint64_t(i));
+      }
+    }
   }
-  EXPECT_EQ(at, sink->length);
-  EXPECT_EQ(samples, 66u) << layout;
-  EXPECT_NE(layout.find("free"), std::string::npos) << layout;
 }
 
-TEST(MovieFile, WithoutCheckpointsPastFourGiBTheMdatSizeIs64Bit) {
-  qt::MovieOptions options;
-  options.checkpoints = false;
-  std::shared_ptr<test::CountingSink> sink = largeMovie(options);
-  const uint64_t mdatEnd = 36 + (uint64_t(64) << 20) * 66;
-  const std::vector<uint8_t> header = sink->read(20, 16);
-  EXPECT_EQ(be32At(header, 0), 1u) << "size 1: 64-bit size follows";
-  EXPECT_EQ(std::memcmp(header.data() + 4, "mdat", 4), 0);
-  EXPECT_EQ(be64At(header, 8), mdatEnd - 20);
-  EXPECT_EQ(sink->lastMovieAtom, mdatEnd) << "movie atom right after the media data";
-  const std::vector<uint64_t> offsets = chunkOffsets(*sink, nullptr);
-  ASSERT_EQ(offsets.size(), 66u);
-  for (int i = 0; i < 66; ++i) ASSERT_EQ(offsets[size_t(i)], 36 + (uint64_t(64) << 20) * uint64_t(i));
-}
-
-TEST(MovieFile, FailedMovieAtomLeavesTheLastCheckpointAndCanBeRetried) {
+TEST(MovieFile, FailedMovieAtomLeavesTheLastFragmentAndCanBeRetried) {
   auto sink = std::make_shared<test::FailingSink>();
-  test::MovieParts p = test::makeMovie(sink, 2, 2);
-  addSamples(p, {100, 100}, 12);
+  test::ManualClock clock;
+  test::MovieParts p = test::makeMovie(sink, 2, 2, 1000, test::drivenOptions(clock));
+  addSamples(p, {100}, 12);
+  clock.advance(1000);  // the first sample's fragment is due before the second
+  addSamples(p, {100}, 12);
   sink->limit = sink->bytes.size() + 40;  // the disk fills up inside the movie atom
   ASSERT_EQ(qt::EndMediaEdits(p.media), noErr);
   ASSERT_EQ(qt::InsertMediaIntoTrack(p.track, 0, 0, 200, 0x10000), noErr);
   EXPECT_EQ(qt::AddMovieResource(p.movie, sink.get(), movieInDataForkResID, nullptr), dskFulErr);
   EXPECT_EQ(qt::GetMoviesError(), dskFulErr);
-  // Meanwhile the file plays up to the checkpoint written before the second sample.
+  // Meanwhile the file plays up to its last fragment, and takes no sample.
   test::DemuxedMovie read = test::avDemux(sink->bytes);
   ASSERT_TRUE(read.opened) << read.error;
   EXPECT_EQ(read.packets.size(), 1u);
   sink->limit = UINT64_MAX;
   ASSERT_EQ(qt::AddMovieResource(p.movie, sink.get(), movieInDataForkResID, nullptr), noErr);
   qt::DisposeMovie(p.movie);
-  EXPECT_EQ(test::atomLayout(sink->bytes), "ftyp wide mdat free mdat moov");
+  EXPECT_EQ(test::atomLayout(sink->bytes), "ftyp wide mdat moov");
   read = test::avDemux(sink->bytes);
   ASSERT_TRUE(read.opened) << read.error;
   ASSERT_EQ(read.packets.size(), 2u);
   EXPECT_EQ(read.packets[1].duration, 100);
-  EXPECT_EQ(read.packets[1].bytes, std::vector<uint8_t>(12, 0x41));
+  EXPECT_EQ(read.packets[1].bytes, std::vector<uint8_t>(12, 0x40));
 }
 
 }  // namespace

@@ -199,17 +199,17 @@ TEST(Movies, CreateFailsCleanlyWhenTheHeaderCannotBeWritten) {
   sink->failAll = true;
   sink->error = wrPermErr;
   Movie m = reinterpret_cast<Movie>(1);
-  EXPECT_EQ(qt::CreateMovieInSink(sink, qt::MovieOptions(), &m), wrPermErr);
+  EXPECT_EQ(qt::CreateMovieInSink(sink, test::stillOptions(), &m), wrPermErr);
   EXPECT_EQ(m, nullptr);
   EXPECT_EQ(qt::GetMoviesError(), wrPermErr);
-  EXPECT_EQ(qt::CreateMovieInSink(nullptr, qt::MovieOptions(), &m), paramErr);
-  EXPECT_EQ(qt::CreateMovieInSink(sink, qt::MovieOptions(), nullptr), paramErr);
+  EXPECT_EQ(qt::CreateMovieInSink(nullptr, test::stillOptions(), &m), paramErr);
+  EXPECT_EQ(qt::CreateMovieInSink(sink, test::stillOptions(), nullptr), paramErr);
 }
 
 TEST(Movies, TrackAndMediaArgumentsAreChecked) {
   auto sink = std::make_shared<test::MemorySink>();
   Movie movie = nullptr;
-  ASSERT_EQ(qt::CreateMovieInSink(sink, qt::MovieOptions(), &movie), noErr);
+  ASSERT_EQ(qt::CreateMovieInSink(sink, test::stillOptions(), &movie), noErr);
   Track track = nullptr;
   EXPECT_EQ(qt::NewMovieTrack(nullptr, 1 << 16, 1 << 16, 0, &track), invalidMovie);
   EXPECT_EQ(qt::NewMovieTrack(movie, -1, 1 << 16, 0, &track), paramErr);

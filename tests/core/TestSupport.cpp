@@ -64,29 +64,22 @@ OSErr JournalSink::setLength(uint64_t length) {
 }
 
 OSErr JournalSink::flush() {
-  if (flushing_) {
-    flushing_ = false;
-    journal.push_back(Entry{Entry::kFlush, flushStart_, {}});
-  }
   journal.push_back(Entry{Entry::kFlush, journal.size(), {}});
   return MemorySink::flush();
 }
 
-OSErr JournalSink::startFlush() {
-  if (backgroundPolls == 0) return flush();
-  flushing_ = true;
-  flushStart_ = journal.size();
-  pollsLeft_ = backgroundPolls;
-  return qt::kFlushInProgress;
+qt::MovieOptions stillOptions() {
+  qt::MovieOptions options;
+  options.keeperThread = false;
+  options.clock = [] { return uint64_t(1000000); };
+  return options;
 }
 
-OSErr JournalSink::flushStatus() {
-  if (!flushing_) return noErr;
-  if (--pollsLeft_ > 0) return qt::kFlushInProgress;
-  flushing_ = false;
-  journal.push_back(Entry{Entry::kFlush, flushStart_, {}});
-  ++flushes;
-  return noErr;
+qt::MovieOptions drivenOptions(const ManualClock& clock) {
+  qt::MovieOptions options;
+  options.keeperThread = false;
+  options.clock = clock.function();
+  return options;
 }
 
 OSErr CountingSink::write(uint64_t offset, const void* data, size_t size) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -44,16 +45,12 @@ class FailingSink : public MemorySink {
 };
 
 // Keeps every call in order, so that the file can be rebuilt as it stood at
-// any moment of its writing: after a crash, or a kill, at that moment. With
-// `backgroundPolls`, a flush runs in the background until flushStatus has
-// been asked that many times.
+// any moment of its writing: after a crash, or a kill, at that moment.
 class JournalSink : public MemorySink {
  public:
   OSErr write(uint64_t offset, const void* data, size_t size) override;
   OSErr setLength(uint64_t length) override;
   OSErr flush() override;
-  OSErr startFlush() override;
-  OSErr flushStatus() override;
   struct Entry {
     // A flush is entered when it is done; what was written before it
     // started is then on the disk.
@@ -62,13 +59,19 @@ class JournalSink : public MemorySink {
     std::vector<uint8_t> bytes;
   };
   std::vector<Entry> journal;
-  int backgroundPolls = 0;
-
- private:
-  int pollsLeft_ = 0;
-  size_t flushStart_ = 0;
-  bool flushing_ = false;
 };
+
+// A clock that tests move by hand, for movies whose keeper they drive.
+struct ManualClock {
+  std::shared_ptr<uint64_t> now = std::make_shared<uint64_t>(1000000);
+  void advance(uint64_t ms) { *now += ms; }
+  std::function<uint64_t()> function() const {
+    auto n = now;
+    return [n] { return *n; };
+  }
+};
+// Options for a movie without the keeper thread, on `clock`.
+qt::MovieOptions drivenOptions(const ManualClock& clock);
 
 // Records writes smaller than kKeepBelow bytes (headers, movie atoms) in
 // order and only counts the rest, so a movie can pass 4 GiB without storing it.
@@ -150,9 +153,13 @@ struct MovieParts {
   Track track = nullptr;
   Media media = nullptr;
 };
-// Creates movie, track (width x height) and 'vide' media at `scale`, edits begun.
+// Options for a movie whose time never passes: no keeper thread, no
+// fragment ever due, so its file is a function of its calls alone.
+qt::MovieOptions stillOptions();
+// Creates movie, track (width x height) and 'vide' media at `scale`, edits
+// begun; by default with stillOptions().
 MovieParts makeMovie(std::shared_ptr<qt::Sink> sink, int width, int height, TimeScale scale = 1000,
-                     const qt::MovieOptions& options = qt::MovieOptions());
+                     const qt::MovieOptions& options = stillOptions());
 // Ends edits, inserts the whole media and writes the movie resource.
 OSErr finishMovie(MovieParts& parts);
 

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -31,8 +33,8 @@ std::vector<char> readAll(const std::string& path) {
 }
 
 HANDLE createScratch(const std::string& path) {
-  return CreateFileA(path.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileA(path.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 TEST(FileSink, WritesLandAtTheirOffsetsInAnyOrder) {
@@ -40,7 +42,7 @@ TEST(FileSink, WritesLandAtTheirOffsetsInAnyOrder) {
   HANDLE file = createScratch(path);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   {
-    qtlib::FileSink sink(file);
+    qtlib::FileSink sink(file, path);
     EXPECT_EQ(sink.write(0, "ABCDEFGH", 8), noErr);
     // Past the end: the gap reads as zeros.
     EXPECT_EQ(sink.write(12, "mdat", 4), noErr);
@@ -60,6 +62,39 @@ TEST(FileSink, WritesLandAtTheirOffsetsInAnyOrder) {
   DeleteFileA(path.c_str());
 }
 
+// The movie's keeper flushes while the recording writes: through a handle
+// of its own, each flush succeeds and no write is lost or misplaced; once
+// closed, flushes are refused like writes.
+TEST(FileSink, FlushesOnAnotherThreadWhileWritesGoOn) {
+  const std::string path = scratchPath();
+  HANDLE file = createScratch(path);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  std::vector<char> expected;
+  {
+    qtlib::FileSink sink(file, path);
+    std::atomic<bool> writing{true};
+    std::atomic<int> flushes{0}, failed{0};
+    std::thread keeper([&] {
+      while (writing || flushes == 0) {
+        if (sink.flush() == noErr) ++flushes; else ++failed;
+      }
+    });
+    for (int i = 0; i < 400; ++i) {
+      std::vector<char> chunk(4096, char('a' + i % 26));
+      ASSERT_EQ(sink.write(uint64_t(i) * chunk.size(), chunk.data(), chunk.size()), noErr) << i;
+      expected.insert(expected.end(), chunk.begin(), chunk.end());
+    }
+    writing = false;
+    keeper.join();
+    EXPECT_GT(flushes.load(), 0);
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(sink.close(), noErr);
+    EXPECT_EQ(sink.flush(), fnOpnErr);
+  }
+  EXPECT_EQ(readAll(path), expected);
+  DeleteFileA(path.c_str());
+}
+
 TEST(FileSink, ALargeWriteAtAHighOffsetKeepsEveryByte) {
   const std::string path = scratchPath();
   HANDLE file = createScratch(path);
@@ -70,7 +105,7 @@ TEST(FileSink, ALargeWriteAtAHighOffsetKeepsEveryByte) {
   for (size_t i = 0; i < frame.size(); ++i) frame[i] = char(i * 7 + i / 251);
   const uint64_t high = (uint64_t(1) << 32) + 36;
   {
-    qtlib::FileSink sink(file);
+    qtlib::FileSink sink(file, path);
     ASSERT_EQ(sink.write(high, frame.data(), frame.size()), noErr);
     ASSERT_EQ(sink.setLength(high + frame.size()), noErr);
     EXPECT_EQ(sink.close(), noErr);
@@ -97,7 +132,7 @@ TEST(FileSink, RefusesOffsetsPastTheLargestFileAndWritesAfterClose) {
   const std::string path = scratchPath();
   HANDLE file = createScratch(path);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  qtlib::FileSink sink(file);
+  qtlib::FileSink sink(file, path);
   EXPECT_EQ(sink.write(uint64_t(INT64_MAX) + 1, "x", 1), posErr);
   EXPECT_EQ(sink.write(uint64_t(INT64_MAX), "xy", 2), posErr);
   EXPECT_EQ(sink.close(), noErr);

@@ -130,10 +130,10 @@ void tkhd(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool fragme
 // elst: edit list, the whole media once at rate 1.0
 void elst(ByteWriter& w, const TrackRecord& t) {
   FullAtom a(w, fourCC("elst"), 0, 0);
-  w.be32(1);                             // number of entries
+  w.be32(1);                        // number of entries
   w.be32(trackDuration(t, false));  // track duration, movie time scale
-  w.be32(0);                             // media time
-  w.be32(kFixedOne);                     // media rate 1.0
+  w.be32(0);                        // media time
+  w.be32(kFixedOne);                // media rate 1.0
 }
 
 // edts: edit atom
@@ -145,12 +145,12 @@ void edts(ByteWriter& w, const TrackRecord& t) {
 // mdhd: media header
 void mdhd(ByteWriter& w, const MovieRecord& m, const MediaRecord& md, const SampleTable& s) {
   FullAtom a(w, fourCC("mdhd"), 0, 0);
-  w.be32(m.creationTime);                        // creation time
-  w.be32(m.creationTime);                        // modification time
-  w.be32(uint32_t(md.timeScale));                // time scale
-  w.be32(uint32_t(s.totalDuration()));           // duration, sum of sample durations
-  w.be16(0);                                     // language: Macintosh English
-  w.be16(0);                                     // quality
+  w.be32(m.creationTime);               // creation time
+  w.be32(m.creationTime);               // modification time
+  w.be32(uint32_t(md.timeScale));       // time scale
+  w.be32(uint32_t(s.totalDuration()));  // duration, sum of sample durations
+  w.be16(0);                            // language: Macintosh English
+  w.be16(0);                            // quality
 }
 
 // hdlr: handler reference, for the media ('mhlr') or its data ('dhlr')
@@ -309,15 +309,14 @@ void trak(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool fragme
   mdia(w, m, t, fragmented ? noSamples() : t.media->samples);
 }
 
-
 // trex: track extends, the defaults of the track's fragments
 void trex(ByteWriter& w, const TrackRecord& t) {
   FullAtom a(w, fourCC("trex"), 0, 0);
-  w.be32(t.id);                  // track id
-  w.be32(1);                     // default sample description: the one there is
-  w.be32(0);                     // default sample duration: each sample has its own
-  w.be32(0);                     // default sample size: each sample has its own
-  w.be32(kSyncSampleFlags);      // default sample flags
+  w.be32(t.id);              // track id
+  w.be32(1);                 // default sample description: the one there is
+  w.be32(0);                 // default sample duration: each sample has its own
+  w.be32(0);                 // default sample size: each sample has its own
+  w.be32(kSyncSampleFlags);  // default sample flags
 }
 
 // mvex: movie extends; tells readers that movie fragments follow
@@ -350,11 +349,11 @@ void tfdt(ByteWriter& w, uint64_t decodeTime) {
 void trun(ByteWriter& w, const SampleTable& s, uint32_t first, uint32_t count, const uint32_t* durations,
           uint64_t baseOffset) {
   FullAtom a(w, fourCC("trun"), 0, kTrunFlags);
-  w.be32(count);                                            // sample count
+  w.be32(count);                                               // sample count
   w.be32(uint32_t(int32_t(s.offsets()[first] - baseOffset)));  // data offset from the base
   for (uint32_t i = 0; i < count; ++i) {
-    w.be32(durations[i]);               // sample duration
-    w.be32(s.sizes()[first + i]);       // sample size
+    w.be32(durations[i]);          // sample duration
+    w.be32(s.sizes()[first + i]);  // sample size
   }
 }
 

@@ -147,7 +147,8 @@ TEST(MovieKeeper, AFileCutAtAnyByteOfItsWritingPlaysEveryFragmentWrittenBeforeIt
     OSType codec;
     uint64_t spread;  // cuts spread evenly over the bytes written
   };
-  for (const Case c : {Case{kAnimationCodecType, 10000}, Case{kRawCodecType, 2500}, Case{kPNGCodecType, 2500}}) {
+  for (const Case c :
+       {Case{kAnimationCodecType, 10000}, Case{kRawCodecType, 2500}, Case{kPNGCodecType, 2500}}) {
     auto sink = std::make_shared<test::JournalSink>();
     const Recording r = record(sink, c.codec, 40);
     qt::CheckpointReport report;
@@ -434,8 +435,8 @@ TEST(MovieKeeper, EightHoursLoseAtMostASecondAtAnyMomentAndCostTheSameEachHour) 
     uint32_t sampleSize;
   };
   std::printf("| fps | sample bytes | worst loss (ms) | fragments | overhead |\n");
-  for (const Case c : {Case{10, 1000}, Case{10, 2000}, Case{10, 30000}, Case{30, 1000}, Case{30, 2000},
-                       Case{30, 30000}}) {
+  for (const Case c :
+       {Case{10, 1000}, Case{10, 2000}, Case{10, 30000}, Case{30, 1000}, Case{30, 2000}, Case{30, 30000}}) {
     auto sink = std::make_shared<NullSink>();
     test::ManualClock clock;
     test::MovieParts p = test::makeMovie(sink, 320, 240, 1000, test::drivenOptions(clock));
@@ -660,7 +661,8 @@ class SparseFile : public qt::Sink {
   OSErr write(uint64_t offset, const void* data, size_t size) override {
     length_ = std::max(length_, offset + size);
     if (size >= (1u << 20)) return noErr;
-    if (fseeko(file_, off_t(offset), SEEK_SET) != 0 || std::fwrite(data, 1, size, file_) != size) return ioErr;
+    if (fseeko(file_, off_t(offset), SEEK_SET) != 0 || std::fwrite(data, 1, size, file_) != size)
+      return ioErr;
     return std::fflush(file_) == 0 ? noErr : ioErr;
   }
   OSErr setLength(uint64_t length) override {
@@ -701,7 +703,8 @@ TEST(MovieKeeper, ARecordingAcrossFourGiBReadsBackAtEachFragment) {
   qt::DisposeMovie(p.movie);
   sink.reset();
   EXPECT_EQ(test::run("ffprobe -v error -show_entries stream=nb_frames,duration_ts "
-                      "-of csv=p=0 " + path),
+                      "-of csv=p=0 " +
+                      path),
             "2800,70\n");
   std::remove(path.c_str());
   qt::DisposeHandle(data);

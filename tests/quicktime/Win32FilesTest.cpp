@@ -76,7 +76,10 @@ TEST(FileSink, FlushesOnAnotherThreadWhileWritesGoOn) {
     std::atomic<int> flushes{0}, failed{0};
     std::thread keeper([&] {
       while (writing || flushes == 0) {
-        if (sink.flush() == noErr) ++flushes; else ++failed;
+        if (sink.flush() == noErr)
+          ++flushes;
+        else
+          ++failed;
       }
     });
     for (int i = 0; i < 400; ++i) {

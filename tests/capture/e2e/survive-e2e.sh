@@ -7,7 +7,10 @@
 #    caps files named full-disk*): one message, the window back to idle, the
 #    movie plays to the last frame that fitted;
 # 3. the disk fills so far that the movie itself cannot be written: the
-#    message says so, Stop stays; room made and Stop pressed again saves it.
+#    message says so, Stop stays; room made and Stop pressed again saves it;
+# 4. skelby.exe killed 90 s into a recording of small frames (Photo - JPEG
+#    at 160 x 120, a frame each 100 ms): the movie plays up to at most 2 s
+#    before the kill, however long the recording.
 #   survive-e2e.sh BUILD_DIR FULL_DISK_SO
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -19,15 +22,18 @@ limit_file=$build/full-disk-e2e-limit
 export SKELBY_FULL_DISK_LIMIT=$limit_file
 full=$WINEPREFIX/drive_c/full-disk-e2e.mov
 
-# Frames, their decoded count and their durations' sum, of a movie at
-# 320 x 240: "FRAMES DECODED SUM_MS", or nothing when ffprobe refuses it.
-movie_facts() {
-  local durations count sum decoded
-  durations=$(ffprobe -v error -select_streams v:0 -show_entries packet=duration -of csv=p=0 "$1") || return 1
-  count=$(grep -c . <<<"$durations")
-  sum=$(awk '{s += $1} END {print s + 0}' <<<"$durations")
+# Frames, their decoded count and how long they play, of a movie of
+# W x H (320 x 240 unless given): "FRAMES DECODED PLAYS_MS", or nothing when
+# ffprobe refuses it. A movie cut short by a kill reads from its fragments,
+# whose last frame has no duration of its own: it plays up to where that
+# frame starts.
+movie_facts() {  # MOVIE [W H]
+  local packets count plays decoded
+  packets=$(ffprobe -v error -select_streams v:0 -show_entries packet=pts,duration -of csv=p=0 "$1") || return 1
+  count=$(grep -c . <<<"$packets")
+  plays=$(awk -F, '{pts = $1; d = $2} END {print pts + (d ~ /^[0-9]+$/ ? d : 0)}' <<<"$packets")
   decoded=$(ffmpeg -nostdin -v error -i "$1" -vsync passthrough -f rawvideo -pix_fmt rgb24 - | wc -c)
-  echo "$count $((decoded / (320 * 240 * 3))) $sum"
+  echo "$count $((decoded / (${2:-320} * ${3:-240} * 3))) $plays"
 }
 
 start_pattern "$pattern"
@@ -106,4 +112,25 @@ read -r frames decoded sum < <(movie_facts "$full") || fail "the movie saved by 
 ok "room made and Stop pressed again: saved, $frames frames, $sum ms"
 quit_skelby || fail "Skelby did not quit"
 rm -f "$full" "$limit_file"
+
+# 4. Killed after a minute and a half of small frames.
+rm -f "$movie"
+start_skelby
+drv settings "Photo - JPEG" 100 || fail "the settings dialog could not be driven"
+sleep 0.5
+drv select "$pattern" || fail "the pattern window is not listed"
+drv set 137 160
+drv set 136 120
+drv press 989
+wait_status "Grabbing!" || fail "status never read Grabbing!"
+t0=$(now_ms)
+sleep 90
+kill -9 "$skelby_pid"
+killed=$(($(now_ms) - t0))
+wait "$skelby_pid" 2>/dev/null
+read -r frames decoded plays < <(movie_facts "$movie" 160 120) || fail "killed after $killed ms: the movie does not open"
+size=$(stat -c %s "$movie")
+[ "$frames" -ge 1 ] && [ "$decoded" -eq "$frames" ] || fail "killed after $killed ms: $frames frames, $decoded decoded"
+[ "$plays" -ge $((killed - 2000)) ] || fail "killed after $killed ms of small frames: the movie plays only $plays ms"
+ok "killed $killed ms into a recording of small frames ($frames frames, $((size / frames)) bytes each): $plays ms play"
 echo "all survival checks passed"

@@ -6,9 +6,11 @@
 // check-movies.sh to read with ffprobe and ffmpeg.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "QuickTimeShellTest.h"
@@ -28,6 +30,26 @@ std::string folder() {
   std::string f = programFolder() + "..\\quicktime-full-disk\\";
   CreateDirectoryA(f.c_str(), nullptr);
   return f;
+}
+
+std::vector<char> contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Whether a reader walking the file's top-level atoms meets a movie
+// fragment: the library's keeper has revealed one.
+bool showsAFragment(const std::vector<char>& file) {
+  uint64_t at = 0;
+  while (at + 8 <= file.size()) {
+    const auto byte = [&](uint64_t i) { return uint64_t(uint8_t(file[size_t(at + i)])); };
+    uint64_t size = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+    if (std::string(&file[size_t(at + 4)], 4) == "moof") return true;
+    if (size == 0) return false;  // an open mdat: the rest is hidden
+    if (size < 8) return false;
+    at += size;
+  }
+  return false;
 }
 
 uint64_t sizeOf(const std::string& path) {
@@ -156,20 +178,27 @@ TEST_F(FullDisk, AMovieAtomThatDoesNotFitCanBeWrittenOnceThereIsRoom) {
   close(file, "100,120");
 }
 
-// A disk that fills before the second checkpoint: the file on the disk plays
+// A disk that fills before the second fragment: the file on the disk plays
 // up to the first one (the first sample) whatever happens after.
-TEST_F(FullDisk, UntilTheMovieIsFinishedTheFilePlaysUpToItsLastCheckpoint) {
-  const std::string file = "full-disk-checkpoint.mov";
+TEST_F(FullDisk, UntilTheMovieIsFinishedTheFilePlaysUpToItsLastFragment) {
+  const std::string file = "full-disk-fragment.mov";
   setLimit(uint64_t(1) << 30);
   open(folder() + file);
   ASSERT_EQ(add(0, 100), noErr);
-  ASSERT_EQ(add(1, 120), noErr);  // the checkpoint of the first sample goes before it
+  // The library's own thread puts the first sample's fragment on the disk
+  // about a second later, with no further call.
+  bool revealed = false;
+  for (int i = 0; i < 300 && !revealed; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    revealed = showsAFragment(contents(folder() + file));
+  }
+  ASSERT_TRUE(revealed) << "no fragment 30 s after the first sample";
+  ASSERT_EQ(add(1, 120), noErr);
   setLimit(sizeOf(folder() + file));
   EXPECT_EQ(add(2, 95), dskFulErr);
   EXPECT_EQ(finish(), dskFulErr);
   // What a crash now would leave: copied aside for the readers.
-  std::ifstream in(folder() + file, std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<char> bytes = contents(folder() + file);
   setLimit(uint64_t(1) << 40);
   std::ofstream(folder() + "crash-" + file, std::ios::binary)
       .write(bytes.data(), std::streamsize(bytes.size()));

@@ -4,7 +4,7 @@
 #   file decoder width height durations floor
 # (durations in ms, comma-separated, "-" for none; floor "exact" or a PSNR in dB).
 # ffprobe must report the codec, size, time base 1/1000, frame count and each
-# frame's duration; mediainfo must read it; ffmpeg must decode every frame to
+# frame's duration (from the frames' times, for a file cut short); mediainfo must read it; ffmpeg must decode every frame to
 # the pixels in FILE.rgb, bit for bit or above the floor.
 set -uo pipefail
 folder=$1
@@ -30,12 +30,22 @@ while read -r -u 3 file decoder width height durations floor; do
     grep -qx "duration=$(printf '%d.%03d000' $((total / 1000)) $((total % 1000)))" <<<"$probe" \
       || fail "ffprobe: track does not last $total ms: $(echo $probe)"
   fi
+  # Fragments carry no frame count: their packets are counted below.
+  grep -qx "nb_frames=N/A" <<<"$probe" && [ "$expectedCount" -gt 0 ] && countLine="nb_frames=N/A"
   for want in "codec_name=$decoder" "width=$width" "height=$height" "time_base=1/1000" \
                "$countLine"; do
     grep -qx "$want" <<<"$probe" || fail "ffprobe: expected $want, got: $(echo $probe)"
   done
-  got=$(ffprobe -v error -select_streams v:0 -show_entries packet=duration -of csv=p=0 "$movie" \
-        | paste -sd, -)
+  # A file read from its fragments (one cut short) gives its samples no
+  # duration of their own: each lasts until the next starts, the last until
+  # the track ends.
+  end=$(ffprobe -v error -select_streams v:0 -show_entries stream=duration_ts -of csv=p=0 "$movie")
+  got=$(ffprobe -v error -select_streams v:0 -show_entries packet=pts,duration -of csv=p=0 "$movie" \
+        | awk -F, -v end="$end" '
+            { pts[NR] = $1; d[NR] = $2 }
+            END { for (i = 1; i <= NR; i++) {
+                    if (d[i] !~ /^[0-9]+$/) d[i] = (i < NR ? pts[i + 1] : end) - pts[i]
+                    printf "%s%s", (i > 1 ? "," : ""), d[i] } }')
   [ "$got" = "$expectedList" ] || fail "frame durations $got, expected $expectedList"
   mediainfo --Inform="Video;%Width%x%Height%" "$movie" | grep -qx "${width}x${height}" \
     || fail "mediainfo does not read a ${width}x${height} video track"

@@ -185,8 +185,15 @@ TEST(MovieKeeper, AFileCutAtAnyByteOfItsWritingPlaysEveryFragmentWrittenBeforeIt
           if (image.size() < e.offset + partial) image.resize(size_t(e.offset + partial));
           std::memcpy(image.data() + e.offset, e.bytes.data(), partial);
         }
-        // Once the header is whole the file opens, frames or none.
+        // Once the header is whole the file opens, frames or none; and not
+        // only in libavformat, which takes a freed movie atom when it finds
+        // no other: a reader walking the top-level atoms meets a live one.
         const bool headerWritten = entry > 0 || (n > 0 && partial == n);
+        if (headerWritten) {
+          const std::string layout = test::atomLayout(image);
+          ASSERT_NE(layout.find("moov"), std::string::npos)
+              << "cut after " << entry << " calls and " << partial << " bytes: " << layout;
+        }
         expectPlayable(
             image, r, promised, c.codec, cuts % 97 == 0,
             "cut after " + std::to_string(entry) + " calls and " + std::to_string(partial) + " bytes",
@@ -512,6 +519,10 @@ class SlowDisk : public qt::Sink {
     changed_.wait(g, [this] { return !held_; });
     return failNext_ ? (failNext_ = false, OSErr(ioErr)) : OSErr(noErr);
   }
+  void hold() {
+    std::lock_guard<std::mutex> g(lock_);
+    held_ = true;
+  }
   void release() {
     std::lock_guard<std::mutex> g(lock_);
     held_ = false;
@@ -534,7 +545,7 @@ class SlowDisk : public qt::Sink {
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<uint8_t> bytes_;
-  bool held_ = true;
+  bool held_ = false;
   bool failNext_ = false;
   int flushesStarted_ = 0;
 };
@@ -563,30 +574,34 @@ TEST(MovieKeeper, ItsThreadNeverHoldsUpTheRecordingAndCoversFramesThatStopComing
   ASSERT_TRUE(disk->waitForFlushes(1)) << "the file header goes to the disk at once";
   ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
   Handle data = qt::NewHandle(12);
-  for (int i = 0; i < 20; ++i) {
-    std::memset(*data, 0x20 + i, 12);
-    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, 12, 50, desc, 1, 0, nullptr), noErr) << i;
-  }
-  EXPECT_EQ(coveredNow(p.media), 0u) << "nothing is promised while the disk holds the first flush";
+  auto add = [&](int value) {
+    std::memset(*data, value, 12);
+    return qt::AddMediaSample(p.media, data, 0, 12, 50, desc, 1, 0, nullptr);
+  };
+  disk->hold();
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(add(0x20 + i), noErr) << i;
+  // The keeper writes their fragment a second later and waits for the disk.
+  ASSERT_TRUE(disk->waitForFlushes(2)) << "no fragment 30 s after the samples";
+  for (int i = 20; i < 25; ++i) ASSERT_EQ(add(0x20 + i), noErr) << i;
+  EXPECT_EQ(coveredNow(p.media), 0u) << "nothing is promised before it is on the disk";
   disk->release();
-  ASSERT_TRUE(waitForCovered(p.media, 20)) << coveredNow(p.media);
+  ASSERT_TRUE(waitForCovered(p.media, 25)) << coveredNow(p.media);
   test::DemuxedMovie read = test::avDemux(disk->bytes());
   ASSERT_TRUE(read.opened) << read.error;
-  EXPECT_EQ(read.packets.size(), 20u);
+  EXPECT_EQ(read.packets.size(), 25u);
 
   // A flush that fails is told once, by the next sample, which is not added;
   // the keeper flushes again on its next turn and keeps the rest.
   disk->failNextFlush();
-  std::memset(*data, 0x50, 12);
-  ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, 12, 50, desc, 1, 0, nullptr), noErr);
+  ASSERT_EQ(add(0x50), noErr);
   OSErr told = noErr;
   for (int i = 0; i < 3000 && told == noErr; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    told = qt::AddMediaSample(p.media, data, 0, 12, 50, desc, 1, 0, nullptr);
+    told = add(0x50);
   }
   EXPECT_EQ(told, ioErr);
-  const uint32_t added = qt::GetMediaDuration(p.media) / 50;
-  EXPECT_EQ(qt::AddMediaSample(p.media, data, 0, 12, 50, desc, 1, 0, nullptr), noErr) << "told once only";
+  const uint32_t added = uint32_t(qt::GetMediaDuration(p.media) / 50);
+  EXPECT_EQ(add(0x50), noErr) << "told once only";
   ASSERT_TRUE(waitForCovered(p.media, added + 1)) << coveredNow(p.media);
   ASSERT_EQ(test::finishMovie(p), noErr);
   qt::DisposeMovie(p.movie);

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -145,8 +146,6 @@ struct Model {
   std::vector<Sample> samples;
   uint64_t total = 0;
   TimeValue edit = 0;
-  // The accepted samples' bytes, one after the other.
-  std::vector<uint8_t> media;
 };
 
 // The errors a call may return; empty when it must succeed.
@@ -519,7 +518,6 @@ void Run::addSample(bool good) {
       }
       m_.samples.push_back(Sample{bytes, duration});
       m_.total += uint64_t(duration);
-      m_.media.insert(m_.media.end(), bytes.begin(), bytes.end());
       break;
     case Outcome::kRefused:
       expectSame("AddMediaSample", sink_->bytes, before_);
@@ -830,36 +828,26 @@ uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
 }
 
-// The top-level atoms must tile the file: ftyp and wide, then media data,
-// superseded movie atoms and the one movie atom last; the media data holds
-// exactly the accepted samples, in order.
+// The top-level atoms must tile the file as a reader walks it: ftyp and
+// wide, one mdat that holds the samples (and, as dead bytes, whatever kept
+// the file readable while they came), and the movie atom last. What the
+// samples are is libavformat's to say.
 void Run::checkFile() {
   const std::vector<uint8_t>& f = sink_->bytes;
   if (f.size() < kFileHeader || std::memcmp(f.data() + 4, "ftyp", 4) != 0 ||
       std::memcmp(f.data() + 24, "wide", 4) != 0)
     fail("the file does not start with ftyp and wide");
-  std::vector<uint8_t> media;
   size_t at = kFileHeader;
-  bool movieAtom = false;
+  std::string layout;
   while (at < f.size()) {
-    if (movieAtom) fail("%zu bytes after the movie atom", f.size() - at);
     if (at + 8 > f.size()) fail("a partial atom header at %zu", at);
     const uint32_t size = be32(f, at);
-    const char* type = reinterpret_cast<const char*>(f.data() + at + 4);
     if (size < 8 || at + size > f.size())
       fail("atom at %zu of %u bytes in a file of %zu", at, size, f.size());
-    if (std::memcmp(type, "mdat", 4) == 0) {
-      media.insert(media.end(), f.begin() + ptrdiff_t(at + 8), f.begin() + ptrdiff_t(at + size));
-    } else if (std::memcmp(type, "moov", 4) == 0) {
-      movieAtom = true;
-    } else if (std::memcmp(type, "free", 4) != 0) {
-      fail("atom '%.4s' at %zu", type, at);
-    }
+    layout.append(reinterpret_cast<const char*>(f.data() + at + 4), 4);
     at += size;
   }
-  if (!movieAtom) fail("no movie atom");
-  if (media != m_.media)
-    fail("the media data holds %zu bytes, the samples %zu", media.size(), m_.media.size());
+  if (layout != "mdatmoov") fail("after ftyp and wide the file holds '%s'", layout.c_str());
   checkWithLibav();
 }
 

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   make cmake g++ mingw-w64 googletest
   wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick
+  chromium  # the help page test renders the page in it
   debootstrap
   ffmpeg mediainfo
   libz-mingw-w64-dev zlib1g-dev

@@ -11,7 +11,16 @@ build=$(cd "${1:-build/win64}" && pwd)
 out=${2:-docs/make-run.png}
 demo_title="Skelby Demo"
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+# A run's display stays up after Skelby closes, for the next run; one that
+# this script brought up goes with it.
+state=$build/wine-session-run
+was_up=
+[ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null && was_up=1
+finish() {
+  rm -f "$log"
+  [ -n "$was_up" ] || SKELBY_WINE_SESSION=run "$here/wine-session.sh" stop "$build"
+}
+trap finish EXIT
 
 env -u DISPLAY "$here/run.sh" "$build" >"$log" 2>&1 &
 run_pid=$!

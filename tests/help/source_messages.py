@@ -366,6 +366,8 @@ class Extractor:
                 for name, args, _ in calls(scope):
                     for arg in sink_args(name, args, self.sinks):
                         for m in self.resolve(arg, function, unit, unit.path):
+                            if not m.text.strip():
+                                continue  # a separator ("", "\n\n") put between texts
                             key = (m.text, m.is_format)
                             if key not in found:
                                 found[key] = m

@@ -32,6 +32,7 @@ class SourceMessagesTest(unittest.TestCase):
             ("From a macro", False),
             ("%s : Error %d", True),
             ("Told by a helper", False),
+            ("Either this", False),
             ("Banner of %d", True),
             ("It failed : Error %d\n\n%s", True),
             ("Advice given through %s.", False),

@@ -279,6 +279,7 @@ class Extractor:
             for k, v in per_file.items():
                 self.all_constants.setdefault(k, []).extend(v)
         self.sinks = self.helpers()
+        self.user_fillers = self.fillers()
 
     def helpers(self):
         """Function name -> indexes of parameters that reach a sink, to any depth."""
@@ -297,6 +298,26 @@ class Extractor:
                                         sinks[f.name].add(k)
                                         changed = True
         return sinks
+
+    def fillers(self):
+        """Function name -> (parameter index, function, unit) for each function
+        that fills a buffer it is given (formatError(char* text, ...))."""
+        found = {}
+        for unit in self.units:
+            for f in unit.functions:
+                for k, param in enumerate(f.params):
+                    if param and any(True for _ in self.fills(param, f.body)):
+                        found.setdefault(f.name, []).append((k, f, unit))
+        return found
+
+    def filled_by_helpers(self, name, scope):
+        """What the helpers called in scope on the buffer name put in it."""
+        found = []
+        for call, args, _ in calls(scope):
+            for k, f, unit in self.user_fillers.get(call, []):
+                if k < len(args) and args[k][:1] and args[k][0].kind == "id" and args[k][0].text == name:
+                    found += self.from_fills(list(self.fills(f.params[k], f.body)), f, unit, unit.path)
+        return found
 
     def reach(self, arg, function):
         """The tokens of an argument and of whatever filled the buffers it names in this function."""
@@ -327,14 +348,12 @@ class Extractor:
 
     def resolve_name(self, name, function, unit, path):
         if function:
+            # Every text this function puts in it: its first, and any it writes over that.
             filled = list(self.fills(name, function.body))
-            if filled:
-                return self.from_fills(filled, function, unit, path)
-            local = constants(function.body, path).get(name)
-            if local:
-                return [Message(text, where) for text, where in local]
-            if declared_in(name, function.body):
-                return []
+            found = [Message(text, where) for text, where in constants(function.body, path).get(name, [])]
+            found += self.from_fills(filled, function, unit, path) + self.filled_by_helpers(name, function.body)
+            if found or declared_in(name, function.body):
+                return found
         # A buffer of the file or of the program, filled wherever.
         for other in [unit] + [u for u in self.units if u is not unit]:
             for f in other.functions:

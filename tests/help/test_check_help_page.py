@@ -33,6 +33,8 @@ class SourceMessagesTest(unittest.TestCase):
             ("%s : Error %d", True),
             ("Told by a helper", False),
             ("Either this", False),
+            ("Filled by a helper : Error %d", True),
+            ("Kept as it was", False),
             ("Banner of %d", True),
             ("It failed : Error %d\n\n%s", True),
             ("Advice given through %s.", False),

@@ -102,34 +102,28 @@ CONVERSION = re.compile(r"%%|%[-+ #0]*(?:\*|\d+)?(?:\.(?:\*|\d+))?(?:hh|h|ll|l|L
 def paragraph_pattern(paragraph, is_format):
     """A regular expression for one paragraph of a message, or None when it is
     nothing but what the program fills in."""
+    paragraph = normalised(paragraph)
     if not is_format:
-        return re.escape(normalised(paragraph)) if normalised(paragraph) else None
-    pieces = []
+        return re.escape(paragraph) if paragraph else None
+    pattern = ""
     fixed = ""
     last = 0
     for m in CONVERSION.finditer(paragraph):
+        pattern += re.escape(paragraph[last:m.start()])
         fixed += paragraph[last:m.start()]
         if m.group(0) == "%%":
+            pattern += "%"
             fixed += "%"
+        elif m.group(0).endswith("s"):
+            pattern += ".*?"  # a string can be anything
         else:
-            pieces.append(fixed)
-            pieces.append(None if m.group(0)[-1] == "s" else "")
-            fixed = ""
+            # A number is one word on the page: the number itself, or the
+            # word that stands for it ("Error n").
+            pattern += r"\S+"
         last = m.end()
+    pattern += re.escape(paragraph[last:])
     fixed += paragraph[last:]
-    pieces.append(fixed)
-    texts = pieces[0::2]
-    if not normalised("".join(texts)):
-        return None
-    out = ""
-    for i, p in enumerate(pieces):
-        if i % 2:
-            # A string can be anything; a number is one word on the page: the
-            # number itself, or the word that stands for it ("Error n").
-            out += r".*?" if p is None else r"\S+"
-        else:
-            out += re.escape(re.sub(r"\s+", " ", p.replace("\u00a0", " ")))
-    return out.strip().replace(r"\ ", " ").replace(" ", r"\s+")
+    return pattern if fixed.strip() else None
 
 
 def missing_messages(text, messages):

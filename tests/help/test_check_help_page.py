@@ -76,6 +76,8 @@ class MatchingTest(unittest.TestCase):
         m = message("It failed : Error %d\n\n%s\n\nThen do this.", True)
         self.assertEqual(self.missing("It failed : Error n ... Then do this.", m), [])
         self.assertEqual(self.missing("It failed : Error n", m), ["Then do this."])
+        spaced = message("It failed : Error %d \n\nThen do this.", True)
+        self.assertEqual(self.missing("It failed : Error n. Then do this.", spaced), [])
 
     def test_line_breaks_and_spaces_on_the_page_do_not_count(self):
         m = message("Impossible to create  GWorld")

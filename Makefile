@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 PRESETS := win32 win64 host
 
-.PHONY: setup run test test-i686 build bench bench-recording fuzz format clean $(addprefix build-,$(PRESETS))
+.PHONY: setup run test test-i686 build bench bench-recording fuzz format pictures clean $(addprefix build-,$(PRESETS))
 
 setup:
 	@scripts/setup.sh
@@ -36,6 +36,13 @@ fuzz: setup
 format: setup
 	@scripts/format.sh
 
+# The README's pictures, taken again from real runs.
+pictures: build-win64
+	@scripts/readme-pictures.sh build/win64
+
 clean:
-	@for d in build/*; do [ -d "$$d/wine-session" ] && scripts/wine-session.sh stop "$$d"; done; true
+	@for s in build/*/wine-session build/*/wine-session-*; do \
+	  [ -d "$$s" ] || continue; \
+	  name=$${s##*/wine-session}; SKELBY_WINE_SESSION=$${name#-} scripts/wine-session.sh stop "$${s%/*}"; \
+	done; true
 	rm -rf build

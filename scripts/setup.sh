@@ -6,8 +6,9 @@ set -euo pipefail
 packages=(
   make cmake g++ mingw-w64 googletest
   wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick
+  chromium  # the help page test renders the page in it
   debootstrap
-  ffmpeg mediainfo
+  ffmpeg mediainfo python3
   libz-mingw-w64-dev zlib1g-dev
   clang clang-format libclang-rt-14-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev pkg-config
 )

@@ -7,11 +7,13 @@
 //   moov             appended when the movie is finished
 //
 // While samples arrive the file also holds what keeps it readable (written
-// by MovieKeeper.cpp): a movie atom without tracks right after the header,
-// then, about once a second, a movie atom with 'mvex' or a movie fragment
-// ('moof') for the samples written since, each followed by a new open mdat:
+// by MovieKeeper.cpp): a movie atom without tracks right after the header
+// (freed once the next one is in place), then, about once a second, a movie
+// fragment ('moof') for the samples written since, each followed by a new
+// open mdat; the first fragment comes after the movie atom with 'mvex':
 //
-//   ftyp wide mdat(empty) free moov(mvex) mdat moof mdat moof ... mdat(open)
+//   ftyp wide mdat(empty) free mdat moov(mvex) mdat(empty) moof mdat moof
+//   ... mdat(open, to the end of the file)
 //
 // The finished movie's first mdat spans all of that, so readers see
 // "ftyp wide mdat moov" (or "ftyp mdat moov" with a 64-bit mdat past 4 GiB).

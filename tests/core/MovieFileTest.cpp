@@ -152,9 +152,10 @@ TEST(MovieFile, MediaScaleOtherThanMillisecondsIsConvertedForTheMovie) {
 }
 
 // 66 samples of 64 MiB: 4.125 GiB of media data into a sink that keeps only
-// the small writes (headers, fragments, movie atoms); a second of the
-// clock passes between samples, so each gets a fragment of its own.
-std::shared_ptr<test::CountingSink> largeMovie(bool fragments) {
+// the small writes (headers, fragments, movie atoms). With `secondApart`
+// each sample gets a fragment of its own; without, the keeper's clock stands
+// still and only the open mdat's size closes fragments, every 2 GiB.
+std::shared_ptr<test::CountingSink> largeMovie(bool fragments, bool secondApart = true) {
   auto sink = std::make_shared<test::CountingSink>();
   test::ManualClock clock;
   qt::MovieOptions options = test::drivenOptions(clock);
@@ -166,8 +167,15 @@ std::shared_ptr<test::CountingSink> largeMovie(bool fragments) {
   EXPECT_NE(data, nullptr);
   ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
   for (int i = 0; i < 66; ++i) {
-    clock.advance(1000);
+    if (secondApart) clock.advance(1000);
     EXPECT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 33, desc, 1, 0, nullptr), noErr) << i;
+  }
+  qt::CheckpointReport report;
+  EXPECT_EQ(qt::GetCheckpointReport(p.media, &report), noErr);
+  if (fragments && !secondApart) {
+    // 31 samples fit under 2 GiB: closed before the 32nd and the 63rd.
+    EXPECT_EQ(report.written, 2u);
+    EXPECT_EQ(report.coveredSamples, 62u);
   }
   EXPECT_EQ(test::finishMovie(p), noErr);
   qt::DisposeMovie(p.movie);
@@ -192,8 +200,9 @@ std::vector<uint64_t> chunkOffsets(test::CountingSink& sink, std::vector<uint8_t
 // Past 4 GiB the finished file is "ftyp mdat moov": the 'wide' atom and
 // the first mdat header became one 64-bit header spanning every sample.
 TEST(MovieFile, PastFourGiBOffsetsAre64BitAndTheMdatSizeIs64Bit) {
-  for (const bool fragments : {true, false}) {
-    std::shared_ptr<test::CountingSink> sink = largeMovie(fragments);
+  for (const int run : {0, 1, 2}) {
+    const bool fragments = run < 2;
+    std::shared_ptr<test::CountingSink> sink = largeMovie(fragments, run == 0);
     std::vector<uint8_t> moov;
     const std::vector<uint64_t> offsets = chunkOffsets(*sink, &moov);
     ASSERT_EQ(offsets.size(), 66u) << fragments;

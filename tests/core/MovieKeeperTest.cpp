@@ -666,6 +666,25 @@ TEST(MovieKeeper, AFailedFlushIsToldOnceAndTheNextOneReallyFlushes) {
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
 }
 
+// An open mdat that fills 2 GiB faster than a second: the sample that does
+// not fit waits for the keeper's thread to close it, then goes in.
+TEST(MovieKeeper, AFullMdatIsClosedByTheKeeperBeforeTheNextSample) {
+  auto sink = std::make_shared<test::CountingSink>();
+  qt::MovieOptions options;
+  options.creationTime = 0xC0FFEE00u;
+  test::MovieParts p = test::makeMovie(sink, 2, 2, 1000, options);
+  const uint32_t kSample = 64u << 20;
+  Handle data = qt::NewHandle(int32_t(kSample));
+  ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
+  for (int i = 0; i < 40; ++i)
+    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 10, desc, 1, 0, nullptr), noErr) << i;
+  EXPECT_GE(coveredNow(p.media), 31u) << "the first 31 samples were closed in, and flushed";
+  ASSERT_EQ(test::finishMovie(p), noErr);
+  qt::DisposeMovie(p.movie);
+  qt::DisposeHandle(data);
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+}
+
 // A real file whose large writes (the samples) are left as holes.
 class SparseFile : public qt::Sink {
  public:

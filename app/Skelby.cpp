@@ -58,19 +58,23 @@ void findTarget() {
 
 }  // namespace
 
+void runMainLoopTurn(MSG& msg) {
+  Sleep(0);
+  if (captureState.grabbing) {
+    if (captureState.targetDC) {
+      const GrabResult result = grabFrame(captureState.targetWindow, captureState.targetDC);
+      if (result.error != noErr) stopAfterFailedFrame(result);
+    } else {
+      findTarget();
+    }
+  }
+  dispatchOneMessage(msg);
+}
+
 int runMainLoop() {
   MSG msg = {};
   do {
-    Sleep(0);
-    if (captureState.grabbing) {
-      if (captureState.targetDC) {
-        const GrabResult result = grabFrame(captureState.targetWindow, captureState.targetDC);
-        if (result.error != noErr) stopAfterFailedFrame(result);
-      } else {
-        findTarget();
-      }
-    }
-    dispatchOneMessage(msg);
+    runMainLoopTurn(msg);
   } while (!captureState.quitRequested);
   // A quit request always posts a quit message with code 0. Take it, so the
   // exit code is that code and not the parameter of whatever message (a menu

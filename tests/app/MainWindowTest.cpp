@@ -423,7 +423,8 @@ TEST_F(MainWindowTest, CaptureBordersMeasuresOnlyASelectedEntryAndNeverRefillsTh
   select("Skelby window opened later");
   CheckDlgButton(window, IDC_CAPTUREBORDERS, BST_UNCHECKED);
   command(IDC_CAPTUREBORDERS, BN_CLICKED);
-  EXPECT_EQ(windowText(captureState.sizeLabel).rfind("Client Size : ", 0), 0u) << windowText(captureState.sizeLabel);
+  EXPECT_EQ(windowText(captureState.sizeLabel).rfind("Client Size : ", 0), 0u)
+      << windowText(captureState.sizeLabel);
   DestroyWindow(later);
 }
 

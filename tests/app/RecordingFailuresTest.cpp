@@ -113,9 +113,11 @@ TEST_F(RecordingFailuresTest, ACodecShortOfMemoryStopsTheRecordingOnceAndTheMovi
     MessageBoxWatcher told;
     ASSERT_TRUE(turnUntil([&] { return captureState.grabbing == 0; })) << "the recording went on";
     ASSERT_TRUE(told.waitForBox()) << "nobody was told";
-    const std::string first = "Recording stopped: a frame could not be recorded : Error " + std::to_string(failure);
+    const std::string first =
+        "Recording stopped: a frame could not be recorded : Error " + std::to_string(failure);
     EXPECT_EQ(told.text.rfind(first, 0), 0u) << told.text;
-    EXPECT_NE(told.text.find("The movie keeps everything recorded up to then."), std::string::npos) << told.text;
+    EXPECT_NE(told.text.find("The movie keeps everything recorded up to then."), std::string::npos)
+        << told.text;
     EXPECT_EQ(told.owner, window);
     // The frames before the failure are in the movie, and it is written.
     const int32_t kept = qt->samples;
@@ -230,7 +232,8 @@ TEST_F(RecordingFailuresTest, GrabAndStopAtExitsRetryBoxAreRefusedAndTheMovieIsS
   CloseHandle(thread);
 
   ASSERT_EQ(user.boxes.size(), 1u) << "a second box came up: " << user.boxes.back();
-  EXPECT_EQ(user.boxes[0].rfind("The movie could not be saved : Error -34", 0), 0u) << "[" << user.boxes[0] << "]";
+  EXPECT_EQ(user.boxes[0].rfind("The movie could not be saved : Error -34", 0), 0u)
+      << "[" << user.boxes[0] << "]";
   EXPECT_EQ(user.owner, window);
   EXPECT_FALSE(user.mainEnabledUnderBox) << "the main window took clicks under the box";
   // No new movie was created over the one being saved, which is saved whole.

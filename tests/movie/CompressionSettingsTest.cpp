@@ -122,9 +122,9 @@ TEST(FrameDurationText, APasteIsTakenOnlyAsAWholeNumber) {
     const char* pasted;
     const char* taken;  // null: refused
   } cases[] = {
-      {"50", "50"},   {" 50", "50"},  {"50\r\n", "50"}, {"\t0042 ", "0042"},
-      {"12.5", nullptr}, {"-40", nullptr}, {"1e3", nullptr}, {"50x", nullptr},
-      {"1 000", nullptr}, {"", nullptr},   {"  ", nullptr},
+      {"50", "50"},       {" 50", "50"},    {"50\r\n", "50"}, {"\t0042 ", "0042"},
+      {"12.5", nullptr},  {"-40", nullptr}, {"1e3", nullptr}, {"50x", nullptr},
+      {"1 000", nullptr}, {"", nullptr},    {"  ", nullptr},
   };
   for (const auto& c : cases) {
     std::string digits = "untouched";

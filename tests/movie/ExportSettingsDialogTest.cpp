@@ -134,8 +134,8 @@ TEST_F(ExportSettingsDialogTest, APastedDurationIsTakenWholeOrRefused) {
     const char* pasted;
     const char* shown;
     int32_t ms;
-  } cases[] = {{" 50", "50", 50},      {"12.5", "100", 100}, {"-40", "100", 100}, {"1e3", "100", 100},
-               {"50x", "100", 100},    {"abc", "100", 100},  {"0", "0", 1}};
+  } cases[] = {{" 50", "50", 50},   {"12.5", "100", 100}, {"-40", "100", 100}, {"1e3", "100", 100},
+               {"50x", "100", 100}, {"abc", "100", 100},  {"0", "0", 1}};
   for (const auto& c : cases) {
     setSettings("", fourCC("rle "), 0, 100);
     std::string shown = "not read";

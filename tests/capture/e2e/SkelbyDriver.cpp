@@ -199,7 +199,8 @@ int main(int argc, char** argv) {
     std::string text;
     EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
     printf("%s\n", text.c_str());
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDRETRY, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDRETRY)));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDRETRY, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDRETRY)));
     return 0;
   }
   if (cmd == "menu" && argc > 2) {

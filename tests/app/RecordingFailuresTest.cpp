@@ -231,6 +231,7 @@ TEST_F(RecordingFailuresTest, GrabAndStopAtExitsRetryBoxAreRefusedAndTheMovieIsS
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
 
+  ASSERT_FALSE(user.boxes.empty()) << "no Retry box came up";
   ASSERT_EQ(user.boxes.size(), 1u) << "a second box came up: " << user.boxes.back();
   EXPECT_EQ(user.boxes[0].rfind("The movie could not be saved : Error -34", 0), 0u)
       << "[" << user.boxes[0] << "]";

@@ -29,6 +29,7 @@
 //   minimise TITLE         minimise a top-level window
 //   restore TITLE          restore a minimised top-level window
 //   iconic TITLE           print 1 when the window is minimised, else 0
+//   resize TITLE W H       give a top-level window a client area of W x H
 //   close                  close Skelby's main window
 #include <windows.h>
 
@@ -169,6 +170,18 @@ int main(int argc, char** argv) {
     } else {
       printf("%d\n", IsIconic(w) ? 1 : 0);
     }
+    return 0;
+  }
+  if (cmd == "resize" && argc > 4) {
+    HWND w = FindWindowA(nullptr, argv[2]);
+    if (!w) return fail("no such window");
+    RECT outer = {}, client = {};
+    GetWindowRect(w, &outer);
+    GetClientRect(w, &client);
+    const int frameX = (outer.right - outer.left) - client.right;
+    const int frameY = (outer.bottom - outer.top) - client.bottom;
+    SetWindowPos(w, nullptr, 0, 0, atoi(argv[3]) + frameX, atoi(argv[4]) + frameY,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     return 0;
   }
   if (cmd == "refresh") {

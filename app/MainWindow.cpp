@@ -65,12 +65,11 @@ void onWindowList(WORD notification) {
 }
 
 // The label shows the chosen window's size in the mode now ticked; a
-// running recording keeps its own rectangle. With nothing chosen yet there
-// is nothing to measure.
+// running recording keeps its own rectangle. Only an entry selected in the
+// list is measured: a title read before a Refresh may name a window that is
+// gone, and looking for it would refill the list under the user.
 void onCaptureBorders() {
-  const CaptureState& s = captureState;
-  const bool chosen = s.targetTitle[0] != '\0' || SendMessageA(s.listBox, LB_GETCURSEL, 0, 0) != LB_ERR;
-  if (chosen) probeTargetSize(false);
+  if (SendMessageA(captureState.listBox, LB_GETCURSEL, 0, 0) != LB_ERR) probeTargetSize(false);
 }
 
 void onExit() {
@@ -78,7 +77,9 @@ void onExit() {
   PostQuitMessage(0);
 }
 
-void onHelp() { openWithShell(programPath("help\\index.html"), false); }
+// Whatever the shell shows (a choice of program, an error) sits over the
+// main window.
+void onHelp() { openWithShell(programPath("help\\index.html"), false, captureState.mainWindow); }
 
 void onAbout() { MessageBoxA(captureState.mainWindow, aboutTextBuffer, kAboutCaption, MB_OK); }
 
@@ -113,54 +114,74 @@ void showOutputSize() {
 // destination.
 bool busy() { return captureState.grabbing || captureState.unsaved; }
 
-// Shown over the main window, which stays usable for nothing else meanwhile.
-void tell(const char* text) { MessageBoxA(captureState.mainWindow, text, "Skelby", MB_OK | MB_ICONWARNING); }
+// Boxes sit over the main window, which is disabled meanwhile; once it is
+// destroyed (closed while recording) they stand alone, as a box given a
+// window that no longer exists would not be shown at all.
+HWND boxOwner() {
+  HWND main = captureState.mainWindow;
+  return main && IsWindow(main) ? main : nullptr;
+}
+
+void tell(const char* text) { MessageBoxA(boxOwner(), text, "Skelby", MB_OK | MB_ICONWARNING); }
 
 const char kNotSavedAdvice[] =
     "Make room on the disk, then press Stop to try again. Until then the file plays up to its last "
-    "checkpoint.";
+    "fragment.";
 
-void stopGrabbing() {
-  CaptureState& s = captureState;
-  s.grabbing = 0;
-  if (s.targetDC && s.targetWindow) ReleaseDC(s.targetWindow, s.targetDC);
-  s.targetDC = nullptr;
-  s.targetWindow = nullptr;
+// What the user is told about a movie that was not saved: one kept for
+// another try, or one whose file would not close, which nothing can mend.
+void formatNotSaved(char* text, size_t size, OSErr error) {
+  if (movieAwaitsFinish()) {
+    snprintf(text, size, "The movie could not be saved : Error %d\n\n%s", int(error), kNotSavedAdvice);
+  } else {
+    snprintf(text, size,
+             "The movie file could not be closed : Error %d\n\nThe movie may be cut short: it plays at least "
+             "up to its last fragment.",
+             int(error));
+  }
 }
 
-// After the movie was written (noErr) the window goes idle; a movie that
-// could not be written keeps the button on Stop, which tries again, and
-// never reads "idle." over it.
+// After the movie was written (noErr) the window goes idle; a movie kept
+// for another try keeps the button on Stop, which tries again; neither that
+// nor a file that did not close ever reads "idle.".
 void showFinished(OSErr error) {
   CaptureState& s = captureState;
-  s.unsaved = error != noErr ? 1 : 0;
+  s.unsaved = error != noErr && movieAwaitsFinish() ? 1 : 0;
   if (s.unsaved) {
     SetWindowTextA(s.grabButton, "Stop");
     setStatus("Not saved: press Stop to try again.");
     return;
   }
   SetWindowTextA(s.grabButton, "Grab");
-  setStatus("idle.");
+  setStatus(error == noErr ? "idle." : "Not saved: the movie file did not close.");
   enableIdleCommands(true);
 }
 
-void onStop() {
+// Ends the recording and shows what became of its movie before telling
+// why, so the window never reads "Grabbing!" behind the message. cause says
+// why the recording stopped (null for the Stop button); the user hears it
+// and any failure to save in one box.
+void endRecording(const char* cause) {
   stopGrabbing();
   const OSErr error = stopRecording();
-  if (error != noErr) {
-    char text[256];
-    snprintf(text, sizeof text, "The movie could not be saved : Error %d\n\n%s", int(error), kNotSavedAdvice);
-    tell(text);
-  }
   showFinished(error);
+  if (!cause && error == noErr) return;
+  char saved[320] = "The movie keeps everything recorded up to then.";
+  if (error != noErr) formatNotSaved(saved, sizeof saved, error);
+  char text[512];
+  snprintf(text, sizeof text, "%s%s%s", cause ? cause : "", cause ? "\n\n" : "", saved);
+  tell(text);
 }
 
+void onStop() { endRecording(nullptr); }
+
 // A failed start has told the user whatever there is to tell (or nothing,
-// for an empty path): the window stays idle.
+// for an empty path): the window stays idle. Only an entry selected now
+// names the window: after a Refresh, or a probe that found the chosen window
+// gone and refilled the list, the title read before names nothing chosen.
 void onGrab() {
   CaptureState& s = captureState;
-  readSelectedTitle();
-  if (s.targetTitle[0] == '\0') {
+  if (!readSelectedTitle() || s.targetTitle[0] == '\0') {
     MessageBoxA(s.mainWindow, kChooseWindowMessage, kMainWindowTitle, MB_OK);
     return;
   }
@@ -194,9 +215,11 @@ void onChooseFile() {
 // While one of Skelby's dialogs or message boxes is up the main window is
 // disabled, as they are modal to it. A command that reaches it all the same
 // (a posted one) must not start a recording inside a start, or change the
-// destination or the settings under a dialog.
+// destination or the settings under a dialog. Once Skelby is quitting, the
+// movie being finished is the last thing it does: a Grab there would create
+// a new movie over it, a Stop finish it inside its own finish.
 bool refusedWhileModal(int id) {
-  if (IsWindowEnabled(captureState.mainWindow)) return false;
+  if (IsWindowEnabled(captureState.mainWindow) && !captureState.quitRequested) return false;
   return id == IDC_GRAB || id == IDC_CHOOSEFILE || id == IDM_SETTINGS;
 }
 
@@ -249,36 +272,42 @@ LRESULT onDestroy() {
 
 }  // namespace
 
-void stopAfterFailedFrame(OSErr appendError) {
-  stopGrabbing();
-  const OSErr error = stopRecording();
-  char text[384];
-  if (error == noErr) {
-    snprintf(text, sizeof text,
-             "Recording stopped: the movie file could not take more frames : Error %d\n\nThe movie keeps "
-             "everything recorded up to then.",
-             int(appendError));
-  } else {
-    snprintf(text, sizeof text,
-             "Recording stopped: the movie file could not take more frames : Error %d\n\nThe movie could not "
-             "be saved : Error %d\n\n%s",
-             int(appendError), int(error), kNotSavedAdvice);
-  }
-  tell(text);
-  showFinished(error);
+void stopGrabbing() {
+  CaptureState& s = captureState;
+  s.grabbing = 0;
+  // Cleared with the release, so no later stop releases it a second time.
+  if (s.targetDC && s.targetWindow) ReleaseDC(s.targetWindow, s.targetDC);
+  s.targetDC = nullptr;
+  s.targetWindow = nullptr;
+}
+
+void stopAfterFailedFrame(GrabResult failure) {
+  char cause[160];
+  snprintf(cause, sizeof cause,
+           failure.inFile ? "Recording stopped: the movie file could not take more frames : Error %d"
+                          : "Recording stopped: a frame could not be recorded : Error %d",
+           int(failure.error));
+  endRecording(cause);
 }
 
 void finishBeforeExit() {
+  stopGrabbing();
   for (;;) {
     const OSErr error = stopRecording();
     if (error == noErr) return;
-    char text[256];
+    showFinished(error);
+    char text[320];
+    formatNotSaved(text, sizeof text, error);
+    if (!movieAwaitsFinish()) {
+      tell(text);
+      return;
+    }
     snprintf(
         text, sizeof text,
         "The movie could not be saved : Error %d\n\nMake room on the disk and choose Retry, or Cancel to "
-        "quit: the file then plays up to its last checkpoint.",
+        "quit: the file then plays up to its last fragment.",
         int(error));
-    if (MessageBoxA(nullptr, text, "Skelby", MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY) {
+    if (MessageBoxA(boxOwner(), text, "Skelby", MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY) {
       abandonRecording();
       return;
     }

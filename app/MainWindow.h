@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "QuickTimeTypes.h"
+#include "capture/FrameGrabber.h"
 
 // The one window of the program: the list of windows to record, the capture
 // options, the output size, the destination and Grab/Stop.
@@ -19,11 +20,16 @@ HWND createMainWindow(HINSTANCE instance);
 // Builds every child control and stores the handles in the capture state.
 void createControls(HWND mainWindow);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// The grab found that the movie file takes no more frames (`error`): the
-// recording stops, keeping what the file holds, and the user is told.
-void stopAfterFailedFrame(OSErr error);
-// At exit: writes a movie still open; while that fails, asks whether to try
-// again or to leave the file as its last checkpoint left it.
+// Ends grabbing: releases the target's device context (once: the field is
+// cleared with it) and forgets the target.
+void stopGrabbing();
+// A grab found that no more frames can be kept (the movie file takes no
+// more, or a frame could not be made): the recording stops, keeping what
+// the file holds, and the user is told once.
+void stopAfterFailedFrame(GrabResult failure);
+// At exit: stops grabbing and writes a movie still open; while that fails,
+// asks (over the main window, whose commands are refused from now on)
+// whether to try again or to leave the file as its last fragment left it.
 void finishBeforeExit();
 // The number a Width or Height field shows. Empty reads 0 (a start replaces
 // it); text that is not a plain number, or one past INT32_MAX, reads

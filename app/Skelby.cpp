@@ -39,18 +39,16 @@ void findTarget() {
     s.captureOptionsTaken = 1;
   }
   const bool borders = bordersCaptured != 0;
-  s.targetDC = borders ? GetWindowDC(s.targetWindow) : GetDC(s.targetWindow);
-  if (!s.targetDC) return;
-  // The rectangle copied is the one this device context covers, measured
+  // The rectangle copied is the one the device context covers, measured
   // now: not what the list showed earlier, perhaps in the other mode or for
-  // a window of the same title that has since closed.
+  // a window of the same title that has since closed. A minimised target
+  // has none worth recording: it is waited for until it is restored, and
+  // the status keeps saying it is being looked for.
   int32_t width = 0;
   int32_t height = 0;
-  if (!measureWindow(s.targetWindow, borders, width, height)) {
-    ReleaseDC(s.targetWindow, s.targetDC);
-    s.targetDC = nullptr;
-    return;
-  }
+  if (!measureTarget(s.targetWindow, borders, width, height)) return;
+  s.targetDC = borders ? GetWindowDC(s.targetWindow) : GetDC(s.targetWindow);
+  if (!s.targetDC) return;
   s.sourceWidth = width;
   s.sourceHeight = height;
   SendMessageA(s.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>("Grabbing!"));
@@ -60,19 +58,23 @@ void findTarget() {
 
 }  // namespace
 
+void runMainLoopTurn(MSG& msg) {
+  Sleep(0);
+  if (captureState.grabbing) {
+    if (captureState.targetDC) {
+      const GrabResult result = grabFrame(captureState.targetWindow, captureState.targetDC);
+      if (result.error != noErr) stopAfterFailedFrame(result);
+    } else {
+      findTarget();
+    }
+  }
+  dispatchOneMessage(msg);
+}
+
 int runMainLoop() {
   MSG msg = {};
   do {
-    Sleep(0);
-    if (captureState.grabbing) {
-      if (captureState.targetDC) {
-        if (OSErr error = grabFrame(captureState.targetWindow, captureState.targetDC))
-          stopAfterFailedFrame(error);
-      } else {
-        findTarget();
-      }
-    }
-    dispatchOneMessage(msg);
+    runMainLoopTurn(msg);
   } while (!captureState.quitRequested);
   // A quit request always posts a quit message with code 0. Take it, so the
   // exit code is that code and not the parameter of whatever message (a menu
@@ -109,11 +111,9 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
 
   const int exitCode = runMainLoop();
 
-  if (captureState.targetDC && captureState.targetWindow) {
-    ReleaseDC(captureState.targetWindow, captureState.targetDC);
-  }
-  // Finishes a movie still being recorded when the window was closed, or
-  // one whose finish failed before, while QuickTime still runs.
+  // Releases the target's device context and finishes a movie still being
+  // recorded when the window was closed, or one whose finish failed before,
+  // while QuickTime still runs.
   finishBeforeExit();
   quickTime.stop();
   return exitCode;

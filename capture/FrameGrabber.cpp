@@ -4,6 +4,7 @@
 
 #include "app/CaptureState.h"
 #include "capture/FrameClock.h"
+#include "capture/WindowList.h"
 #include "movie/MovieWriter.h"
 #include "movie/OffscreenFrame.h"
 
@@ -11,7 +12,8 @@ uint32_t lastFrameTime = 0;
 float cursorBaseSize = 32.0f;
 uint8_t bordersCaptured = 0;
 
-HCURSOR cursorUnderMouse() {
+HCURSOR cursorUnderMouse(bool* known) {
+  if (known) *known = true;
   POINT p = {};
   GetCursorPos(&p);
   HWND under = WindowFromPoint(p);
@@ -20,7 +22,10 @@ HCURSOR cursorUnderMouse() {
   if (owner == self) return GetCursor();
   // Another thread's cursor is only visible with its input state attached;
   // the attachment lasts for this one query.
-  if (!AttachThreadInput(self, owner, TRUE)) return nullptr;
+  if (!AttachThreadInput(self, owner, TRUE)) {
+    if (known) *known = false;
+    return nullptr;
+  }
   HCURSOR cursor = GetCursor();
   AttachThreadInput(self, owner, FALSE);
   return cursor;
@@ -42,9 +47,11 @@ bool readHotspot(HCURSOR cursor, POINT& hotspot) {
 
 }  // namespace
 
-HCURSOR drawableCursor(HCURSOR shown, POINT& hotspot) {
-  if (!shown) return nullptr;
-  if (readHotspot(shown, hotspot)) return shown;
+HCURSOR drawableCursor(HCURSOR shown, bool known, POINT& hotspot) {
+  // A window may hide the pointer (a null cursor): then nothing is painted.
+  // A cursor that could not be asked for is still somewhere on screen.
+  if (!shown && known) return nullptr;
+  if (shown && readHotspot(shown, hotspot)) return shown;
   // The system's arrow is shared and never destroyed: loading it again
   // costs a lookup, not a copy.
   HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
@@ -64,7 +71,9 @@ POINT clientOffsetInWindow(HWND window) {
 void drawCursor(HWND targetWindow, HDC frameDC) {
   const CaptureState& s = captureState;
   POINT hotspot = {};
-  HCURSOR cursor = drawableCursor(cursorUnderMouse(), hotspot);
+  bool known = true;
+  HCURSOR shown = cursorUnderMouse(&known);
+  HCURSOR cursor = drawableCursor(shown, known, hotspot);
   if (!cursor) return;
   POINT pointer = {};
   GetCursorPos(&pointer);
@@ -91,30 +100,41 @@ void dropLostTarget() {
 
 }  // namespace
 
-OSErr grabFrame(HWND targetWindow, HDC targetDC) {
-  const CaptureState& s = captureState;
+bool measureTarget(HWND target, bool borders, int32_t& width, int32_t& height) {
+  // A minimised window's rectangles are its icon's, or nothing at all.
+  if (!target || IsIconic(target)) return false;
+  return measureWindow(target, borders, width, height) && width > 0 && height > 0;
+}
+
+GrabResult grabFrame(HWND targetWindow, HDC targetDC) {
+  CaptureState& s = captureState;
   const uint32_t reference = lastFrameTime;
   uint32_t elapsed = 0;
-  if (!paceFrame(lastFrameTime, s.frameInterval, clockMilliseconds, elapsed)) return noErr;
+  if (!paceFrame(lastFrameTime, s.frameInterval, clockMilliseconds, elapsed)) return {noErr, false};
   if (!IsWindow(targetWindow)) {
     // The next frame, once the target is back, lasts over the whole gap.
     lastFrameTime = reference;
     dropLostTarget();
-    return noErr;
+    return {noErr, false};
   }
   OffscreenFrame* frame = s.currentFrame;
-  if (!frame || !frame->dc) return noErr;
-  // A failed copy leaves the previous pixels; the frame still goes out, so
-  // the movie's time keeps step with the clock. A source of size 0 (a
-  // minimised target) has nothing to copy, and Wine's StretchBlt divides by
-  // that size, so it is not asked to.
-  if (s.sourceWidth > 0 && s.sourceHeight > 0) {
-    StretchBlt(frame->dc, 0, 0, s.outputWidth, s.outputHeight, targetDC, 0, 0, s.sourceWidth, s.sourceHeight,
-               SRCCOPY);
+  // Nothing to draw into: no frame of this recording can be kept.
+  if (!frame || !frame->dc) return {paramErr, false};
+  // Measured on every frame, so the whole window (or the whole inside) is
+  // recorded at whatever size it has now. While it is minimised nothing is
+  // copied and no cursor painted: the movie holds the last picture, for as
+  // long as that lasts.
+  int32_t width = 0;
+  int32_t height = 0;
+  if (measureTarget(targetWindow, bordersCaptured != 0, width, height)) {
+    s.sourceWidth = width;
+    s.sourceHeight = height;
+    // A failed copy leaves the previous pixels; the frame still goes out, so
+    // the movie's time keeps step with the clock.
+    StretchBlt(frame->dc, 0, 0, s.outputWidth, s.outputHeight, targetDC, 0, 0, width, height, SRCCOPY);
+    if (s.captureCursor) drawCursor(targetWindow, frame->dc);
   }
-  if (s.captureCursor) drawCursor(targetWindow, frame->dc);
-  // A frame that did not compress keeps its time for the next one; one the
-  // file would not take ends the recording.
-  if (movieWriter.addFrame(frame, static_cast<int32_t>(elapsed))) return noErr;
-  return movieWriter.lastError;
+  if (movieWriter.addFrame(frame, static_cast<int32_t>(elapsed))) return {noErr, false};
+  const OSErr error = movieWriter.lastError != noErr ? movieWriter.lastError : OSErr(paramErr);
+  return {error, movieWriter.frameCompressed};
 }

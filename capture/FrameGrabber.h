@@ -5,18 +5,33 @@
 
 #include "QuickTimeTypes.h"
 
-// The per-turn work of a recording: take a frame when one is due. noErr
-// while the recording can go on; the code of the failure once the movie file
-// takes no more frames (a full disk, a write error).
-OSErr grabFrame(HWND targetWindow, HDC targetDC);
-// The cursor that the window under the mouse pointer shows, or null.
-HCURSOR cursorUnderMouse();
+// What a grab ran into. error is noErr while the recording can go on;
+// otherwise no more frames can be kept, and inFile says where: the movie file
+// took no more (a full disk, a write error), or the frame itself could not be
+// made or compressed (a codec short of memory).
+struct GrabResult {
+  OSErr error;
+  bool inFile;
+};
+
+// The per-turn work of a recording: take a frame when one is due.
+GrabResult grabFrame(HWND targetWindow, HDC targetDC);
+// The cursor that the window under the mouse pointer shows, or null. known,
+// when given, is set to false when the cursor could not be asked for (the
+// input of the window's thread could not be attached), as opposed to a
+// window that shows none.
+HCURSOR cursorUnderMouse(bool* known = nullptr);
 // The cursor to paint for the one shown, with its hotspot: the shown one
 // when its shape can be read, else the standard arrow with the arrow's own
 // hotspot (another process's cursor cannot be read everywhere, under Wine
-// never), so the pointer is still seen where it is. Null when nothing is
-// shown, or not even the arrow can be read.
-HCURSOR drawableCursor(HCURSOR shown, POINT& hotspot);
+// never), so the pointer is still seen where it is. A cursor that could not
+// be asked for (known false) is painted as the arrow too. Null when nothing
+// is shown, or not even the arrow can be read.
+HCURSOR drawableCursor(HCURSOR shown, bool known, POINT& hotspot);
+// The rectangle a frame copies from the target: its client area, or the
+// whole window with borders, measured now. False while it has none worth
+// copying: minimised, of size 0, or gone.
+bool measureTarget(HWND target, bool borders, int32_t& width, int32_t& height);
 
 // Clock reading that the next frame is measured from; 0 until the first grab
 // of a recording takes one (every recording start clears it).

@@ -65,8 +65,14 @@ bool startRecording(const char* path) {
 OSErr stopRecording() {
   // The frame is not needed to write the movie, now or on a later try.
   freeFrame();
-  if (movieWriter.finish() || !movieWriter.movie) return noErr;
-  return movieWriter.lastError;
+  const bool open = movieWriter.movie != nullptr;
+  // Without a movie, finish only lets go of what a failed start left.
+  if (movieWriter.finish() || !open) return noErr;
+  // A file that did not close is not saved either, though there is no movie
+  // left to try again with.
+  return movieWriter.lastError != noErr ? movieWriter.lastError : OSErr(ioErr);
 }
+
+bool movieAwaitsFinish() { return movieWriter.movie != nullptr; }
 
 void abandonRecording() { movieWriter.abandon(); }

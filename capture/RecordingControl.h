@@ -11,11 +11,15 @@
 // kSizeRefusedMessage, before any file is made.
 bool startRecording(const char* path);
 // Finishes the movie and frees the frame; harmless when nothing records.
-// noErr when the movie is written (or there was none); otherwise the code of
-// the failure, and the movie is kept for the next stopRecording to write.
+// noErr when the movie is written and its file closed (or there was none);
+// otherwise the code of the failure. The movie is then kept for the next
+// stopRecording to write (movieAwaitsFinish), unless it was its file that
+// would not close: that leaves nothing to try again.
 OSErr stopRecording();
+// True while a movie that could not be written is kept for another try.
+bool movieAwaitsFinish();
 // Lets go of a movie that could not be written: its file keeps what the
-// last checkpoint holds.
+// last fragment holds.
 void abandonRecording();
 
 // The largest frame a recording takes. A side is at most 32767: the movie's

@@ -40,13 +40,13 @@ BOOL CALLBACK matchTitle(HWND window, LPARAM param) {
 
 }  // namespace
 
-void readSelectedTitle() {
+bool readSelectedTitle() {
   HWND list = captureState.listBox;
   LRESULT index = SendMessageA(list, LB_GETCURSEL, 0, 0);
-  if (index == LB_ERR) return;
+  if (index == LB_ERR) return false;
   LRESULT length = SendMessageA(list, LB_GETTEXTLEN, index, 0);
-  if (length == LB_ERR || length >= kTitleBufferSize) return;
-  SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(captureState.targetTitle));
+  if (length == LB_ERR || length >= kTitleBufferSize) return false;
+  return SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(captureState.targetTitle)) != LB_ERR;
 }
 
 void refreshWindowList() {

@@ -14,9 +14,10 @@ void refreshWindowList();
 // recording keeps its own) and, with fillFields, copies it into the Width and
 // Height fields.
 void probeTargetSize(bool fillFields);
-// Reads the list's selected title into targetTitle; with no selection (or
-// an entry too long for the buffer) targetTitle keeps what it held.
-void readSelectedTitle();
+// Reads the list's selected title into targetTitle; false with no selection
+// (or an entry too long for the buffer), and targetTitle then keeps what it
+// held.
+bool readSelectedTitle();
 // The first top-level window (in the window manager's order) whose title, as
 // far as a 300-byte buffer holds it, equals title; null when none does.
 HWND findWindowByTitle(const char* title);

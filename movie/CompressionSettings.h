@@ -46,5 +46,7 @@ int32_t clampQualityIndex();
 // The frame duration typed in the dialog: an unsigned decimal number; empty,
 // unreadable, zero or 2^31 and above give 1.
 int32_t parseFrameDuration(const char* text);
-// The digits of text, in order: what the frame duration field keeps of a paste.
-std::string digitsOnly(const char* text);
+// What the frame duration field takes of a paste: true, with digits set,
+// when text is a whole number once spaces and line ends around it are
+// dropped; false (a paste to refuse) for anything else.
+bool pastedDuration(const char* text, std::string& digits);

@@ -55,16 +55,6 @@ void fitPictureInsideItsFrame(HWND dialog) {
   }
 }
 
-INT_PTR onInitDialog(HWND dialog) {
-  fitPictureInsideItsFrame(dialog);
-  fillCodecList(dialog);
-  fillQualityList(dialog);
-  SetDlgItemInt(dialog, IDC_FRAMEDURATION, static_cast<UINT>(compressionSettings.frameDurationMs), FALSE);
-  centreInWorkArea(dialog);
-  SetForegroundWindow(dialog);
-  return TRUE;  // the dialog manager chooses the focus
-}
-
 std::string controlText(HWND dialog, int id) {
   HWND control = GetDlgItem(dialog, id);
   std::string text(static_cast<size_t>(GetWindowTextLengthA(control)) + 1, '\0');
@@ -72,20 +62,59 @@ std::string controlText(HWND dialog, int id) {
   return text;
 }
 
+// The duration field as it last read a number (or nothing): what a change
+// that is not a number is undone to.
+std::string acceptedDuration;
+WNDPROC durationEditProc = nullptr;
+
 // The field takes digits only from the keyboard, but a paste goes around
-// that: what is pasted is cleaned to its digits at once, so the field shows
-// the number Ok will store (" 50" or "50x" read as 1 or 50 unseen before).
-// The caret stays after what was typed or pasted.
+// that. A paste is taken only when it is a whole number, spaces around it
+// dropped; anything else ("12.5", "-40", "1e3") is refused with a beep
+// rather than cut to some of its digits, which would make it another number.
+LRESULT CALLBACK durationFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_PASTE) return CallWindowProcA(durationEditProc, field, message, wParam, lParam);
+  std::string digits;
+  if (OpenClipboard(field)) {
+    HANDLE data = GetClipboardData(CF_TEXT);
+    const char* text = data ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+    if (text && !pastedDuration(text, digits)) digits.clear();
+    if (text) GlobalUnlock(data);
+    CloseClipboard();
+  }
+  if (digits.empty()) {
+    MessageBeep(MB_OK);
+  } else {
+    SendMessageA(field, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(digits.c_str()));
+  }
+  return 0;
+}
+
+// Whatever else puts text into the field (a program sending it text) gets
+// the same answer: a text that is not all digits is undone.
 void keepDigitsOnly(HWND dialog) {
-  HWND field = GetDlgItem(dialog, IDC_FRAMEDURATION);
   const std::string text = controlText(dialog, IDC_FRAMEDURATION);
-  const std::string digits = digitsOnly(text.c_str());
-  if (digits == text) return;
-  DWORD caret = 0;
-  SendMessageA(field, EM_GETSEL, 0, reinterpret_cast<LPARAM>(&caret));
-  const size_t keptBeforeCaret = digitsOnly(text.substr(0, caret).c_str()).size();
-  SetWindowTextA(field, digits.c_str());  // reports a change again, with nothing left to clean
-  SendMessageA(field, EM_SETSEL, keptBeforeCaret, keptBeforeCaret);
+  if (text.find_first_not_of("0123456789") == std::string::npos) {
+    acceptedDuration = text;
+    return;
+  }
+  HWND field = GetDlgItem(dialog, IDC_FRAMEDURATION);
+  SetWindowTextA(field, acceptedDuration.c_str());  // reports a change again, now all digits
+  SendMessageA(field, EM_SETSEL, acceptedDuration.size(), acceptedDuration.size());
+  MessageBeep(MB_OK);
+}
+
+INT_PTR onInitDialog(HWND dialog) {
+  fitPictureInsideItsFrame(dialog);
+  fillCodecList(dialog);
+  fillQualityList(dialog);
+  acceptedDuration.clear();
+  SetDlgItemInt(dialog, IDC_FRAMEDURATION, static_cast<UINT>(compressionSettings.frameDurationMs), FALSE);
+  HWND duration = GetDlgItem(dialog, IDC_FRAMEDURATION);
+  durationEditProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(duration, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(durationFieldProc)));
+  centreInWorkArea(dialog);
+  SetForegroundWindow(dialog);
+  return TRUE;  // the dialog manager chooses the focus
 }
 
 void onOk(HWND dialog) {
@@ -100,12 +129,15 @@ void onOk(HWND dialog) {
 
 }  // namespace
 
-std::string digitsOnly(const char* text) {
-  std::string digits;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c >= '0' && *c <= '9') digits += *c;
-  }
-  return digits;
+bool pastedDuration(const char* text, std::string& digits) {
+  const std::string pasted = text;
+  const char* const kSpace = " \t\r\n";
+  const size_t first = pasted.find_first_not_of(kSpace);
+  if (first == std::string::npos) return false;
+  const std::string trimmed = pasted.substr(first, pasted.find_last_not_of(kSpace) - first + 1);
+  if (trimmed.find_first_not_of("0123456789") != std::string::npos) return false;
+  digits = trimmed;
+  return true;
 }
 
 int32_t parseFrameDuration(const char* text) {

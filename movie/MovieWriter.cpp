@@ -51,6 +51,7 @@ MovieWriter::MovieWriter()
       imageDescription(nullptr),
       pendingDuration(0),
       lastError(noErr),
+      frameCompressed(false),
       editing_(false),
       inserted_(false) {}
 
@@ -136,9 +137,12 @@ bool MovieWriter::createTrackAndMedia(int16_t width, int16_t height) {
 
 bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
   const CodecQ quality = qualityLevels[clampQualityIndex()].value;
-  if (!frame || !frame->gworld) return false;
+  frameCompressed = false;
   // Only an open writer has somewhere to put the frame.
-  if (!media || !data || !imageDescription) return false;
+  if (!frame || !frame->gworld || !media || !data || !imageDescription) {
+    lastError = paramErr;
+    return false;
+  }
 
   const int64_t total = int64_t(pendingDuration) + (duration > 0 ? duration : 0);
   const int32_t sampleDuration = total > INT32_MAX ? INT32_MAX : int32_t(total);
@@ -147,16 +151,15 @@ bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
   // Every frame is compressed by itself; until one compression succeeded the
   // description holds no size, and a failed one leaves a stale size, so a
   // failed frame is not appended: its time goes to the next one.
-  lastError = noErr;
-  const OSErr compressed =
-      CompressImage(pixels, &bounds, quality, compressionSettings.codecType, imageDescription, data);
-  if (compressed == noErr) {
+  lastError = CompressImage(pixels, &bounds, quality, compressionSettings.codecType, imageDescription, data);
+  frameCompressed = lastError == noErr;
+  if (frameCompressed) {
     const int32_t size = (*imageDescription)->dataSize;
     lastError =
         AddMediaSample(media, dataHandle, 0, uint32_t(size), sampleDuration, imageDescription, 1, 0, nullptr);
   }
   UnlockPixels(pixels);
-  const bool appended = compressed == noErr && lastError == noErr;
+  const bool appended = lastError == noErr;
   pendingDuration = appended ? 0 : sampleDuration;
   return appended;
 }

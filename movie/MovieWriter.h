@@ -21,16 +21,17 @@ class MovieWriter {
   // Compresses the frame and appends it as one sample of duration ms, plus
   // the time of the frames before it that could not be appended, so that the
   // movie lasts as long as the recording. False when the frame is not in the
-  // movie; lastError then holds the code of an append that failed (the file
-  // takes no more frames), or noErr when only the compression failed.
+  // movie; lastError then says why (paramErr when there is no frame or no
+  // open movie), and frameCompressed whether it was the append that failed
+  // (the file takes no more frames) or what came before it.
   bool addFrame(OffscreenFrame* frame, int32_t duration);
   // Writes the movie into its file and closes it; false when nothing is open
   // or when it fails. After a failure (lastError says why) the movie and its
-  // file stay held, playable up to the last checkpoint, and the next finish
+  // file stay held, playable up to the last fragment, and the next finish
   // tries again.
   bool finish();
   // Lets go of a movie that finish could not write: the file keeps what its
-  // last checkpoint holds.
+  // last fragment holds.
   void abandon();
   // The frame duration of the compression settings, in milliseconds.
   int32_t frameDuration() const;
@@ -49,6 +50,8 @@ class MovieWriter {
   int32_t pendingDuration;
   // Why the last append or finish failed; noErr after a success.
   OSErr lastError;
+  // Whether the last addFrame got as far as a compressed frame.
+  bool frameCompressed;
 
  private:
   bool createTrackAndMedia(int16_t width, int16_t height);

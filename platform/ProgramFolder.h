@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <cstdio>
 
 // The folder that holds the executable, paths under it, the shell, the year.
@@ -12,8 +14,10 @@ int recordProgramFolder();
 // "\help\index.html" give the same path). The buffer is overwritten by the
 // next call; results longer than 259 characters are cut.
 const char* programPath(const char* relative);
-// Asks the shell to open file with its "open" verb; the result is not checked.
-void openWithShell(const char* file, bool maximised);
+// Asks the shell to open file with its "open" verb, with owner (may be null)
+// as the window anything the shell shows belongs to; the result is not
+// checked.
+void openWithShell(const char* file, bool maximised, HWND owner = nullptr);
 // The current local year, read the way the calendar text spells it.
 int currentYear();
 

@@ -402,6 +402,32 @@ TEST_F(MainWindowTest, VanishedWindowRefreshesListAndKeepsOldSize) {
   DestroyWindow(renamed);
 }
 
+TEST_F(MainWindowTest, CaptureBordersMeasuresOnlyASelectedEntryAndNeverRefillsTheList) {
+  HWND gone = makeWindow("Skelby window that closes", 220, 160, true);
+  command(IDC_REFRESH);
+  select("Skelby window that closes");
+  DestroyWindow(gone);
+  command(IDC_REFRESH);  // the title read stays behind, with nothing selected
+  ASSERT_EQ(SendMessageA(captureState.listBox, LB_GETCURSEL, 0, 0), LB_ERR);
+  ASSERT_STREQ(captureState.targetTitle, "Skelby window that closes");
+  // A window opened since the Refresh: listed only if the list is refilled.
+  HWND later = makeWindow("Skelby window opened later", 220, 160, true);
+  const std::string label = windowText(captureState.sizeLabel);
+  CheckDlgButton(window, IDC_CAPTUREBORDERS, BST_CHECKED);
+  command(IDC_CAPTUREBORDERS, BN_CLICKED);
+  EXPECT_FALSE(listed("Skelby window opened later")) << "the list was refilled";
+  EXPECT_EQ(windowText(captureState.sizeLabel), label);
+
+  // With an entry selected, the label follows the box.
+  command(IDC_REFRESH);
+  select("Skelby window opened later");
+  CheckDlgButton(window, IDC_CAPTUREBORDERS, BST_UNCHECKED);
+  command(IDC_CAPTUREBORDERS, BN_CLICKED);
+  EXPECT_EQ(windowText(captureState.sizeLabel).rfind("Client Size : ", 0), 0u)
+      << windowText(captureState.sizeLabel);
+  DestroyWindow(later);
+}
+
 TEST_F(MainWindowTest, AboutShowsTheYearInABoxOwnedByTheMainWindow) {
   formatAboutText(currentYear());
   MessageBoxWatcher watcher;
@@ -546,6 +572,26 @@ TEST_F(MainWindowGrabTest, EveryGrabRecordsTheSizeTheFieldsShow) {
   grab();
   EXPECT_EQ(frameSize(), shown);
   EXPECT_EQ(captureState.grabbing, 1);
+}
+
+TEST_F(MainWindowGrabTest, GrabAfterARefreshAsksForAWindowAndLeavesTheFileAlone) {
+  // A file of the user's at the destination.
+  HANDLE file = CreateFileA(kMovie, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, "keep", 4, &written, nullptr);
+  CloseHandle(file);
+  ASSERT_STRNE(captureState.targetTitle, "") << "the title read before the Refresh";
+  command(IDC_REFRESH);
+  MessageBoxWatcher watcher;
+  grab();
+  ASSERT_TRUE(watcher.waitForBox());
+  EXPECT_EQ(watcher.text, kChooseWindowMessage);
+  EXPECT_EQ(captureState.grabbing, 0);
+  EXPECT_EQ(windowText(captureState.grabButton), "Grab");
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  ASSERT_TRUE(GetFileAttributesExA(kMovie, GetFileExInfoStandard, &data)) << "the file was deleted";
+  EXPECT_EQ(data.nFileSizeLow, 4u) << "the file was replaced";
 }
 
 TEST_F(MainWindowGrabTest, WhatCannotChangeWhileGrabbingIsDisabled) {

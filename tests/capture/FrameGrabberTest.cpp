@@ -260,18 +260,72 @@ TEST_F(FrameGrabberTest, WithBordersTheCursorLandsWhereItIsInTheWholeWindow) {
   EXPECT_EQ(pixel(dx + 2, dy + 2), rgb(kRed));
 }
 
-TEST_F(FrameGrabberTest, ATargetOfSizeZeroDrawsNoCursorAndDoesNotCrash) {
+TEST_F(FrameGrabberTest, AMinimisedTargetIsNotCopiedAndIsRecordedWholeOnceRestored) {
   makeFrame(160, 120);
   useClientArea();
-  captureState.sourceWidth = 0;
-  captureState.sourceHeight = 0;
   captureState.captureCursor = 1;
+  ShowWindow(target, SW_MINIMIZE);
+  pump();
+  ASSERT_TRUE(IsIconic(target));
   pointAt(10, 10);
   grabOneFrame();
-  // Nothing to copy and no finite cursor: the frame is as it was.
+  // Nothing copied, no cursor painted: the frame is as it was.
   EXPECT_EQ(pixel(0, 0), kUnpainted);
   EXPECT_EQ(pixel(5, 5), kUnpainted);
   EXPECT_EQ(pixel(80, 60), kUnpainted);
+
+  // Restored, it is measured again and copied whole.
+  captureState.captureCursor = 0;
+  ShowWindow(target, SW_RESTORE);
+  UpdateWindow(target);
+  pump();
+  grabOneFrame();
+  EXPECT_EQ(captureState.sourceWidth, kClientWidth);
+  EXPECT_EQ(captureState.sourceHeight, kClientHeight);
+  EXPECT_EQ(pixel(40, 30), rgb(kRed));
+  EXPECT_EQ(pixel(120, 90), rgb(kYellow));
+}
+
+TEST_F(FrameGrabberTest, ATargetResizedWhileRecordedIsCopiedWholeAtItsNewSize) {
+  makeFrame(160, 120);
+  useClientArea();
+  grabOneFrame();
+  ASSERT_EQ(pixel(120, 30), rgb(kGreen));
+  // Half as wide: only the red and blue blocks are left, and they fill the
+  // whole frame.
+  RECT r = {0, 0, kClientWidth / 2, kClientHeight};
+  AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
+  SetWindowPos(target, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
+  UpdateWindow(target);
+  pump();
+  RECT client = {};
+  GetClientRect(target, &client);
+  ASSERT_EQ(client.right, kClientWidth / 2) << "the window manager kept another size";
+  grabOneFrame();
+  EXPECT_EQ(captureState.sourceWidth, kClientWidth / 2);
+  EXPECT_EQ(pixel(120, 30), rgb(kRed));
+  EXPECT_EQ(pixel(159, 119), rgb(kBlue));
+}
+
+TEST_F(FrameGrabberTest, AFrameThatCannotBeKeptIsReportedNotPassedOver) {
+  makeFrame(160, 120);
+  useClientArea();
+  // The movie writer is not open: the frame is not kept, and says so.
+  lastFrameTime = 1;
+  GrabResult result = grabFrame(target, targetDC);
+  EXPECT_EQ(result.error, paramErr);
+  EXPECT_FALSE(result.inFile);
+  // Nothing to draw into.
+  delete captureState.currentFrame;
+  captureState.currentFrame = new OffscreenFrame();
+  lastFrameTime = 1;
+  result = grabFrame(target, targetDC);
+  EXPECT_EQ(result.error, paramErr);
+  // And no frame due: nothing to report.
+  captureState.frameInterval = 60000;
+  lastFrameTime = clockMilliseconds();
+  result = grabFrame(target, targetDC);
+  EXPECT_EQ(result.error, noErr);
 }
 
 TEST_F(FrameGrabberTest, ATargetThatClosedIsLetGoAndLookedForAgain) {
@@ -294,7 +348,7 @@ TEST_F(FrameGrabberTest, ATargetThatClosedIsLetGoAndLookedForAgain) {
 
 TEST_F(FrameGrabberTest, ACursorWhoseShapeCannotBeReadIsDrawnAsTheArrow) {
   POINT hotspot = {-1, -1};
-  EXPECT_EQ(drawableCursor(squareCursor, hotspot), squareCursor);
+  EXPECT_EQ(drawableCursor(squareCursor, true, hotspot), squareCursor);
   EXPECT_EQ(hotspot.x, kCursorHotspot);
   EXPECT_EQ(hotspot.y, kCursorHotspot);
 
@@ -310,12 +364,18 @@ TEST_F(FrameGrabberTest, ACursorWhoseShapeCannotBeReadIsDrawnAsTheArrow) {
   DeleteObject(arrowInfo.hbmMask);
   if (arrowInfo.hbmColor) DeleteObject(arrowInfo.hbmColor);
   hotspot = POINT{-1, -1};
-  EXPECT_EQ(drawableCursor(gone, hotspot), arrow);
+  EXPECT_EQ(drawableCursor(gone, true, hotspot), arrow);
   EXPECT_EQ(hotspot.x, LONG(arrowInfo.xHotspot));
   EXPECT_EQ(hotspot.y, LONG(arrowInfo.yHotspot));
 
+  // A cursor that could not be asked for (the owner thread's input would not
+  // attach): the pointer is still there, so the arrow is drawn.
+  hotspot = POINT{-1, -1};
+  EXPECT_EQ(drawableCursor(nullptr, false, hotspot), arrow);
+  EXPECT_EQ(hotspot.x, LONG(arrowInfo.xHotspot));
+
   // No cursor shown (hidden): nothing to draw, not an arrow.
-  EXPECT_EQ(drawableCursor(nullptr, hotspot), nullptr);
+  EXPECT_EQ(drawableCursor(nullptr, true, hotspot), nullptr);
 }
 
 TEST_F(FrameGrabberTest, GdiObjectsStayFlatOverAThousandFramesWithTheCursor) {

@@ -117,14 +117,23 @@ TEST_F(CompressionSettingsTest, ResolvesTheFirstCodecOfThatNameOrAnimation) {
   EXPECT_EQ(qt->liveCodecLists, 0);
 }
 
-TEST(FrameDurationText, APasteIsCleanedToItsDigits) {
-  EXPECT_EQ(digitsOnly(" 50"), "50");
-  EXPECT_EQ(digitsOnly("50x"), "50");
-  EXPECT_EQ(digitsOnly("1 000 ms"), "1000");
-  EXPECT_EQ(digitsOnly("-40"), "40");
-  EXPECT_EQ(digitsOnly("abc"), "");
-  EXPECT_EQ(digitsOnly(""), "");
-  EXPECT_EQ(digitsOnly("0042"), "0042");
+TEST(FrameDurationText, APasteIsTakenOnlyAsAWholeNumber) {
+  const struct {
+    const char* pasted;
+    const char* taken;  // null: refused
+  } cases[] = {
+      {"50", "50"},       {" 50", "50"},    {"50\r\n", "50"}, {"\t0042 ", "0042"},
+      {"12.5", nullptr},  {"-40", nullptr}, {"1e3", nullptr}, {"50x", nullptr},
+      {"1 000", nullptr}, {"", nullptr},    {"  ", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string digits = "untouched";
+    const bool taken = pastedDuration(c.pasted, digits);
+    EXPECT_EQ(taken, c.taken != nullptr) << '"' << c.pasted << '"';
+    if (c.taken) {
+      EXPECT_EQ(digits, c.taken) << '"' << c.pasted << '"';
+    }
+  }
 }
 
 TEST(FrameDurationText, UnsignedDecimalWithOneForNothingOrTooMuch) {

@@ -129,12 +129,13 @@ bool copyToClipboard(const std::string& text) {
   return set;
 }
 
-TEST_F(ExportSettingsDialogTest, APastedDurationKeepsOnlyItsDigits) {
+TEST_F(ExportSettingsDialogTest, APastedDurationIsTakenWholeOrRefused) {
   const struct {
     const char* pasted;
     const char* shown;
     int32_t ms;
-  } cases[] = {{" 50", "50", 50}, {"50x", "50", 50}, {"abc", "", 1}, {"0", "0", 1}};
+  } cases[] = {{" 50", "50", 50},   {"12.5", "100", 100}, {"-40", "100", 100}, {"1e3", "100", 100},
+               {"50x", "100", 100}, {"abc", "100", 100},  {"0", "0", 1}};
   for (const auto& c : cases) {
     setSettings("", fourCC("rle "), 0, 100);
     std::string shown = "not read";
@@ -160,9 +161,9 @@ TEST_F(ExportSettingsDialogTest, APasteInTheMiddleLeavesTheCaretAfterIt) {
   DWORD caret = 0;
   const DialogRun run = runExportSettings([&](HWND dialog) {
     HWND edit = GetDlgItem(dialog, IDC_FRAMEDURATION);
-    ASSERT_TRUE(copyToClipboard(" 3x"));
+    ASSERT_TRUE(copyToClipboard(" 3 "));
     SendMessageA(edit, EM_SETSEL, 2, 2);  // "12|00"
-    SendMessageA(edit, WM_PASTE, 0, 0);   // "12 3x|00"
+    SendMessageA(edit, WM_PASTE, 0, 0);   // "123|00"
     shown = windowText(edit);
     SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
     clickButton(dialog, IDC_OK);

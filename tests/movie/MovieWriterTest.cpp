@@ -338,7 +338,8 @@ TEST_F(MovieWriterTest, AFrameThatIsNotAppendedGivesItsTimeToTheNextThatIs) {
   qt->compressImageResult = codecErr;  // before any compression succeeded
   MessageBoxWatcher watcher;
   EXPECT_FALSE(writer.addFrame(&frame, 100));
-  EXPECT_EQ(writer.lastError, noErr) << "a frame that did not compress stops nothing";
+  EXPECT_EQ(writer.lastError, codecErr) << "the codec's failure is told to the caller";
+  EXPECT_FALSE(writer.frameCompressed);
   EXPECT_EQ(occurrences(qt->log, "AddMediaSample"), 0);
   qt->compressImageResult = noErr;
   EXPECT_TRUE(writer.addFrame(&frame, 40));
@@ -348,6 +349,7 @@ TEST_F(MovieWriterTest, AFrameThatIsNotAppendedGivesItsTimeToTheNextThatIs) {
   qt->addMediaSampleResult = dskFulErr;
   EXPECT_FALSE(writer.addFrame(&frame, 70)) << "a failed append is no success";
   EXPECT_EQ(writer.lastError, dskFulErr) << "the file takes no more frames";
+  EXPECT_TRUE(writer.frameCompressed) << "the failure was the file's";
   qt->addMediaSampleResult = noErr;
   EXPECT_TRUE(writer.addFrame(&frame, 30));
   EXPECT_EQ(writer.lastError, noErr);
@@ -415,6 +417,7 @@ TEST_F(MovieWriterTest, AbandonLetsGoOfAMovieThatCannotBeWritten) {
 TEST_F(MovieWriterTest, AddingToAClosedWriterDoesNothing) {
   MovieWriter writer;
   EXPECT_FALSE(writer.addFrame(&frame, 100));
+  EXPECT_EQ(writer.lastError, paramErr) << "a frame not kept is never reported as kept";
   EXPECT_STREQ(qt->log, "");
 }
 

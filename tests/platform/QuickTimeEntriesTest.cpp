@@ -14,9 +14,15 @@
 // loop that calls an entry many times with arguments on the stack, from a
 // 16-byte aligned stack as a compiler's call would be, and reports how far
 // the stack pointer moved across the calls (0 when never).
+//
+// The test program is linked with notInitializedResult wrapped: every call
+// that notInitializedEntry makes to it passes first through a stand-in that
+// counts the calls and notes whether the stack was aligned for them.
 extern "C" {
 volatile long hookCalls = 0;
 volatile long misalignedHookCalls = 0;
+volatile long unboundCalls = 0;
+volatile long misalignedUnboundCalls = 0;
 void clobberingHook();
 intptr_t stackDriftOfCalls(QuickTimeEntryPoint entry, uint32_t count);
 }
@@ -24,6 +30,16 @@ intptr_t stackDriftOfCalls(QuickTimeEntryPoint entry, uint32_t count);
 #if defined(__x86_64__)
 asm(R"(
         .text
+        .globl  __wrap_notInitializedResult
+__wrap_notInitializedResult:
+        movq    %rsp, %rax
+        andl    $15, %eax
+        cmpl    $8, %eax
+        je      1f
+        lock incl misalignedUnboundCalls(%rip)
+1:      lock incl unboundCalls(%rip)
+        jmp     __real_notInitializedResult
+
         .globl  clobberingHook
 clobberingHook:
         movq    %rsp, %rax
@@ -79,6 +95,16 @@ stackDriftOfCalls:
 #elif defined(__i386__)
 asm(R"(
         .text
+        .globl  ___wrap_notInitializedResult
+___wrap_notInitializedResult:
+        movl    %esp, %eax
+        andl    $15, %eax
+        cmpl    $12, %eax
+        je      1f
+        lock incl _misalignedUnboundCalls
+1:      lock incl _unboundCalls
+        jmp     ___real_notInitializedResult
+
         .globl  _clobberingHook
 _clobberingHook:
         movl    %esp, %eax
@@ -193,13 +219,18 @@ TEST_F(CallPath, AMillionCallsLeaveTheStackBalanced) {
   EXPECT_EQ(recording_.misalignedDispatches(), 0) << "the dispatcher misaligned the stack for its call";
 }
 
-// While unbound, through notInitializedEntry, the stack stays balanced too.
-TEST(UnboundCallPath, AMillionCallsLeaveTheStackBalanced) {
+// While unbound, through notInitializedEntry, the stack stays balanced too,
+// and notInitializedResult is called on a 16-byte aligned stack, as the
+// compiler that built it assumes.
+TEST(UnboundCallPath, AMillionCallsLeaveTheStackBalancedAndAligned) {
   const QuickTimeEntryPoint saved = dispatcherEntry;
   const QuickTimePreCallHook savedHook = preCallHook;
   dispatcherEntry = notInitializedEntry;
   preCallHook = nullptr;
+  unboundCalls = misalignedUnboundCalls = 0;
   EXPECT_EQ(stackDriftOfCalls(reinterpret_cast<QuickTimeEntryPoint>(&GetMoviesError), 1000000), 0);
+  EXPECT_EQ(unboundCalls, 1000000) << "the calls did not reach notInitializedResult's stand-in";
+  EXPECT_EQ(misalignedUnboundCalls, 0) << "notInitializedResult was called with a misaligned stack";
   EXPECT_EQ(GetMoviesError(), errQtNotInitialized);
   dispatcherEntry = saved;
   preCallHook = savedHook;

@@ -69,6 +69,14 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         DestroyWindow(window);
       }
       return 0;
+    case WM_SIZE:
+      // Resized (not minimised): the pattern fills the new client area.
+      if (wParam != SIZE_MINIMIZED && LOWORD(lParam) > 0 && HIWORD(lParam) > 0) {
+        clientWidth = LOWORD(lParam);
+        clientHeight = HIWORD(lParam);
+        InvalidateRect(window, nullptr, FALSE);
+      }
+      return 0;
     case WM_SETCURSOR:
       if (LOWORD(lParam) == HTCLIENT) {
         SetCursor(square);

@@ -17,12 +17,19 @@
 //   boxowner MS            print "main" when Skelby's message box is owned by
 //                          its main window, else "none" or "other"; leave it up
 //   mainenabled            print 1 or 0: is the main window enabled
+//   boxcount               print how many message boxes of Skelby are up
+//   retry MS               print the text of Skelby's Retry/Cancel box, then
+//                          choose Retry
+//   menu ID                choose a menu command (Exit 162), as a click would
 //   namebox MS             wait for the save dialog, print its name box's centre
 //   cancel MS              press Cancel in the save dialog
 //   item ENTRY             print a list entry's centre in screen coordinates
 //   refresh                press Refresh and wait until the list is filled again
 //   client TITLE           print a window's client origin in screen coordinates
 //   minimise TITLE         minimise a top-level window
+//   restore TITLE          restore a minimised top-level window
+//   iconic TITLE           print 1 when the window is minimised, else 0
+//   resize TITLE W H       give a top-level window a client area of W x H
 //   close                  close Skelby's main window
 #include <windows.h>
 
@@ -67,6 +74,7 @@ struct BoxSearch {
   DWORD process;
   Kind kind;
   HWND found;
+  int count;
 };
 
 BOOL CALLBACK findBox(HWND w, LPARAM param) {
@@ -81,16 +89,18 @@ BOOL CALLBACK findBox(HWND w, LPARAM param) {
   if (search->kind == Kind::save && !save) return TRUE;
   if (search->kind == Kind::message && (save || settings)) return TRUE;
   search->found = w;
-  return FALSE;
+  ++search->count;
+  return search->kind == Kind::message ? TRUE : FALSE;  // message boxes are counted
 }
 
 HWND skelbyDialog(int ms, Kind kind = Kind::any) {
   HWND main = skelby();
   if (!main) return nullptr;
-  BoxSearch search = {0, kind, nullptr};
+  BoxSearch search = {0, kind, nullptr, 0};
   GetWindowThreadProcessId(main, &search.process);
   for (int waited = 0; waited <= ms; waited += 50) {
     search.found = nullptr;
+    search.count = 0;
     EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
     Sleep(50);
@@ -152,6 +162,28 @@ int main(int argc, char** argv) {
     ShowWindow(w, SW_MINIMIZE);
     return 0;
   }
+  if ((cmd == "restore" || cmd == "iconic") && argc > 2) {
+    HWND w = FindWindowA(nullptr, argv[2]);
+    if (!w) return fail("no such window");
+    if (cmd == "restore") {
+      ShowWindow(w, SW_RESTORE);
+    } else {
+      printf("%d\n", IsIconic(w) ? 1 : 0);
+    }
+    return 0;
+  }
+  if (cmd == "resize" && argc > 4) {
+    HWND w = FindWindowA(nullptr, argv[2]);
+    if (!w) return fail("no such window");
+    RECT outer = {}, client = {};
+    GetWindowRect(w, &outer);
+    GetClientRect(w, &client);
+    const int frameX = (outer.right - outer.left) - client.right;
+    const int frameY = (outer.bottom - outer.top) - client.bottom;
+    SetWindowPos(w, nullptr, 0, 0, atoi(argv[3]) + frameX, atoi(argv[4]) + frameY,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return 0;
+  }
   if (cmd == "refresh") {
     HWND main = skelby();
     if (!main) return fail("Skelby is not running");
@@ -162,6 +194,32 @@ int main(int argc, char** argv) {
     HWND main = skelby();
     if (!main) return fail("Skelby is not running");
     printf("%d\n", IsWindowEnabled(main) ? 1 : 0);
+    return 0;
+  }
+  if (cmd == "boxcount") {
+    HWND main = skelby();
+    if (!main) return fail("Skelby is not running");
+    BoxSearch search = {0, Kind::message, nullptr, 0};
+    GetWindowThreadProcessId(main, &search.process);
+    EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
+    printf("%d\n", search.count);
+    return 0;
+  }
+  if (cmd == "retry") {
+    HWND box = skelbyDialog(argc > 2 ? atoi(argv[2]) : 3000, Kind::message);
+    if (!box) return fail("no message box");
+    if (!GetDlgItem(box, IDRETRY)) return fail("the box has no Retry button");
+    std::string text;
+    EnumChildWindows(box, collectStatic, reinterpret_cast<LPARAM>(&text));
+    printf("%s\n", text.c_str());
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDRETRY, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDRETRY)));
+    return 0;
+  }
+  if (cmd == "menu" && argc > 2) {
+    HWND main = skelby();
+    if (!main) return fail("Skelby is not running");
+    PostMessageA(main, WM_COMMAND, MAKEWPARAM(atoi(argv[2]), 0), 0);
     return 0;
   }
   if (cmd == "boxowner") {

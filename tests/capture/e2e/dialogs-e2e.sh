@@ -42,6 +42,24 @@ idle || fail "Grab with no window chosen should stay idle (status '$(status)')"
 [ ! -e "$movie" ] || fail "Grab with no window chosen wrote a movie"
 ok "Grab with no window chosen asks for one, stays idle, writes nothing"
 
+# Refresh empties the selection: Grab then asks again, whatever title was
+# chosen before, and the file at the destination is left as it was.
+click_item "$pattern"
+sleep 0.3
+case $(drv text 1001) in *" : "*x*) ;; *) fail "choosing the pattern showed no size" ;; esac
+click 988  # Refresh
+sleep 0.5
+printf 'a movie of the user' >"$movie"
+before=$(stat -c '%i %s %Y' "$movie")
+click 989
+expect_box "Choose the window to record first: click its title in the list."
+sleep 0.3
+idle || fail "Grab after Refresh should stay idle (status '$(status)')"
+[ "$(stat -c '%i %s %Y' "$movie" 2>/dev/null)" = "$before" ] && [ "$(cat "$movie")" = "a movie of the user" ] \
+  || fail "Grab after Refresh touched the destination file"
+rm -f "$movie"
+ok "Refresh then Grab asks for a window and leaves the destination file untouched"
+
 # 5. The save dialog is modal to the main window: no Grab while it is up.
 click_item "$pattern"
 click 1002  # ...

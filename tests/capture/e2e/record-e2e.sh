@@ -115,7 +115,7 @@ python3 "$here/check-movie.py" "$movie" 320 240 100 "$wall" --held "$held" \
   || fail "closing while grabbing left no playable movie"
 ok "closing Skelby while grabbing leaves a playable movie"
 
-# 5. A target that closes mid-recording, and one minimised to 0 x 0.
+# 5. A target that closes mid-recording, and one minimised before Grab.
 # Skelby is up first, so the target is still there to be chosen and found.
 start_skelby
 start_pattern "Skelby Closing" 1500
@@ -134,20 +134,34 @@ frames=$(ffprobe -v error -select_streams v -count_packets -show_entries stream=
 [ "${frames:-0}" -ge 2 ] || fail "the target was not recorded before it closed ($frames frames)"
 ok "a target closing mid-recording crashes nothing, the movie plays ($frames frames before it closed)"
 
-start_pattern "Skelby Minimised"
-drv minimise "Skelby Minimised"
-sleep 0.5
-drv select "Skelby Minimised" || fail "the minimised target is not listed"
-size=$(drv text 1001)
-ok "minimised target probed as '$size'"
-read -r mx my < <(drv client "$pattern")
-xdotool mousemove $((mx + 10)) $((my + 10))
+# A target minimised before Grab is waited for, not recorded as nothing:
+# restored, it is found, measured whole and recorded.
+minimised="Skelby Minimised"
+start_pattern "$minimised"
+drv select "$minimised" || fail "the target is not listed"
+drv set 137 320
+drv set 136 240
+drv check 1005 0  # no cursor over the pattern's blocks
+drv minimise "$minimised"
+for _ in $(seq 50); do [ "$(drv iconic "$minimised")" = 1 ] && break; sleep 0.1; done
+[ "$(drv iconic "$minimised")" = 1 ] || fail "the target did not minimise"
+rm -f "$movie"
+t0=$(now_ms)
 drv press 989
+wait_status "Grabbing." 100 || fail "Grab did not start (status '$(status)')"
+sleep 1.5
+[ "$(status)" = "Grabbing." ] || fail "a minimised target was taken as found (status '$(status)')"
+ok "a minimised target is waited for: status '$(status)'"
+drv restore "$minimised"
+wait_status "Grabbing!" || fail "the restored target was not found (status '$(status)')"
+seen=$(now_ms)
 sleep 2
-skelby_alive || fail "Skelby died recording a minimised target"
+held=$(($(now_ms) - seen))
 drv press 989
 wait_status "idle." || fail "Stop did not go back to idle"
-ffprobe -v error "$movie" >/dev/null || fail "the movie of a minimised target does not play"
-ok "a minimised target neither crashes nor divides by zero"
+wall=$(($(now_ms) - t0))
+python3 "$here/check-movie.py" "$movie" 320 240 100 "$wall" --held "$held" \
+  || fail "the movie of a target minimised before Grab does not show it"
+ok "a target minimised before Grab and restored after is recorded"
 quit_skelby || fail "Skelby did not quit"
 echo "all end-to-end checks passed"

@@ -2,8 +2,9 @@
 # What the window shows is what Skelby records, driven by real clicks and
 # typing: the movie's size is the size the fields show, a size that cannot
 # be recorded is refused out loud, the recorded rectangle holds under clicks
-# in the list and on "Capture Borders", and a target that closes is found
-# again by its own title and measured again. ffprobe and ffmpeg judge.
+# in the list and on "Capture Borders", a target that closes is found
+# again by its own title and measured again, and a target resized while it
+# is recorded is recorded whole. ffprobe and ffmpeg judge.
 #   sizes-e2e.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -133,6 +134,23 @@ wait_status "idle." || fail "Stop did not go back to idle"
 wall=$(($(now_ms) - record_started))
 check "$movie" 320 240 100 "$wall"
 ok "the target came back by its title and was copied whole at its new size"
+
+# 5. A target resized while it is recorded is recorded whole at its new
+# size: the pattern's four blocks stay in the four corners of the frame.
+resized="Skelby Resized"
+start_pattern "$resized" 0 420 120 640 480
+click_item "$resized"
+click 989
+record_started=$(now_ms)
+wait_status "Grabbing!" || fail "status never read Grabbing!"
+sleep 1
+drv resize "$resized" 400 300
+sleep 1.5
+click 989
+wait_status "idle." || fail "Stop did not go back to idle"
+wall=$(($(now_ms) - record_started))
+check "$movie" 320 240 100 "$wall"
+ok "a target resized mid-recording is recorded whole at its new size"
 
 quit_skelby || fail "Skelby did not quit"
 echo "all size and target checks passed"

@@ -8,7 +8,9 @@
 #    movie plays to the last frame that fitted;
 # 3. the disk fills so far that the movie itself cannot be written: the
 #    message says so, Stop stays; room made and Stop pressed again saves it;
-# 4. skelby.exe killed 90 s into a recording of small frames (Photo - JPEG
+# 4. the same at exit: Grab and Stop at the Retry box do nothing, Retry
+#    after room is made saves the movie.
+# 5. skelby.exe killed 90 s into a recording of small frames (Photo - JPEG
 #    at 160 x 120, a frame each 100 ms): the movie plays up to at most 2 s
 #    before the kill, however long the recording.
 #   survive-e2e.sh BUILD_DIR FULL_DISK_SO
@@ -110,10 +112,45 @@ wait_status "idle." || fail "Stop did not save the movie (status '$(status)')"
 read -r frames decoded sum < <(movie_facts "$full") || fail "the movie saved by the second Stop does not open"
 [ "$frames" -ge 3 ] && [ "$decoded" -eq "$frames" ] || fail "saved late: $frames frames, $decoded decoded"
 ok "room made and Stop pressed again: saved, $frames frames, $sum ms"
-quit_skelby || fail "Skelby did not quit"
+
+# 4. Exit while the movie does not fit: at the Retry box, Grab and Stop
+#    (clicked, and posted as a click that reaches the window all the same)
+#    do nothing, above all no new movie over the one being saved; room made
+#    and Retry chosen, the movie is saved whole.
+echo $((1 << 30)) >"$limit_file"
+drv press 989
+wait_status "Grabbing!" || fail "status never read Grabbing!"
+sleep 1.5
+echo $(($(stat -c %s "$full") + 10)) >"$limit_file"
+drv menu 162  # Misc > Exit
+[ "$(drv boxowner 10000)" = main ] || fail "the Retry box should be owned by the main window"
+[ "$(drv mainenabled)" = 0 ] || fail "the main window should take no clicks under the Retry box"
+before=$(stat -c '%i %s' "$full")
+click 989
+drv press 989
+sleep 1
+drv press 989
+sleep 1
+skelby_alive || fail "Skelby died at the Retry box"
+[ "$(drv boxcount)" = 1 ] || fail "Grab or Stop at the Retry box brought up another box ($(drv boxcount) up)"
+[ "$(stat -c '%i %s' "$full")" = "$before" ] || fail "Grab or Stop at the Retry box touched the movie file"
+read -r frames decoded sum < <(movie_facts "$full") || fail "the movie at the Retry box does not open"
+[ "$frames" -ge 1 ] || fail "the movie at the Retry box holds $frames frames"
+ok "Grab and Stop at exit's Retry box change nothing: one box, the file as it was ($frames frames to its last fragment)"
+echo $((1 << 30)) >"$limit_file"  # the user makes room
+box=$(drv retry 5000) || fail "no Retry box to answer"
+case $box in
+  "The movie could not be saved : Error -34"*Retry*) ;;
+  *) fail "unexpected Retry box '$box'" ;;
+esac
+for _ in $(seq 300); do skelby_alive || break; sleep 0.1; done
+skelby_alive && fail "Skelby did not quit after Retry saved the movie"
+read -r frames2 decoded sum < <(movie_facts "$full") || fail "the movie saved at exit does not open"
+[ "$frames2" -ge "$frames" ] && [ "$decoded" -eq "$frames2" ] || fail "saved at exit: $frames2 frames, $decoded decoded"
+ok "room made and Retry chosen at exit: saved, $frames2 frames, $sum ms"
 rm -f "$full" "$limit_file"
 
-# 4. Killed after a minute and a half of small frames.
+# 5. Killed after a minute and a half of small frames.
 rm -f "$movie"
 start_skelby
 drv settings "Photo - JPEG" 100 || fail "the settings dialog could not be driven"

@@ -4,19 +4,12 @@
 #include <cstring>
 #include <vector>
 
+#include "JpegKernels.h"
 #include "Workers.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace qt::jpeg {
 namespace {
 
-constexpr int kBlock = 64;
-constexpr double kPi = 3.14159265358979323846;
-// Rounding offset of AC coefficients: below 0.5 makes a dead zone round zero.
-constexpr float kAcRounding = 1.0f / 3;
 // Worst case of one 8x8 block: DC code and bits (16 + 11), 63 AC codes with
 // their bits (16 + 10 each), three ZRL codes, EOB: under 1700 bits = 213
 // bytes; every byte may need a stuffed zero after it: 426. Rounded up.
@@ -89,50 +82,49 @@ void scaleQuant(const uint8_t base[kBlock], int quality, uint8_t out[kBlock]) {
   }
 }
 
-// AAN forward DCT scale factors: cos(k*pi/16) * sqrt(2), 1 for k = 0.
-void divisors(const uint8_t quant[kBlock], float out[kBlock]) {
-  double aan[8];
-  for (int k = 0; k < 8; ++k) aan[k] = k == 0 ? 1.0 : std::cos(k * kPi / 16) * std::sqrt(2.0);
-  for (int r = 0; r < 8; ++r)
-    for (int c = 0; c < 8; ++c) out[r * 8 + c] = float(1.0 / (quant[r * 8 + c] * aan[r] * aan[c] * 8.0));
-}
+// The transform's scale of each coefficient, in units of 2^-14: a(u) x a(v)
+// with a(0) = 1 and a(k) = cos(k pi / 16) x sqrt(2) (Arai-Agui-Nakajima).
+// Symmetric, so the same in natural and transposed order. Integers, so that
+// every build derives the same quantisers from them.
+const uint16_t kAanScale[kBlock] = {
+    16384, 22725, 21407, 19266, 16384, 12873, 8867,  4520,  22725, 31521, 29692, 26722, 22725,
+    17855, 12299, 6270,  21407, 29692, 27969, 25172, 21407, 16819, 11585, 5906,  19266, 26722,
+    25172, 22654, 19266, 15137, 10426, 5315,  16384, 22725, 21407, 19266, 16384, 12873, 8867,
+    4520,  12873, 17855, 16819, 15137, 12873, 10114, 6967,  3552,  8867,  12299, 11585, 10426,
+    8867,  6967,  4799,  2446,  4520,  6270,  5906,  5315,  4520,  3552,  2446,  1247};
 
-// The Arai-Agui-Nakajima float DCT on one row or column, stride apart.
-inline void dct8(float* d, int s) {
-  float t0 = d[0] + d[7 * s], t7 = d[0] - d[7 * s];
-  float t1 = d[s] + d[6 * s], t6 = d[s] - d[6 * s];
-  float t2 = d[2 * s] + d[5 * s], t5 = d[2 * s] - d[5 * s];
-  float t3 = d[3 * s] + d[4 * s], t4 = d[3 * s] - d[4 * s];
-  float t10 = t0 + t3, t13 = t0 - t3, t11 = t1 + t2, t12 = t1 - t2;
-  d[0] = t10 + t11;
-  d[4 * s] = t10 - t11;
-  float z1 = (t12 + t13) * 0.707106781f;
-  d[2 * s] = t13 + z1;
-  d[6 * s] = t13 - z1;
-  t10 = t4 + t5;
-  t11 = t5 + t6;
-  t12 = t6 + t7;
-  float z5 = (t10 - t12) * 0.382683433f;
-  float z2 = 0.541196100f * t10 + z5;
-  float z4 = 1.306562965f * t12 + z5;
-  float z3 = t11 * 0.707106781f;
-  float z11 = t7 + z3, z13 = t7 - z3;
-  d[5 * s] = z13 + z2;
-  d[3 * s] = z13 - z2;
-  d[s] = z11 + z4;
-  d[7 * s] = z11 - z4;
-}
-
-// Zig-zag position of each index of the transposed block.
-struct TransposedZigzag {
-  uint8_t position[kBlock];
-  TransposedZigzag() {
-    for (int k = 0; k < kBlock; ++k) position[(kZigzag[k] & 7) * 8 + (kZigzag[k] >> 3)] = uint8_t(k);
+// The transform leaves each coefficient at 16 x a(u) x a(v) times its JPEG
+// value, so it is divided by that times the table's entry. The quantiser
+// shifts by at least one bit (its scale, 2^(16 - shift), must fit 16 bits),
+// which needs that divisor to be 2 or more: an entry that would make it
+// smaller is raised, and the table written to the file says so. Only
+// quality 100 asks for one, at the highest frequency.
+void fitQuant(uint8_t quant[kBlock]) {
+  for (int i = 0; i < kBlock; ++i) {
+    const int least = (2048 + kAanScale[i] - 1) / kAanScale[i];
+    if (quant[i] < least) quant[i] = uint8_t(least);
   }
-  uint8_t operator[](int i) const { return position[i]; }
-};
-const TransposedZigzag kZigzagTransposed;
+}
 
+// The quantiser of a table (natural order), in the transform's order.
+Quantizer makeQuantizer(const uint8_t quant[kBlock]) {
+  Quantizer q{};
+  for (int u = 0; u < 8; ++u)
+    for (int v = 0; v < 8; ++v) {
+      const int i = u * 8 + v;                                               // transposed
+      const uint64_t step = 16 * uint64_t(quant[v * 8 + u]) * kAanScale[i];  // the divisor x 2^14
+      int shift = 1;
+      while ((step >> 14) >> (shift + 1)) ++shift;  // floor(log2(divisor))
+      const uint64_t multiplier = ((uint64_t(1) << (30 + shift)) + step / 2) / step;
+      q.multiplier[i] = uint16_t(multiplier > 65535 ? 65535 : multiplier);
+      q.shift[i] = uint8_t(shift);
+      q.scale[i] = uint16_t(1u << (16 - shift));
+      // Half a divisor rounds DC to nearest; a third makes AC's dead zone.
+      const uint64_t parts = i == 0 ? 2 : 3;
+      q.add[i] = uint16_t((step + (parts << 13)) / (parts << 14));
+    }
+  return q;
+}
 // Big-endian bit packing, 32 bits at a time; a 0xFF byte is followed by a
 // stuffed zero.
 class BitWriter {
@@ -206,90 +198,6 @@ inline int countTrailingZeros(uint64_t v) {
   }
   return n;
 #endif
-}
-
-// One block after quantisation, coefficients in zig-zag order; bit k of
-// `nonzero` is set when coefficient k (k >= 1) is not zero. Only the DC and
-// the coefficients whose bit is set are written; the rest are never read.
-struct QBlock {
-  int16_t coef[kBlock];
-  uint64_t nonzero;
-};
-
-// A block of one level-shifted sample value: its transform is exactly 64 x
-// the value at DC and 0 elsewhere. `divisor` is in zig-zag order.
-inline void flatBlock(float value, const float* divisor, QBlock& out) {
-  const int v = int(value * 64.0f * divisor[0] + 16384.5f) - 16384;
-  out.coef[0] = int16_t(v < -1023 ? -1023 : v > 1023 ? 1023 : v);
-  out.nonzero = 0;
-}
-
-// Bit i set when q[i] is not zero.
-inline uint64_t nonzeroMask(const int q[kBlock]) {
-#if defined(__SSE2__)
-  uint64_t mask = 0;
-  const __m128i zero = _mm_setzero_si128();
-  for (int i = 0; i < kBlock; i += 16) {
-    const __m128i* p = reinterpret_cast<const __m128i*>(q + i);
-    // Saturating packs keep a non-zero value non-zero.
-    const __m128i lo = _mm_packs_epi32(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
-    const __m128i hi = _mm_packs_epi32(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3));
-    const __m128i zeros = _mm_cmpeq_epi8(_mm_packs_epi16(lo, hi), zero);
-    mask |= uint64_t(~unsigned(_mm_movemask_epi8(zeros)) & 0xFFFFu) << i;
-  }
-  return mask;
-#else
-  uint64_t mask = 0;
-  for (int i = 0; i < kBlock; ++i) mask |= uint64_t(q[i] != 0) << i;
-  return mask;
-#endif
-}
-
-// DCT and quantisation of one block of level-shifted samples. `divisor` is in
-// zig-zag order.
-void quantizeBlock(float* block, const float* divisor, const float* transposedDivisor, QBlock& out) {
-  // Flat panels are most of a screen. No early exit, so the test vectorises.
-  // Equal samples have equal bits (none is NaN; a +0/-0 pair would merely
-  // miss the short cut).
-  uint32_t bits[kBlock];
-  std::memcpy(bits, block, sizeof bits);
-  uint32_t differ = 0;
-  for (int i = 1; i < kBlock; ++i) differ |= bits[i] ^ bits[0];
-  if (differ == 0) return flatBlock(block[0], divisor, out);
-  // Columns, transpose, columns again: both passes run down columns, which
-  // compilers vectorise across the eight of them. The result is transposed
-  // (coefficient v, u at u * 8 + v), and so are `transposedDivisor` and
-  // kZigzagTransposed.
-  for (int c = 0; c < 8; ++c) dct8(block + c, 8);
-  float t[kBlock];
-  for (int r = 0; r < 8; ++r)
-    for (int c = 0; c < 8; ++c) t[c * 8 + r] = block[r * 8 + c];
-  for (int c = 0; c < 8; ++c) dct8(t + c, 8);
-  block = t;
-  // DC rounds to nearest; AC rounds with a dead zone around zero, which saves
-  // more bits than it costs in error.
-  int q[kBlock];
-  for (int i = 0; i < kBlock; ++i) {
-    const float x = block[i] * transposedDivisor[i];
-    const float a = std::fabs(x);
-    int m = int(a + kAcRounding);
-    m = m > 1023 ? 1023 : m;  // baseline coefficient range
-    q[i] = x < 0 ? -m : m;
-  }
-  const int dc = int(block[0] * divisor[0] + 16384.5f) - 16384;
-  out.coef[0] = int16_t(dc < -1023 ? -1023 : dc > 1023 ? 1023 : dc);
-  // Only the non-zero AC coefficients are moved to their zig-zag places:
-  // most blocks of a screen keep a handful, and nothing reads the others.
-  uint64_t natural = nonzeroMask(q) & ~uint64_t(1);
-  uint64_t nz = 0;
-  while (natural) {
-    const int i = countTrailingZeros(natural);
-    natural &= natural - 1;
-    const int k = kZigzagTransposed[i];
-    out.coef[k] = int16_t(q[i]);
-    nz |= uint64_t(1) << k;
-  }
-  out.nonzero = nz;
 }
 
 // Symbol counts of one component class for the per-frame Huffman tables.
@@ -496,22 +404,6 @@ uint8_t* writeHeaders(uint8_t* o, int width, int height, bool full, const uint8_
   return o;
 }
 
-// Full-range YCbCr (JFIF) in float, samples level-shifted around 0. Float
-// rather than fixed point: SSE2 has no 32-bit integer multiply, so this is
-// what vectorises on every x86 we build for. Inputs may be sums of n pixels
-// (then scale by 1/n); every path uses these, so a colour gets the same
-// values whichever short cut coded its block.
-inline float lumaOf(float r, float g, float b) { return r * 0.299f + g * 0.587f + b * 0.114f; }
-inline float blueDiffOf(float r, float g, float b) { return -0.168736f * r - 0.331264f * g + 0.5f * b; }
-inline float redDiffOf(float r, float g, float b) { return 0.5f * r - 0.418688f * g - 0.081312f * b; }
-
-inline void ycc(const uint8_t* p, float* y, float* cb, float* cr) {
-  const float b = p[0], g = p[1], r = p[2];
-  *y = lumaOf(r, g, b) - 128.0f;
-  *cb = blueDiffOf(r, g, b);
-  *cr = redDiffOf(r, g, b);
-}
-
 // True when the 16x16 pixels at (mx, my), all inside the image, are one colour.
 bool uniformMcu(const PixelRows& src, int mx, int my) {
   if (mx + 16 > src.width || my + 16 > src.height) return false;
@@ -582,95 +474,92 @@ struct Frame {
   const PixelRows& src;
   bool full;
   Bands bands;
-  float ld[kBlock], cd[kBlock], ldt[kBlock], cdt[kBlock];  // divisors: zig-zag, transposed
+  const Kernels& kernels;
+  Quantizer luma, chroma;
   QBlock* blocks;
 };
+
+// A 4:4:4 MCU: one block each of luma, Cb and Cr, edge pixels repeated.
+// Only quality 100 codes these; each pixel is its own mean of four.
+void convert444(const PixelRows& src, int mx, int my, int16_t y[kBlock], int16_t cb[kBlock],
+                int16_t cr[kBlock]) {
+  for (int r = 0; r < 8; ++r) {
+    const uint8_t* row = src.row(my + r < src.height ? my + r : src.height - 1);
+    for (int c = 0; c < 8; ++c) {
+      const uint8_t* p = row + 4 * (mx + c < src.width ? mx + c : src.width - 1);
+      y[r * 8 + c] = lumaOf(p[0], p[1], p[2]);
+      cb[r * 8 + c] = blueDiffOf(4 * p[0], 4 * p[1], 4 * p[2]);
+      cr[r * 8 + c] = redDiffOf(4 * p[0], 4 * p[1], 4 * p[2]);
+    }
+  }
+}
+
+// The 16 rows of pixels of the 4:2:0 MCU at (mx, my); past the right or
+// bottom edge, the edge pixels repeat (in `tile`).
+void mcuRows(const PixelRows& src, int mx, int my, uint8_t tile[16 * 64], const uint8_t* rows[16]) {
+  const bool inside = mx + 16 <= src.width;
+  for (int r = 0; r < 16; ++r) {
+    const uint8_t* p = src.row(my + r < src.height ? my + r : src.height - 1) + 4 * mx;
+    if (!inside) {
+      uint8_t* t = tile + 64 * r;
+      for (int c = 0; c < 16; ++c)
+        std::memcpy(t + 4 * c, p + 4 * (mx + c < src.width ? c : src.width - 1 - mx), 4);
+      p = t;
+    }
+    rows[r] = p;
+  }
+}
 
 // Pass 1 over one band: transform and quantise every block, in coding
 // order, and count the symbols for the Huffman tables. The DC predictions
 // start from zero, as after every restart marker.
 void quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
   const PixelRows& src = f.src;
-  const bool full = f.full;
   const int mcu = f.bands.mcu;
-  const float *ld = f.ld, *cd = f.cd, *ldt = f.ldt, *cdt = f.cdt;
+  const Kernels& k = f.kernels;
   int lastY = 0, lastCb = 0, lastCr = 0;
   QBlock* qb = f.blocks + f.bands.blocksPerBand() * size_t(band);
-  float yb[4][kBlock], cbb[kBlock], crb[kBlock];
+  alignas(16) int16_t yb[4][kBlock];
+  alignas(16) int16_t cbb[kBlock], crb[kBlock];
+  alignas(16) uint8_t tile[16 * 64];
   const int top = band * f.bands.rowsPerBand * mcu;
   const int bottom =
       top + f.bands.rowsPerBand * mcu < src.height ? top + f.bands.rowsPerBand * mcu : src.height;
   for (int my = top; my < bottom; my += mcu) {
     for (int mx = 0; mx < src.width; mx += mcu) {
-      if (full) {
-        for (int r = 0; r < 8; ++r) {
-          const uint8_t* row = src.row(my + r < src.height ? my + r : src.height - 1);
-          for (int c = 0; c < 8; ++c) {
-            const int x = mx + c < src.width ? mx + c : src.width - 1;  // edge pixels repeat
-            ycc(row + 4 * x, &yb[0][r * 8 + c], &cbb[r * 8 + c], &crb[r * 8 + c]);
-          }
-        }
-        quantizeBlock(yb[0], ld, ldt, *qb);
+      if (f.full) {
+        convert444(src, mx, my, yb[0], cbb, crb);
+        k.quantize(yb[0], f.luma, *qb);
         countBlock(*qb++, lastY, luma);
       } else if (uniformMcu(src, mx, my)) {
-        // One colour over the whole MCU: six flat blocks.
+        // One colour over the whole MCU: six flat blocks, as the transform
+        // would make them.
         const uint8_t* p = src.row(my) + 4 * mx;
-        const float b = p[0], g = p[1], rr = p[2];
-        const float yv = lumaOf(rr, g, b) - 128.0f;
+        const int16_t dc = flatDc(lumaOf(p[0], p[1], p[2]), f.luma);
         for (int i = 0; i < 4; ++i) {
-          flatBlock(yv, ld, *qb);
+          qb->coef[0] = dc;
+          qb->nonzero = 0;
           countBlock(*qb++, lastY, luma);
         }
-        flatBlock(blueDiffOf(rr, g, b), cd, *qb);
+        qb->coef[0] = flatDc(blueDiffOf(4 * p[0], 4 * p[1], 4 * p[2]), f.chroma);
+        qb->nonzero = 0;
         countBlock(*qb++, lastCb, chroma);
-        flatBlock(redDiffOf(rr, g, b), cd, *qb);
+        qb->coef[0] = flatDc(redDiffOf(4 * p[0], 4 * p[1], 4 * p[2]), f.chroma);
+        qb->nonzero = 0;
         countBlock(*qb++, lastCr, chroma);
         continue;
       } else {
-        // Chroma is the mean over 2x2 pixels; the transform is linear, so
-        // sum R, G and B first and convert the sums.
-        int sr[kBlock] = {}, sg[kBlock] = {}, sb[kBlock] = {};
-        uint8_t edge[16 * 4];  // a row with its edge pixel repeated
-        const bool inside = mx + 16 <= src.width;
-        for (int r = 0; r < 16; ++r) {
-          const uint8_t* p = src.row(my + r < src.height ? my + r : src.height - 1) + 4 * mx;
-          if (!inside) {
-            for (int c = 0; c < 16; ++c)
-              std::memcpy(edge + 4 * c, p + 4 * (mx + c < src.width ? c : src.width - 1 - mx), 4);
-            p = edge;
-          }
-          uint32_t px[16];  // B, G, R, X from the low byte up (little-endian)
-          std::memcpy(px, p, sizeof px);
-          float yr[16];
-          for (int c = 0; c < 16; ++c) {
-            const int b = int(px[c] & 0xFF), g = int(px[c] >> 8 & 0xFF), rr = int(px[c] >> 16 & 0xFF);
-            yr[c] = lumaOf(float(rr), float(g), float(b)) - 128.0f;
-          }
-          std::memcpy(yb[(r >> 3) * 2] + (r & 7) * 8, yr, sizeof(float) * 8);
-          std::memcpy(yb[(r >> 3) * 2 + 1] + (r & 7) * 8, yr + 8, sizeof(float) * 8);
-          int* cr8 = sr + (r >> 1) * 8;
-          int* cg8 = sg + (r >> 1) * 8;
-          int* cb8 = sb + (r >> 1) * 8;
-          for (int j = 0; j < 8; ++j) {
-            const uint32_t a = px[2 * j], b = px[2 * j + 1];
-            cb8[j] += int((a & 0xFF) + (b & 0xFF));
-            cg8[j] += int((a >> 8 & 0xFF) + (b >> 8 & 0xFF));
-            cr8[j] += int((a >> 16 & 0xFF) + (b >> 16 & 0xFF));
-          }
-        }
-        for (int i = 0; i < kBlock; ++i) {
-          const float r4 = float(sr[i]), g4 = float(sg[i]), b4 = float(sb[i]);
-          cbb[i] = blueDiffOf(r4, g4, b4) * 0.25f;
-          crb[i] = redDiffOf(r4, g4, b4) * 0.25f;
-        }
+        const uint8_t* rows[16];
+        mcuRows(src, mx, my, tile, rows);
+        k.convert420(rows, yb, cbb, crb);
         for (int i = 0; i < 4; ++i) {
-          quantizeBlock(yb[i], ld, ldt, *qb);
+          k.quantize(yb[i], f.luma, *qb);
           countBlock(*qb++, lastY, luma);
         }
       }
-      quantizeBlock(cbb, cd, cdt, *qb);
+      k.quantize(cbb, f.chroma, *qb);
       countBlock(*qb++, lastCb, chroma);
-      quantizeBlock(crb, cd, cdt, *qb);
+      k.quantize(crb, f.chroma, *qb);
       countBlock(*qb++, lastCr, chroma);
     }
   }
@@ -697,22 +586,25 @@ uint8_t* emitBand(const Frame& f, int band, const HuffTable codes[4], uint8_t* o
 
 }  // namespace
 
-size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out) {
+bool fastestIsSse2() { return processorHasSse2() && sse2Kernels() != nullptr; }
+
+size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
+  // Chosen once: the processor does not change.
+  static const Kernels& fastest = fastestIsSse2() ? *sse2Kernels() : kPortableKernels;
   const bool full = fullChroma(quality);
   const int jq = jpegQuality(quality);
   uint8_t lq[kBlock], cq[kBlock];
   scaleQuant(kQuant, jq, lq);
   scaleQuant(kQuant, jq, cq);
-  Frame f{src, full, Bands(src.width, src.height, full), {}, {}, {}, {}, nullptr};
-  float ldn[kBlock], cdn[kBlock];
-  divisors(lq, ldn);
-  divisors(cq, cdn);
-  for (int k = 0; k < kBlock; ++k) {
-    f.ld[k] = ldn[kZigzag[k]];
-    f.cd[k] = cdn[kZigzag[k]];
-    f.ldt[k] = ldn[(k & 7) * 8 + (k >> 3)];
-    f.cdt[k] = cdn[(k & 7) * 8 + (k >> 3)];
-  }
+  fitQuant(lq);
+  fitQuant(cq);
+  Frame f{src,
+          full,
+          Bands(src.width, src.height, full),
+          path == Path::portable ? kPortableKernels : fastest,
+          makeQuantizer(lq),
+          makeQuantizer(cq),
+          nullptr};
   const Bands& bands = f.bands;
   const uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
 

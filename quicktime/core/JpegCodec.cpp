@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "JpegKernels.h"
@@ -201,52 +202,71 @@ inline int countTrailingZeros(uint64_t v) {
 }
 
 // Symbol counts of one component class for the per-frame Huffman tables.
+// AC symbols are counted in four tables in turn and summed at the end: a
+// block's symbols repeat (EOB, small values), and one counter bumped again
+// and again waits each time for its last store.
 struct Counts {
   uint32_t dc[256] = {};
-  uint32_t ac[256] = {};
+  uint32_t ac[4][256] = {};
 };
 
-// Walks the symbols of one block in coding order: the DC difference, then
-// each non-zero AC coefficient with the zero run before it (ZRL for every
-// sixteen zeros), then EOB unless the last coefficient was non-zero.
-// Counting and writing share it, so the tables always fit what is written.
-template <typename OnDc, typename OnAc>
-inline void forEachSymbol(const QBlock& b, int& lastDc, OnDc onDc, OnAc onAc) {
+// A symbol of the entropy-coded data as pass 1 leaves it for pass 2: which
+// Huffman code (its table x 256 + its value; tables DC luma, AC luma, DC
+// chroma, AC chroma), the number of bits after the code and those bits
+// (negatives as one's complement, as JPEG codes them). Pass 2 only looks up
+// codes and packs bits.
+using Symbol = uint32_t;
+inline Symbol makeSymbol(int code, int size, int value) {
+  const uint32_t bits = uint32_t(value + (value >> 31));  // value - 1 when negative, without a branch
+  return uint32_t(code) << 20 | uint32_t(size) << 16 | (bits & ((1u << size) - 1));
+}
+// At most one DC, 63 AC, three ZRL (62 zeros at most) and an EOB.
+constexpr size_t kMaxSymbolsPerBlock = 68;
+
+// Counts the symbols of one block and appends them at `out`, in coding
+// order: the DC difference, then each non-zero AC coefficient with the zero
+// run before it (ZRL for every sixteen zeros), then EOB unless the last
+// coefficient was non-zero. `dcTable` is 0 for luma, 2 for chroma; AC's
+// table follows DC's. Pass 2 writes exactly these symbols, so the tables
+// always fit what is written.
+inline void symbolize(const QBlock& b, int& lastDc, int dcTable, Counts& c, Symbol*& out) {
+  Symbol* o = out;
   const int diff = b.coef[0] - lastDc;
   lastDc = b.coef[0];
-  onDc(bitLength(diff), diff);
+  const int dcSize = bitLength(diff);
+  ++c.dc[dcSize];
+  *o++ = makeSymbol(dcTable * 256 + dcSize, dcSize, diff);
+  const int acTable = (dcTable + 1) * 256;
   uint64_t nz = b.nonzero;
-  int prev = 0;
+  int prev = 0, turn = 0;
   while (nz) {
     const int k = countTrailingZeros(nz);
     nz &= nz - 1;
     int run = k - prev - 1;
     prev = k;
-    for (; run > 15; run -= 16) onAc(0xF0, 0, 0);  // ZRL: sixteen zeros
+    for (; run > 15; run -= 16) {  // ZRL: sixteen zeros
+      ++c.ac[turn][0xF0];
+      turn = (turn + 1) & 3;
+      *o++ = makeSymbol(acTable + 0xF0, 0, 0);
+    }
     const int v = b.coef[k];
     const int size = bitLength(v);
-    onAc((run << 4) | size, size, v);
+    const int symbol = run << 4 | size;
+    ++c.ac[turn][symbol];
+    turn = (turn + 1) & 3;
+    *o++ = makeSymbol(acTable + symbol, size, v);
   }
-  if (prev < 63) onAc(0x00, 0, 0);  // EOB
+  if (prev < 63) {  // EOB
+    ++c.ac[turn][0];
+    *o++ = makeSymbol(acTable, 0, 0);
+  }
+  out = o;
 }
 
-void countBlock(const QBlock& b, int& lastDc, Counts& c) {
-  forEachSymbol(
-      b, lastDc, [&](int size, int) { ++c.dc[size]; }, [&](int symbol, int, int) { ++c.ac[symbol]; });
-}
-
-// A Huffman code followed by size bits of the value (negatives as one's
-// complement, as JPEG codes them).
-inline void putCoded(BitWriter& bw, uint16_t code, uint8_t codeSize, int size, int value) {
-  bw.put((uint32_t(code) << size) | (uint32_t(value < 0 ? value - 1 : value) & ((1u << size) - 1)),
-         codeSize + size);
-}
-
-void emitBlock(const QBlock& b, int& lastDc, const HuffTable& dcT, const HuffTable& acT, BitWriter& bw) {
-  forEachSymbol(
-      b, lastDc, [&](int size, int diff) { putCoded(bw, dcT.code[size], dcT.size[size], size, diff); },
-      [&](int symbol, int size, int v) { putCoded(bw, acT.code[symbol], acT.size[symbol], size, v); });
-}
+// The four tables' codes by symbol index: code << 8 | length.
+struct Codes {
+  uint32_t of[4 * 256];
+};
 
 // Code lengths (at most 16) from symbol counts, as in ITU T.81 Annex K:
 // Huffman's procedure with one reserved symbol so that no code is all ones.
@@ -476,7 +496,7 @@ struct Frame {
   Bands bands;
   const Kernels& kernels;
   Quantizer luma, chroma;
-  QBlock* blocks;
+  Symbol* symbols;  // each band's part starts at blocksPerBand() x kMaxSymbolsPerBlock x its index
 };
 
 // A 4:4:4 MCU: one block each of luma, Cb and Cr, edge pixels repeated.
@@ -513,12 +533,13 @@ void mcuRows(const PixelRows& src, int mx, int my, uint8_t tile[16 * 64], const 
 // Pass 1 over one band: transform and quantise every block, in coding
 // order, and count the symbols for the Huffman tables. The DC predictions
 // start from zero, as after every restart marker.
-void quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
+Symbol* quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
   const PixelRows& src = f.src;
   const int mcu = f.bands.mcu;
   const Kernels& k = f.kernels;
   int lastY = 0, lastCb = 0, lastCr = 0;
-  QBlock* qb = f.blocks + f.bands.blocksPerBand() * size_t(band);
+  Symbol* out = f.symbols + f.bands.blocksPerBand() * kMaxSymbolsPerBlock * size_t(band);
+  QBlock qb;
   alignas(16) int16_t yb[4][kBlock];
   alignas(16) int16_t cbb[kBlock], crb[kBlock];
   alignas(16) uint8_t tile[16 * 64];
@@ -529,57 +550,45 @@ void quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
     for (int mx = 0; mx < src.width; mx += mcu) {
       if (f.full) {
         convert444(src, mx, my, yb[0], cbb, crb);
-        k.quantize(yb[0], f.luma, *qb);
-        countBlock(*qb++, lastY, luma);
+        k.quantize(yb[0], f.luma, qb);
+        symbolize(qb, lastY, 0, luma, out);
       } else if (uniformMcu(src, mx, my)) {
         // One colour over the whole MCU: six flat blocks, as the transform
         // would make them.
         const uint8_t* p = src.row(my) + 4 * mx;
-        const int16_t dc = flatDc(lumaOf(p[0], p[1], p[2]), f.luma);
-        for (int i = 0; i < 4; ++i) {
-          qb->coef[0] = dc;
-          qb->nonzero = 0;
-          countBlock(*qb++, lastY, luma);
-        }
-        qb->coef[0] = flatDc(blueDiffOf(4 * p[0], 4 * p[1], 4 * p[2]), f.chroma);
-        qb->nonzero = 0;
-        countBlock(*qb++, lastCb, chroma);
-        qb->coef[0] = flatDc(redDiffOf(4 * p[0], 4 * p[1], 4 * p[2]), f.chroma);
-        qb->nonzero = 0;
-        countBlock(*qb++, lastCr, chroma);
+        qb.nonzero = 0;
+        qb.coef[0] = flatDc(lumaOf(p[0], p[1], p[2]), f.luma);
+        for (int i = 0; i < 4; ++i) symbolize(qb, lastY, 0, luma, out);
+        qb.coef[0] = flatDc(blueDiffOf(4 * p[0], 4 * p[1], 4 * p[2]), f.chroma);
+        symbolize(qb, lastCb, 2, chroma, out);
+        qb.coef[0] = flatDc(redDiffOf(4 * p[0], 4 * p[1], 4 * p[2]), f.chroma);
+        symbolize(qb, lastCr, 2, chroma, out);
         continue;
       } else {
         const uint8_t* rows[16];
         mcuRows(src, mx, my, tile, rows);
         k.convert420(rows, yb, cbb, crb);
         for (int i = 0; i < 4; ++i) {
-          k.quantize(yb[i], f.luma, *qb);
-          countBlock(*qb++, lastY, luma);
+          k.quantize(yb[i], f.luma, qb);
+          symbolize(qb, lastY, 0, luma, out);
         }
       }
-      k.quantize(cbb, f.chroma, *qb);
-      countBlock(*qb++, lastCb, chroma);
-      k.quantize(crb, f.chroma, *qb);
-      countBlock(*qb++, lastCr, chroma);
+      k.quantize(cbb, f.chroma, qb);
+      symbolize(qb, lastCb, 2, chroma, out);
+      k.quantize(crb, f.chroma, qb);
+      symbolize(qb, lastCr, 2, chroma, out);
     }
   }
+  return out;
 }
 
-// Pass 2 over one band: entropy coding into `o`; returns the end.
-uint8_t* emitBand(const Frame& f, int band, const HuffTable codes[4], uint8_t* o) {
+// Pass 2 over one band: its symbols coded into `o`; returns the end.
+uint8_t* emitBand(const Symbol* begin, const Symbol* end, const Codes& codes, uint8_t* o) {
   BitWriter bw(o);
-  int lastY = 0, lastCb = 0, lastCr = 0;
-  const QBlock* qb = f.blocks + f.bands.blocksPerBand() * size_t(band);
-  const int mcuRows = (f.src.height + f.bands.mcu - 1) / f.bands.mcu;
-  const int rowsHere = mcuRows - band * f.bands.rowsPerBand < f.bands.rowsPerBand
-                           ? mcuRows - band * f.bands.rowsPerBand
-                           : f.bands.rowsPerBand;
-  const size_t mcus = size_t(rowsHere) * size_t(f.bands.mcusPerRow);
-  const int lumaPerMcu = f.bands.blocksPerMcu - 2;
-  for (size_t m = 0; m < mcus; ++m) {
-    for (int i = 0; i < lumaPerMcu; ++i) emitBlock(*qb++, lastY, codes[0], codes[1], bw);
-    emitBlock(*qb++, lastCb, codes[2], codes[3], bw);
-    emitBlock(*qb++, lastCr, codes[2], codes[3], bw);
+  for (const Symbol* s = begin; s != end; ++s) {
+    const uint32_t code = codes.of[*s >> 20];
+    const int size = int(*s >> 16 & 15);
+    bw.put((code >> 8) << size | (*s & 0xFFFF), int(code & 0xFF) + size);
   }
   return bw.finish();
 }
@@ -608,14 +617,20 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
   const Bands& bands = f.bands;
   const uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
 
-  // Kept between frames of a thread (about 7 MB at 1920 x 1080) to spare an
-  // allocation per frame; the bands fill their own parts of it.
-  static thread_local std::vector<QBlock> blocks;
-  const size_t blockCount = bands.blocksPerBand() * size_t(bands.count);
-  if (blocks.size() < blockCount) blocks.resize(blockCount);
-  f.blocks = blocks.data();
+  // Kept between frames of a thread to spare an allocation per frame; the
+  // bands fill their own parts of it, each room for its worst case (about
+  // 13 MB at 1920 x 1080, of which a frame touches what it needs).
+  static thread_local std::unique_ptr<Symbol[]> symbols;
+  static thread_local size_t symbolRoom = 0;
+  const size_t symbolCount = bands.blocksPerBand() * kMaxSymbolsPerBlock * size_t(bands.count);
+  if (symbolRoom < symbolCount) {
+    symbols.reset(new Symbol[symbolCount]);
+    symbolRoom = symbolCount;
+  }
+  f.symbols = symbols.get();
   struct BandCounts {
     Counts luma, chroma;
+    Symbol* end;
     uint8_t* start;
     size_t size;
   };
@@ -624,25 +639,28 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
   static thread_local std::vector<BandCounts> bandState;
   std::vector<BandCounts>& perBand = bandState;
   perBand.assign(size_t(bands.count), BandCounts{});
-  workers::run(bands.count, pixels,
-               [&](int b) { quantizeBand(f, b, perBand[size_t(b)].luma, perBand[size_t(b)].chroma); });
+  workers::run(bands.count, pixels, [&](int b) {
+    BandCounts& c = perBand[size_t(b)];
+    c.end = quantizeBand(f, b, c.luma, c.chroma);
+  });
 
   // Huffman tables fitted to this frame: the bands' counts summed.
   Counts luma, chroma;
   for (const BandCounts& c : perBand) {
     for (int i = 0; i < 256; ++i) {
       luma.dc[i] += c.luma.dc[i];
-      luma.ac[i] += c.luma.ac[i];
+      for (int t = 0; t < 4; ++t) luma.ac[0][i] += c.luma.ac[t][i];
       chroma.dc[i] += c.chroma.dc[i];
-      chroma.ac[i] += c.chroma.ac[i];
+      for (int t = 0; t < 4; ++t) chroma.ac[0][i] += c.chroma.ac[t][i];
     }
   }
   HuffDefinition huff[4];
-  const uint32_t* counts[4] = {luma.dc, luma.ac, chroma.dc, chroma.ac};
-  HuffTable codes[4];
+  const uint32_t* counts[4] = {luma.dc, luma.ac[0], chroma.dc, chroma.ac[0]};
+  Codes codes;
   for (int i = 0; i < 4; ++i) {
     huff[i].count = optimalTable(counts[i], huff[i].bits, huff[i].values);
-    codes[i] = buildTable(huff[i].bits, huff[i].values);
+    const HuffTable t = buildTable(huff[i].bits, huff[i].values);
+    for (int v = 0; v < 256; ++v) codes.of[i * 256 + v] = uint32_t(t.code[v]) << 8 | t.size[v];
   }
   uint8_t* o = writeHeaders(out, src.width, src.height, full, lq, cq, huff, bands.restartInterval());
 
@@ -653,7 +671,8 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
   workers::run(bands.count, pixels, [&](int b) {
     uint8_t* start = bandsStart + size_t(bands.bandBound()) * size_t(b);
     perBand[size_t(b)].start = start;
-    perBand[size_t(b)].size = size_t(emitBand(f, b, codes, start) - start);
+    const Symbol* begin = f.symbols + bands.blocksPerBand() * kMaxSymbolsPerBlock * size_t(b);
+    perBand[size_t(b)].size = size_t(emitBand(begin, perBand[size_t(b)].end, codes, start) - start);
   });
   for (int b = 0; b < bands.count; ++b) {
     if (b > 0) o = marker(o, uint8_t(0xD0 + ((b - 1) & 7)));  // RSTn, n counting 0..7 round

@@ -83,49 +83,6 @@ void scaleQuant(const uint8_t base[kBlock], int quality, uint8_t out[kBlock]) {
   }
 }
 
-// The transform's scale of each coefficient, in units of 2^-14: a(u) x a(v)
-// with a(0) = 1 and a(k) = cos(k pi / 16) x sqrt(2) (Arai-Agui-Nakajima).
-// Symmetric, so the same in natural and transposed order. Integers, so that
-// every build derives the same quantisers from them.
-const uint16_t kAanScale[kBlock] = {
-    16384, 22725, 21407, 19266, 16384, 12873, 8867,  4520,  22725, 31521, 29692, 26722, 22725,
-    17855, 12299, 6270,  21407, 29692, 27969, 25172, 21407, 16819, 11585, 5906,  19266, 26722,
-    25172, 22654, 19266, 15137, 10426, 5315,  16384, 22725, 21407, 19266, 16384, 12873, 8867,
-    4520,  12873, 17855, 16819, 15137, 12873, 10114, 6967,  3552,  8867,  12299, 11585, 10426,
-    8867,  6967,  4799,  2446,  4520,  6270,  5906,  5315,  4520,  3552,  2446,  1247};
-
-// The transform leaves each coefficient at 16 x a(u) x a(v) times its JPEG
-// value, so it is divided by that times the table's entry. The quantiser
-// shifts by at least one bit (its scale, 2^(16 - shift), must fit 16 bits),
-// which needs that divisor to be 2 or more: an entry that would make it
-// smaller is raised, and the table written to the file says so. Only
-// quality 100 asks for one, at the highest frequency.
-void fitQuant(uint8_t quant[kBlock]) {
-  for (int i = 0; i < kBlock; ++i) {
-    const int least = (2048 + kAanScale[i] - 1) / kAanScale[i];
-    if (quant[i] < least) quant[i] = uint8_t(least);
-  }
-}
-
-// The quantiser of a table (natural order), in the transform's order.
-Quantizer makeQuantizer(const uint8_t quant[kBlock]) {
-  Quantizer q{};
-  for (int u = 0; u < 8; ++u)
-    for (int v = 0; v < 8; ++v) {
-      const int i = u * 8 + v;                                               // transposed
-      const uint64_t step = 16 * uint64_t(quant[v * 8 + u]) * kAanScale[i];  // the divisor x 2^14
-      int shift = 1;
-      while ((step >> 14) >> (shift + 1)) ++shift;  // floor(log2(divisor))
-      const uint64_t multiplier = ((uint64_t(1) << (30 + shift)) + step / 2) / step;
-      q.multiplier[i] = uint16_t(multiplier > 65535 ? 65535 : multiplier);
-      q.shift[i] = uint8_t(shift);
-      q.scale[i] = uint16_t(1u << (16 - shift));
-      // Half a divisor rounds DC to nearest; a third makes AC's dead zone.
-      const uint64_t parts = i == 0 ? 2 : 3;
-      q.add[i] = uint16_t((step + (parts << 13)) / (parts << 14));
-    }
-  return q;
-}
 // Big-endian bit packing, 32 bits at a time; a 0xFF byte is followed by a
 // stuffed zero.
 class BitWriter {

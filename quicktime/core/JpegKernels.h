@@ -15,9 +15,12 @@
 //   in -512..508, chroma 4 x Cb and 4 x Cr in -512..508, each chroma sample
 //   the mean of 2 x 2 pixels;
 // - the transform is the Arai-Agui-Nakajima one, unnormalised, on columns
-//   and then rows; the first pass's results (at most 4096) lose one bit
-//   before the second, whose results are twice the unnormalised transform
-//   (DC = 128 x the mean sample), at most 16384 in magnitude.
+//   and then rows. The first pass takes the samples times four (at most
+//   2048), so that its multiplications round off a sixteenth of a level
+//   rather than a quarter (its results stay within 16 bits: at most 27000
+//   in magnitude in between, 16384 at the end), and its results lose three
+//   bits, rounded, before the second pass, whose results are twice the
+//   unnormalised transform (DC = 128 x the mean sample), at most 16384.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +52,13 @@ struct Quantizer {
   uint8_t shift[kBlock];
 };
 
+// Raises the entries of a quantisation table (natural order) that the
+// quantiser below cannot divide by; the table written to the file must be
+// the raised one.
+void fitQuant(uint8_t quant[kBlock]);
+// The quantiser of a fitted table (natural order).
+Quantizer makeQuantizer(const uint8_t quant[kBlock]);
+
 // Zig-zag position of each coefficient in the transform's (transposed) order.
 extern const uint8_t kZigzagOfTransposed[kBlock];
 
@@ -72,7 +82,7 @@ inline int16_t redDiffOf(int b4, int g4, int r4) {
 // The DC of a block whose 64 samples all equal `sample`, quantised: what the
 // transform and quantisation give such a block, without them.
 inline int16_t flatDc(int sample, const Quantizer& q) {
-  const int c = 32 * sample;  // first pass 8 x, one bit off, second pass 8 x
+  const int c = 32 * sample;  // x 4, first pass 8 x, three bits off, second pass 8 x
   const uint32_t a = uint32_t(c < 0 ? -c : c) + q.add[0];
   uint32_t m = ((a * q.multiplier[0]) >> 16) >> q.shift[0];
   m = m > 1023 ? 1023 : m;

@@ -113,9 +113,10 @@ void quantize(const int16_t samples[kBlock], const Quantizer& q, QBlock& out) {
     out.nonzero = 0;
     return;
   }
+  for (int r = 0; r < 8; ++r) d[r].v = _mm_slli_epi16(d[r].v, 2);
   forwardDct8(d);  // down the columns: each lane is one
-  const __m128i one = _mm_set1_epi16(1);
-  for (int r = 0; r < 8; ++r) d[r].v = _mm_srai_epi16(_mm_add_epi16(d[r].v, one), 1);
+  const __m128i four = _mm_set1_epi16(4);
+  for (int r = 0; r < 8; ++r) d[r].v = _mm_srai_epi16(_mm_add_epi16(d[r].v, four), 3);
   transpose(d);
   forwardDct8(d);  // the rows; d[u] now holds horizontal frequency u
   alignas(16) int16_t coef[kBlock];

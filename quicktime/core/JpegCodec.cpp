@@ -19,9 +19,9 @@ constexpr uint64_t kMaxBlockBytes = 432;
 // DRI 6, SOS 14, EOI 2: 627. Rounded up.
 constexpr uint64_t kMaxHeaderBytes = 640;
 // Each band of MCU rows is a restart interval, coded on its own: its RST
-// marker (2 bytes) and its last bits padded to a byte (at most 31 bits
-// left, each byte maybe stuffed: 8).
-constexpr uint64_t kBandOverhead = 2 + 8;
+// marker (2 bytes), its last bits padded to a byte (1, maybe stuffed: 2),
+// and room for the bit writer's 8-byte stores past its last byte.
+constexpr uint64_t kBandOverhead = 2 + 2 + 8;
 // A band is at least this many pixels: enough work to be worth a thread,
 // few enough bands that their markers and the DC predictions they restart
 // cost well under a percent.
@@ -83,45 +83,49 @@ void scaleQuant(const uint8_t base[kBlock], int quality, uint8_t out[kBlock]) {
   }
 }
 
-// Big-endian bit packing, 32 bits at a time; a 0xFF byte is followed by a
-// stuffed zero.
+// Big-endian bit packing; a 0xFF byte is followed by a stuffed zero. The
+// pending bits sit at the top of a 64-bit word, and after each code the word
+// is stored whole (8 bytes, big-endian) and the pointer moves past its
+// complete bytes: no branch on whether a byte is complete, which no
+// predictor could guess. Only a complete 0xFF byte (about one in 256) takes
+// the slow way. The stores reach up to 8 bytes past the last complete byte.
 class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : o_(out) {}
-  // `bits` holds exactly `count` (at most 32) significant bits.
+  // `bits` holds exactly `count` (1 to 32) significant bits.
   void put(uint32_t bits, int count) {
-    acc_ = (acc_ << count) | bits;
+    acc_ |= uint64_t(bits) << (64 - n_ - count);  // n_ is at most 7 here
     n_ += count;
-    if (n_ >= 32) {
-      n_ -= 32;
-      const uint32_t w = uint32_t(acc_ >> n_);
-      const uint32_t inv = ~w;  // a 0xFF byte of w is a zero byte here
-      if (((inv - 0x01010101u) & ~inv & 0x80808080u) == 0) {
-        o_[0] = uint8_t(w >> 24);
-        o_[1] = uint8_t(w >> 16);
-        o_[2] = uint8_t(w >> 8);
-        o_[3] = uint8_t(w);
-        o_ += 4;
-      } else {
-        for (int shift = 24; shift >= 0; shift -= 8) byte(uint8_t(w >> shift));
-      }
+    const int whole = n_ >> 3;  // at most 4
+    const uint64_t complete = ~(~uint64_t(0) >> (8 * whole));
+    // A 0xFF byte is a zero byte of the inverse. The test may also flag a
+    // 0xFE byte just above a 0xFF one still incomplete: the slow way then
+    // writes the same bytes.
+    const uint64_t inv = ~acc_;
+    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull & complete) == 0) {
+      storeBigEndian(acc_);
+      o_ += whole;
+      acc_ <<= 8 * whole;
+      n_ &= 7;
+    } else {
+      for (; n_ >= 8; n_ -= 8, acc_ <<= 8) byte(uint8_t(acc_ >> 56));
     }
   }
-  // Pads the last byte with ones, as T.81 F.1.2.3 asks, and writes what is left.
+  // Pads the last byte with ones, as T.81 F.1.2.3 asks, and writes it.
   uint8_t* finish() {
-    if (n_ & 7) {
-      const int pad = 8 - (n_ & 7);
-      acc_ = (acc_ << pad) | ((1u << pad) - 1);
-      n_ += pad;
-    }
-    while (n_ > 0) {
-      n_ -= 8;
-      byte(uint8_t(acc_ >> n_));
-    }
+    if (n_ & 7) put((1u << (8 - n_)) - 1, 8 - n_);
     return o_;
   }
 
  private:
+  void storeBigEndian(uint64_t v) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    v = __builtin_bswap64(v);
+    std::memcpy(o_, &v, 8);
+#else
+    for (int i = 0; i < 8; ++i) o_[i] = uint8_t(v >> (56 - 8 * i));
+#endif
+  }
   void byte(uint8_t b) {
     *o_++ = b;
     if (b == 0xFF) *o_++ = 0;  // byte stuffing
@@ -203,14 +207,14 @@ inline void symbolize(const QBlock& b, int& lastDc, int dcTable, Counts& c, Symb
     prev = k;
     for (; run > 15; run -= 16) {  // ZRL: sixteen zeros
       ++c.ac[turn][0xF0];
-      turn = (turn + 1) & 3;
+      turn = 0;
       *o++ = makeSymbol(acTable + 0xF0, 0, 0);
     }
     const int v = b.coef[k];
     const int size = bitLength(v);
     const int symbol = run << 4 | size;
     ++c.ac[turn][symbol];
-    turn = (turn + 1) & 3;
+    turn = 0;
     *o++ = makeSymbol(acTable + symbol, size, v);
   }
   if (prev < 63) {  // EOB

@@ -163,23 +163,20 @@ inline int countTrailingZeros(uint64_t v) {
 }
 
 // Symbol counts of one component class for the per-frame Huffman tables.
-// AC symbols are counted in four tables in turn and summed at the end: a
-// block's symbols repeat (EOB, small values), and one counter bumped again
-// and again waits each time for its last store.
 struct Counts {
   uint32_t dc[256] = {};
-  uint32_t ac[4][256] = {};
+  uint32_t ac[256] = {};
 };
 
 // A symbol of the entropy-coded data as pass 1 leaves it for pass 2: which
 // Huffman code (its table x 256 + its value; tables DC luma, AC luma, DC
-// chroma, AC chroma), the number of bits after the code and those bits
-// (negatives as one's complement, as JPEG codes them). Pass 2 only looks up
-// codes and packs bits.
+// chroma, AC chroma) above the 16 bits of value that follow the code, not
+// yet cut to their size (negatives as one's complement, as JPEG codes them).
+// The size is the value's low four bits, so pass 2's table of codes knows it
+// and cuts the bits: pass 2 only looks up codes and packs bits.
 using Symbol = uint32_t;
-inline Symbol makeSymbol(int code, int size, int value) {
-  const uint32_t bits = uint32_t(value + (value >> 31));  // value - 1 when negative, without a branch
-  return uint32_t(code) << 20 | uint32_t(size) << 16 | (bits & ((1u << size) - 1));
+inline Symbol makeSymbol(int code, int value) {
+  return uint32_t(code) << 16 | uint16_t(value + (value >> 31));  // value - 1 when negative, without a branch
 }
 // At most one DC, 63 AC, three ZRL (62 zeros at most) and an EOB.
 constexpr size_t kMaxSymbolsPerBlock = 68;
@@ -196,37 +193,42 @@ inline void symbolize(const QBlock& b, int& lastDc, int dcTable, Counts& c, Symb
   lastDc = b.coef[0];
   const int dcSize = bitLength(diff);
   ++c.dc[dcSize];
-  *o++ = makeSymbol(dcTable * 256 + dcSize, dcSize, diff);
+  *o++ = makeSymbol(dcTable * 256 + dcSize, diff);
   const int acTable = (dcTable + 1) * 256;
   uint64_t nz = b.nonzero;
-  int prev = 0, turn = 0;
+  int prev = 0;
   while (nz) {
     const int k = countTrailingZeros(nz);
     nz &= nz - 1;
     int run = k - prev - 1;
     prev = k;
     for (; run > 15; run -= 16) {  // ZRL: sixteen zeros
-      ++c.ac[turn][0xF0];
-      turn = 0;
-      *o++ = makeSymbol(acTable + 0xF0, 0, 0);
+      ++c.ac[0xF0];
+      *o++ = makeSymbol(acTable + 0xF0, 0);
     }
     const int v = b.coef[k];
     const int size = bitLength(v);
     const int symbol = run << 4 | size;
-    ++c.ac[turn][symbol];
-    turn = 0;
-    *o++ = makeSymbol(acTable + symbol, size, v);
+    ++c.ac[symbol];
+    *o++ = makeSymbol(acTable + symbol, v);
   }
   if (prev < 63) {  // EOB
-    ++c.ac[turn][0];
-    *o++ = makeSymbol(acTable, 0, 0);
+    ++c.ac[0];
+    *o++ = makeSymbol(acTable, 0);
   }
   out = o;
 }
 
-// The four tables' codes by symbol index: code << 8 | length.
+// The four tables' codes by symbol index, each ready to take the bits of
+// value after it: the code shifted past them, the mask that cuts them to
+// their size and the length of both.
+struct Code {
+  uint32_t shifted;
+  uint16_t mask;
+  uint8_t length;
+};
 struct Codes {
-  uint32_t of[4 * 256];
+  Code of[4 * 256];
 };
 
 // Code lengths (at most 16) from symbol counts, as in ITU T.81 Annex K:
@@ -385,24 +387,6 @@ uint8_t* writeHeaders(uint8_t* o, int width, int height, bool full, const uint8_
   return o;
 }
 
-// True when the 16x16 pixels at (mx, my), all inside the image, are one colour.
-bool uniformMcu(const PixelRows& src, int mx, int my) {
-  if (mx + 16 > src.width || my + 16 > src.height) return false;
-  uint32_t first;
-  std::memcpy(&first, src.row(my) + 4 * mx, 4);
-  for (int r = 0; r < 16; ++r) {
-    const uint8_t* row = src.row(my + r) + 4 * mx;
-    uint32_t diff = 0;
-    for (int c = 0; c < 16; ++c) {
-      uint32_t px;
-      std::memcpy(&px, row + 4 * c, 4);
-      diff |= (px ^ first) & 0x00FFFFFFu;  // X is not a colour
-    }
-    if (diff) return false;
-  }
-  return true;
-}
-
 // The frame cut into bands of whole MCU rows, fixed by its size.
 struct Bands {
   int mcu;  // pixels each way
@@ -513,7 +497,15 @@ Symbol* quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
         convert444(src, mx, my, yb[0], cbb, crb);
         k.quantize(yb[0], f.luma, qb);
         symbolize(qb, lastY, 0, luma, out);
-      } else if (uniformMcu(src, mx, my)) {
+        k.quantize(cbb, f.chroma, qb);
+        symbolize(qb, lastCb, 2, chroma, out);
+        k.quantize(crb, f.chroma, qb);
+        symbolize(qb, lastCr, 2, chroma, out);
+        continue;
+      }
+      const uint8_t* rows[16];
+      mcuRows(src, mx, my, tile, rows);
+      if (mx + 16 <= src.width && my + 16 <= src.height && k.uniform(rows)) {
         // One colour over the whole MCU: six flat blocks, as the transform
         // would make them.
         const uint8_t* p = src.row(my) + 4 * mx;
@@ -525,14 +517,11 @@ Symbol* quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
         qb.coef[0] = flatDc(redDiffOf(4 * p[0], 4 * p[1], 4 * p[2]), f.chroma);
         symbolize(qb, lastCr, 2, chroma, out);
         continue;
-      } else {
-        const uint8_t* rows[16];
-        mcuRows(src, mx, my, tile, rows);
-        k.convert420(rows, yb, cbb, crb);
-        for (int i = 0; i < 4; ++i) {
-          k.quantize(yb[i], f.luma, qb);
-          symbolize(qb, lastY, 0, luma, out);
-        }
+      }
+      k.convert420(rows, yb, cbb, crb);
+      for (int i = 0; i < 4; ++i) {
+        k.quantize(yb[i], f.luma, qb);
+        symbolize(qb, lastY, 0, luma, out);
       }
       k.quantize(cbb, f.chroma, qb);
       symbolize(qb, lastCb, 2, chroma, out);
@@ -547,9 +536,8 @@ Symbol* quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
 uint8_t* emitBand(const Symbol* begin, const Symbol* end, const Codes& codes, uint8_t* o) {
   BitWriter bw(o);
   for (const Symbol* s = begin; s != end; ++s) {
-    const uint32_t code = codes.of[*s >> 20];
-    const int size = int(*s >> 16 & 15);
-    bw.put((code >> 8) << size | (*s & 0xFFFF), int(code & 0xFF) + size);
+    const Code& code = codes.of[*s >> 16];
+    bw.put(code.shifted | (*s & code.mask), code.length);
   }
   return bw.finish();
 }
@@ -610,18 +598,22 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
   for (const BandCounts& c : perBand) {
     for (int i = 0; i < 256; ++i) {
       luma.dc[i] += c.luma.dc[i];
-      for (int t = 0; t < 4; ++t) luma.ac[0][i] += c.luma.ac[t][i];
+      luma.ac[i] += c.luma.ac[i];
       chroma.dc[i] += c.chroma.dc[i];
-      for (int t = 0; t < 4; ++t) chroma.ac[0][i] += c.chroma.ac[t][i];
+      chroma.ac[i] += c.chroma.ac[i];
     }
   }
   HuffDefinition huff[4];
-  const uint32_t* counts[4] = {luma.dc, luma.ac[0], chroma.dc, chroma.ac[0]};
+  const uint32_t* counts[4] = {luma.dc, luma.ac, chroma.dc, chroma.ac};
   Codes codes;
   for (int i = 0; i < 4; ++i) {
     huff[i].count = optimalTable(counts[i], huff[i].bits, huff[i].values);
     const HuffTable t = buildTable(huff[i].bits, huff[i].values);
-    for (int v = 0; v < 256; ++v) codes.of[i * 256 + v] = uint32_t(t.code[v]) << 8 | t.size[v];
+    for (int v = 0; v < 256; ++v) {
+      const int size = v & 15;  // of the value after the code: a DC symbol is its size, AC's low bits
+      codes.of[i * 256 + v] =
+          Code{uint32_t(t.code[v]) << size, uint16_t((1u << size) - 1), uint8_t(t.size[v] + size)};
+    }
   }
   uint8_t* o = writeHeaders(out, src.width, src.height, full, lq, cq, huff, bands.restartInterval());
 

@@ -96,6 +96,9 @@ struct Kernels {
   // one block each of subsampled Cb and Cr, in the sample domain above.
   void (*convert420)(const uint8_t* const rows[16], int16_t luma[4][kBlock], int16_t cb[kBlock],
                      int16_t cr[kBlock]);
+  // Whether the 16 x 16 pixels of an MCU (as for convert420) are one colour;
+  // X is not a colour.
+  bool (*uniform)(const uint8_t* const rows[16]);
   // Transform and quantise one block of samples (natural order) into `out`.
   void (*quantize)(const int16_t samples[kBlock], const Quantizer& q, QBlock& out);
 };

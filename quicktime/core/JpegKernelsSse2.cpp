@@ -7,6 +7,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
+#include <cstring>
+
 namespace qt::jpeg {
 namespace {
 
@@ -78,6 +80,22 @@ void convert420(const uint8_t* const rows[16], int16_t luma[4][kBlock], int16_t 
     _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + (r >> 1) * 8), combine<14>(sum, cbBG, cbR));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + (r >> 1) * 8), combine<14>(sum, crBG, crR));
   }
+}
+
+bool uniform(const uint8_t* const rows[16]) {
+  int first;
+  std::memcpy(&first, rows[0], 4);
+  const __m128i colour = _mm_set1_epi32(first), mask = _mm_set1_epi32(0x00FFFFFF);
+  for (int r = 0; r < 16; ++r) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(rows[r]);
+    const __m128i a = _mm_or_si128(_mm_xor_si128(_mm_loadu_si128(p), colour),
+                                   _mm_xor_si128(_mm_loadu_si128(p + 1), colour));
+    const __m128i b = _mm_or_si128(_mm_xor_si128(_mm_loadu_si128(p + 2), colour),
+                                   _mm_xor_si128(_mm_loadu_si128(p + 3), colour));
+    const __m128i diff = _mm_and_si128(_mm_or_si128(a, b), mask);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(diff, _mm_setzero_si128())) != 0xFFFF) return false;
+  }
+  return true;
 }
 
 inline void transpose(Vec* d) {
@@ -153,7 +171,7 @@ void quantize(const int16_t samples[kBlock], const Quantizer& q, QBlock& out) {
   out.nonzero = nz;
 }
 
-const Kernels kSse2Kernels = {convert420, quantize};
+const Kernels kSse2Kernels = {convert420, uniform, quantize};
 
 }  // namespace
 

@@ -505,19 +505,6 @@ Symbol* quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
       }
       const uint8_t* rows[16];
       mcuRows(src, mx, my, tile, rows);
-      if (mx + 16 <= src.width && my + 16 <= src.height && k.uniform(rows)) {
-        // One colour over the whole MCU: six flat blocks, as the transform
-        // would make them.
-        const uint8_t* p = src.row(my) + 4 * mx;
-        qb.nonzero = 0;
-        qb.coef[0] = flatDc(lumaOf(p[0], p[1], p[2]), f.luma);
-        for (int i = 0; i < 4; ++i) symbolize(qb, lastY, 0, luma, out);
-        qb.coef[0] = flatDc(blueDiffOf(4 * p[0], 4 * p[1], 4 * p[2]), f.chroma);
-        symbolize(qb, lastCb, 2, chroma, out);
-        qb.coef[0] = flatDc(redDiffOf(4 * p[0], 4 * p[1], 4 * p[2]), f.chroma);
-        symbolize(qb, lastCr, 2, chroma, out);
-        continue;
-      }
       k.convert420(rows, yb, cbb, crb);
       for (int i = 0; i < 4; ++i) {
         k.quantize(yb[i], f.luma, qb);

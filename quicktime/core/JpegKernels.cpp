@@ -94,22 +94,6 @@ void convert420(const uint8_t* const rows[16], int16_t luma[4][kBlock], int16_t 
   }
 }
 
-bool uniform(const uint8_t* const rows[16]) {
-  uint32_t first;
-  std::memcpy(&first, rows[0], 4);
-  const uint64_t pair = uint64_t(first) << 32 | first;
-  for (int r = 0; r < 16; ++r) {
-    uint64_t diff = 0;
-    for (int c = 0; c < 8; ++c) {
-      uint64_t two;
-      std::memcpy(&two, rows[r] + 8 * c, 8);
-      diff |= two ^ pair;
-    }
-    if (diff & 0x00FFFFFF00FFFFFFull) return false;
-  }
-  return true;
-}
-
 void quantize(const int16_t samples[kBlock], const Quantizer& q, QBlock& out) {
   bool flat = true;
   for (int i = 1; i < kBlock; ++i) flat &= samples[i] == samples[0];
@@ -154,7 +138,7 @@ void quantize(const int16_t samples[kBlock], const Quantizer& q, QBlock& out) {
 
 }  // namespace
 
-const Kernels kPortableKernels = {convert420, uniform, quantize};
+const Kernels kPortableKernels = {convert420, quantize};
 
 bool processorHasSse2() {
 #if defined(__x86_64__) || defined(_M_X64)

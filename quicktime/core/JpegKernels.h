@@ -80,7 +80,8 @@ inline int16_t redDiffOf(int b4, int g4, int r4) {
 }
 
 // The DC of a block whose 64 samples all equal `sample`, quantised: what the
-// transform and quantisation give such a block, without them.
+// transform and quantisation give such a block, without them. Flat blocks
+// are most of a screen; the kernels look for them first.
 inline int16_t flatDc(int sample, const Quantizer& q) {
   const int c = 32 * sample;  // x 4, first pass 8 x, three bits off, second pass 8 x
   const uint32_t a = uint32_t(c < 0 ? -c : c) + q.add[0];
@@ -96,9 +97,6 @@ struct Kernels {
   // one block each of subsampled Cb and Cr, in the sample domain above.
   void (*convert420)(const uint8_t* const rows[16], int16_t luma[4][kBlock], int16_t cb[kBlock],
                      int16_t cr[kBlock]);
-  // Whether the 16 x 16 pixels of an MCU (as for convert420) are one colour;
-  // X is not a colour.
-  bool (*uniform)(const uint8_t* const rows[16]);
   // Transform and quantise one block of samples (natural order) into `out`.
   void (*quantize)(const int16_t samples[kBlock], const Quantizer& q, QBlock& out);
 };

@@ -82,22 +82,6 @@ void convert420(const uint8_t* const rows[16], int16_t luma[4][kBlock], int16_t 
   }
 }
 
-bool uniform(const uint8_t* const rows[16]) {
-  int first;
-  std::memcpy(&first, rows[0], 4);
-  const __m128i colour = _mm_set1_epi32(first), mask = _mm_set1_epi32(0x00FFFFFF);
-  for (int r = 0; r < 16; ++r) {
-    const __m128i* p = reinterpret_cast<const __m128i*>(rows[r]);
-    const __m128i a = _mm_or_si128(_mm_xor_si128(_mm_loadu_si128(p), colour),
-                                   _mm_xor_si128(_mm_loadu_si128(p + 1), colour));
-    const __m128i b = _mm_or_si128(_mm_xor_si128(_mm_loadu_si128(p + 2), colour),
-                                   _mm_xor_si128(_mm_loadu_si128(p + 3), colour));
-    const __m128i diff = _mm_and_si128(_mm_or_si128(a, b), mask);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(diff, _mm_setzero_si128())) != 0xFFFF) return false;
-  }
-  return true;
-}
-
 inline void transpose(Vec* d) {
   const __m128i a0 = _mm_unpacklo_epi16(d[0].v, d[1].v), a1 = _mm_unpackhi_epi16(d[0].v, d[1].v);
   const __m128i a2 = _mm_unpacklo_epi16(d[2].v, d[3].v), a3 = _mm_unpackhi_epi16(d[2].v, d[3].v);
@@ -171,7 +155,7 @@ void quantize(const int16_t samples[kBlock], const Quantizer& q, QBlock& out) {
   out.nonzero = nz;
 }
 
-const Kernels kSse2Kernels = {convert420, uniform, quantize};
+const Kernels kSse2Kernels = {convert420, quantize};
 
 }  // namespace
 

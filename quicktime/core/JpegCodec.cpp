@@ -19,9 +19,8 @@ constexpr uint64_t kMaxBlockBytes = 432;
 // DRI 6, SOS 14, EOI 2: 627. Rounded up.
 constexpr uint64_t kMaxHeaderBytes = 640;
 // Each band of MCU rows is a restart interval, coded on its own: its RST
-// marker (2 bytes), its last bits padded to a byte (1, maybe stuffed: 2),
-// and room for the bit writer's 8-byte stores past its last byte.
-constexpr uint64_t kBandOverhead = 2 + 2 + 8;
+// marker (2 bytes) and its last bits padded to a byte (1, maybe stuffed: 2).
+constexpr uint64_t kBandOverhead = 2 + 2;
 // A band is at least this many pixels: enough work to be worth a thread,
 // few enough bands that their markers and the DC predictions they restart
 // cost well under a percent.
@@ -83,48 +82,50 @@ void scaleQuant(const uint8_t base[kBlock], int quality, uint8_t out[kBlock]) {
   }
 }
 
-// Big-endian bit packing; a 0xFF byte is followed by a stuffed zero. The
-// pending bits sit at the top of a 64-bit word, and after each code the word
-// is stored whole (8 bytes, big-endian) and the pointer moves past its
-// complete bytes: no branch on whether a byte is complete, which no
-// predictor could guess. Only a complete 0xFF byte (about one in 256) takes
-// the slow way. The stores reach up to 8 bytes past the last complete byte.
+// Big-endian bit packing, 64 bits at a time; a 0xFF byte is followed by a
+// stuffed zero. A code goes into the word while it fits (most do): the
+// branch that writes a whole word is taken once in about nine codes.
 class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : o_(out) {}
   // `bits` holds exactly `count` (1 to 32) significant bits.
   void put(uint32_t bits, int count) {
-    acc_ |= uint64_t(bits) << (64 - n_ - count);  // n_ is at most 7 here
-    n_ += count;
-    const int whole = n_ >> 3;  // at most 4
-    const uint64_t complete = ~(~uint64_t(0) >> (8 * whole));
-    // A 0xFF byte is a zero byte of the inverse. The test may also flag a
-    // 0xFE byte just above a 0xFF one still incomplete: the slow way then
-    // writes the same bytes.
-    const uint64_t inv = ~acc_;
-    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull & complete) == 0) {
-      storeBigEndian(acc_);
-      o_ += whole;
-      acc_ <<= 8 * whole;
-      n_ &= 7;
-    } else {
-      for (; n_ >= 8; n_ -= 8, acc_ <<= 8) byte(uint8_t(acc_ >> 56));
+    if (count <= free_) {
+      acc_ = acc_ << count | bits;
+      free_ -= count;
+      return;
     }
+    const int rest = count - free_;
+    flush(free_ ? (acc_ << free_ | bits >> rest) : acc_);
+    acc_ = bits;  // its bits above `rest` leave the word before it is written
+    free_ = 64 - rest;
   }
-  // Pads the last byte with ones, as T.81 F.1.2.3 asks, and writes it.
+  // Pads the last byte with ones, as T.81 F.1.2.3 asks, and writes what is left.
   uint8_t* finish() {
-    if (n_ & 7) put((1u << (8 - n_)) - 1, 8 - n_);
+    int n = 64 - free_;
+    if (n & 7) {
+      const int pad = 8 - (n & 7);
+      acc_ = acc_ << pad | ((1u << pad) - 1);
+      n += pad;
+    }
+    for (; n > 0; n -= 8) byte(uint8_t(acc_ >> (n - 8)));
     return o_;
   }
 
  private:
-  void storeBigEndian(uint64_t v) {
+  void flush(uint64_t w) {
+    const uint64_t inv = ~w;  // a 0xFF byte of w is a zero byte here
+    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
 #if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    v = __builtin_bswap64(v);
-    std::memcpy(o_, &v, 8);
+      w = __builtin_bswap64(w);
+      std::memcpy(o_, &w, 8);
+      o_ += 8;
 #else
-    for (int i = 0; i < 8; ++i) o_[i] = uint8_t(v >> (56 - 8 * i));
+      for (int shift = 56; shift >= 0; shift -= 8) *o_++ = uint8_t(w >> shift);
 #endif
+    } else {
+      for (int shift = 56; shift >= 0; shift -= 8) byte(uint8_t(w >> shift));
+    }
   }
   void byte(uint8_t b) {
     *o_++ = b;
@@ -132,7 +133,7 @@ class BitWriter {
   }
   uint8_t* o_;
   uint64_t acc_ = 0;
-  int n_ = 0;
+  int free_ = 64;
 };
 
 inline int bitLength(int v) {

@@ -13,8 +13,9 @@ namespace {
 
 // Worst case of one 8x8 block: DC code and bits (16 + 11), 63 AC codes with
 // their bits (16 + 10 each), three ZRL codes, EOB: under 1700 bits = 213
-// bytes; every byte may need a stuffed zero after it: 426. Rounded up.
-constexpr uint64_t kMaxBlockBytes = 432;
+// bytes, rounded up; every byte may need a stuffed zero after it: twice that.
+constexpr uint64_t kMaxBlockCodeBytes = 216;
+constexpr uint64_t kMaxBlockBytes = 2 * kMaxBlockCodeBytes;
 // SOI 2, APP0 18, DQT 2 x 69, SOF0 19, DHT 4 + 2 x (17 + 12) + 2 x (17 + 162),
 // DRI 6, SOS 14, EOI 2: 627. Rounded up.
 constexpr uint64_t kMaxHeaderBytes = 640;
@@ -82,59 +83,54 @@ void scaleQuant(const uint8_t base[kBlock], int quality, uint8_t out[kBlock]) {
   }
 }
 
-// Big-endian bit packing, 64 bits at a time; a 0xFF byte is followed by a
-// stuffed zero. A code goes into the word while it fits (most do): the
-// branch that writes a whole word is taken once in about nine codes.
+// Big-endian bit packing into a scratch buffer, without byte stuffing
+// (stuff() adds it while the bands are put together). The pending bits sit
+// at the top of a 64-bit word; after each code the word is stored whole and
+// the pointer moves past its complete bytes: no branch at all, where a
+// branch on whether a word is full is one no predictor guesses. The stores
+// reach up to 8 bytes past the last byte.
 class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : o_(out) {}
   // `bits` holds exactly `count` (1 to 32) significant bits.
   void put(uint32_t bits, int count) {
-    if (count <= free_) {
-      acc_ = acc_ << count | bits;
-      free_ -= count;
-      return;
-    }
-    const int rest = count - free_;
-    flush(free_ ? (acc_ << free_ | bits >> rest) : acc_);
-    acc_ = bits;  // its bits above `rest` leave the word before it is written
-    free_ = 64 - rest;
+    acc_ |= uint64_t(bits) << (64 - n_ - count);  // n_ is at most 7 here
+    n_ += count;
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const uint64_t bigEndian = __builtin_bswap64(acc_);
+    std::memcpy(o_, &bigEndian, 8);
+#else
+    for (int i = 0; i < 8; ++i) o_[i] = uint8_t(acc_ >> (56 - 8 * i));
+#endif
+    o_ += n_ >> 3;
+    acc_ <<= n_ & ~7;
+    n_ &= 7;
   }
-  // Pads the last byte with ones, as T.81 F.1.2.3 asks, and writes what is left.
+  // Pads the last byte with ones, as T.81 F.1.2.3 asks.
   uint8_t* finish() {
-    int n = 64 - free_;
-    if (n & 7) {
-      const int pad = 8 - (n & 7);
-      acc_ = acc_ << pad | ((1u << pad) - 1);
-      n += pad;
-    }
-    for (; n > 0; n -= 8) byte(uint8_t(acc_ >> (n - 8)));
+    if (n_) put((1u << (8 - n_)) - 1, 8 - n_);
     return o_;
   }
 
  private:
-  void flush(uint64_t w) {
-    const uint64_t inv = ~w;  // a 0xFF byte of w is a zero byte here
-    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      w = __builtin_bswap64(w);
-      std::memcpy(o_, &w, 8);
-      o_ += 8;
-#else
-      for (int shift = 56; shift >= 0; shift -= 8) *o_++ = uint8_t(w >> shift);
-#endif
-    } else {
-      for (int shift = 56; shift >= 0; shift -= 8) byte(uint8_t(w >> shift));
-    }
-  }
-  void byte(uint8_t b) {
-    *o_++ = b;
-    if (b == 0xFF) *o_++ = 0;  // byte stuffing
-  }
   uint8_t* o_;
   uint64_t acc_ = 0;
-  int free_ = 64;
+  int n_ = 0;
 };
+
+// Copies entropy-coded bytes to `o` with a zero after each 0xFF, so that no
+// byte pair reads as a marker; returns the end.
+uint8_t* stuff(const uint8_t* p, const uint8_t* end, uint8_t* o) {
+  while (p < end) {
+    const void* ff = std::memchr(p, 0xFF, size_t(end - p));
+    const uint8_t* stop = ff ? static_cast<const uint8_t*>(ff) + 1 : end;
+    std::memcpy(o, p, size_t(stop - p));
+    o += stop - p;
+    p = stop;
+    if (ff) *o++ = 0;
+  }
+  return o;
+}
 
 inline int bitLength(int v) {
   unsigned a = unsigned(v < 0 ? -v : v);
@@ -147,6 +143,14 @@ inline int bitLength(int v) {
     a >>= 1;
   }
   return n;
+#endif
+}
+
+inline int bitLengthOfNonZero(int v) {
+#if defined(__GNUC__)
+  return 32 - __builtin_clz(unsigned(v < 0 ? -v : v));
+#else
+  return bitLength(v);
 #endif
 }
 
@@ -163,12 +167,6 @@ inline int countTrailingZeros(uint64_t v) {
 #endif
 }
 
-// Symbol counts of one component class for the per-frame Huffman tables.
-struct Counts {
-  uint32_t dc[256] = {};
-  uint32_t ac[256] = {};
-};
-
 // A symbol of the entropy-coded data as pass 1 leaves it for pass 2: which
 // Huffman code (its table x 256 + its value; tables DC luma, AC luma, DC
 // chroma, AC chroma) above the 16 bits of value that follow the code, not
@@ -182,6 +180,12 @@ inline Symbol makeSymbol(int code, int value) {
 // At most one DC, 63 AC, three ZRL (62 zeros at most) and an EOB.
 constexpr size_t kMaxSymbolsPerBlock = 68;
 
+// Symbol counts for the per-frame Huffman tables, by code index (as in a
+// Symbol: table x 256 + value), so that a symbol counts itself.
+struct Counts {
+  uint32_t of[4 * 256] = {};
+};
+
 // Counts the symbols of one block and appends them at `out`, in coding
 // order: the DC difference, then each non-zero AC coefficient with the zero
 // run before it (ZRL for every sixteen zeros), then EOB unless the last
@@ -192,10 +196,10 @@ inline void symbolize(const QBlock& b, int& lastDc, int dcTable, Counts& c, Symb
   Symbol* o = out;
   const int diff = b.coef[0] - lastDc;
   lastDc = b.coef[0];
-  const int dcSize = bitLength(diff);
-  ++c.dc[dcSize];
-  *o++ = makeSymbol(dcTable * 256 + dcSize, diff);
-  const int acTable = (dcTable + 1) * 256;
+  const Symbol dc = makeSymbol(dcTable * 256 + bitLength(diff), diff);
+  ++c.of[dc >> 16];
+  *o++ = dc;
+  const Symbol ac = makeSymbol((dcTable + 1) * 256, 0);  // AC's table, run and size 0
   uint64_t nz = b.nonzero;
   int prev = 0;
   while (nz) {
@@ -204,18 +208,19 @@ inline void symbolize(const QBlock& b, int& lastDc, int dcTable, Counts& c, Symb
     int run = k - prev - 1;
     prev = k;
     for (; run > 15; run -= 16) {  // ZRL: sixteen zeros
-      ++c.ac[0xF0];
-      *o++ = makeSymbol(acTable + 0xF0, 0);
+      ++c.of[(ac >> 16) + 0xF0];
+      *o++ = ac + (0xF0u << 16);
     }
+    // The symbol (run << 4 | size) added into the code index above the bits.
     const int v = b.coef[k];
-    const int size = bitLength(v);
-    const int symbol = run << 4 | size;
-    ++c.ac[symbol];
-    *o++ = makeSymbol(acTable + symbol, v);
+    const unsigned size = unsigned(bitLengthOfNonZero(v));
+    const Symbol symbol = ac + (unsigned(run) << 20) + (size << 16) + uint16_t(v + (v >> 31));
+    ++c.of[symbol >> 16];
+    *o++ = symbol;
   }
   if (prev < 63) {  // EOB
-    ++c.ac[0];
-    *o++ = makeSymbol(acTable, 0);
+    ++c.of[ac >> 16];
+    *o++ = ac;
   }
   out = o;
 }
@@ -411,6 +416,9 @@ struct Bands {
   size_t blocksPerBand() const { return size_t(restartInterval()) * size_t(blocksPerMcu); }
   // Worst case of a full band's entropy-coded bytes, marker and padding included.
   uint64_t bandBound() const { return uint64_t(blocksPerBand()) * kMaxBlockBytes + kBandOverhead; }
+  // Room for a band's codes before stuffing, the bit writer's last stores
+  // past them included.
+  size_t codeRoom() const { return blocksPerBand() * kMaxBlockCodeBytes + 16; }
 };
 
 }  // namespace
@@ -479,7 +487,7 @@ void mcuRows(const PixelRows& src, int mx, int my, uint8_t tile[16 * 64], const 
 // Pass 1 over one band: transform and quantise every block, in coding
 // order, and count the symbols for the Huffman tables. The DC predictions
 // start from zero, as after every restart marker.
-Symbol* quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
+Symbol* quantizeBand(const Frame& f, int band, Counts& counts) {
   const PixelRows& src = f.src;
   const int mcu = f.bands.mcu;
   const Kernels& k = f.kernels;
@@ -497,11 +505,11 @@ Symbol* quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
       if (f.full) {
         convert444(src, mx, my, yb[0], cbb, crb);
         k.quantize(yb[0], f.luma, qb);
-        symbolize(qb, lastY, 0, luma, out);
+        symbolize(qb, lastY, 0, counts, out);
         k.quantize(cbb, f.chroma, qb);
-        symbolize(qb, lastCb, 2, chroma, out);
+        symbolize(qb, lastCb, 2, counts, out);
         k.quantize(crb, f.chroma, qb);
-        symbolize(qb, lastCr, 2, chroma, out);
+        symbolize(qb, lastCr, 2, counts, out);
         continue;
       }
       const uint8_t* rows[16];
@@ -509,12 +517,12 @@ Symbol* quantizeBand(const Frame& f, int band, Counts& luma, Counts& chroma) {
       k.convert420(rows, yb, cbb, crb);
       for (int i = 0; i < 4; ++i) {
         k.quantize(yb[i], f.luma, qb);
-        symbolize(qb, lastY, 0, luma, out);
+        symbolize(qb, lastY, 0, counts, out);
       }
       k.quantize(cbb, f.chroma, qb);
-      symbolize(qb, lastCb, 2, chroma, out);
+      symbolize(qb, lastCb, 2, counts, out);
       k.quantize(crb, f.chroma, qb);
-      symbolize(qb, lastCr, 2, chroma, out);
+      symbolize(qb, lastCr, 2, counts, out);
     }
   }
   return out;
@@ -566,7 +574,7 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
   }
   f.symbols = symbols.get();
   struct BandCounts {
-    Counts luma, chroma;
+    Counts counts;
     Symbol* end;
     uint8_t* start;
     size_t size;
@@ -578,24 +586,17 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
   perBand.assign(size_t(bands.count), BandCounts{});
   workers::run(bands.count, pixels, [&](int b) {
     BandCounts& c = perBand[size_t(b)];
-    c.end = quantizeBand(f, b, c.luma, c.chroma);
+    c.end = quantizeBand(f, b, c.counts);
   });
 
   // Huffman tables fitted to this frame: the bands' counts summed.
-  Counts luma, chroma;
-  for (const BandCounts& c : perBand) {
-    for (int i = 0; i < 256; ++i) {
-      luma.dc[i] += c.luma.dc[i];
-      luma.ac[i] += c.luma.ac[i];
-      chroma.dc[i] += c.chroma.dc[i];
-      chroma.ac[i] += c.chroma.ac[i];
-    }
-  }
+  Counts counts;
+  for (const BandCounts& c : perBand)
+    for (int i = 0; i < 4 * 256; ++i) counts.of[i] += c.counts.of[i];
   HuffDefinition huff[4];
-  const uint32_t* counts[4] = {luma.dc, luma.ac, chroma.dc, chroma.ac};
   Codes codes;
   for (int i = 0; i < 4; ++i) {
-    huff[i].count = optimalTable(counts[i], huff[i].bits, huff[i].values);
+    huff[i].count = optimalTable(counts.of + 256 * i, huff[i].bits, huff[i].values);
     const HuffTable t = buildTable(huff[i].bits, huff[i].values);
     for (int v = 0; v < 256; ++v) {
       const int size = v & 15;  // of the value after the code: a DC symbol is its size, AC's low bits
@@ -605,20 +606,26 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
   }
   uint8_t* o = writeHeaders(out, src.width, src.height, full, lq, cq, huff, bands.restartInterval());
 
-  // Pass 2: each band codes at the place its worst case would take in `out`
-  // (after the largest header), so bands never overlap; then they move down
-  // to follow one another, a restart marker between each two.
-  uint8_t* const bandsStart = out + kMaxHeaderBytes;
+  // Pass 2: each band codes into its own part of a scratch buffer; then
+  // they follow one another into `out`, stuffed, a restart marker between
+  // each two.
+  static thread_local std::unique_ptr<uint8_t[]> codeBytes;
+  static thread_local size_t codeByteRoom = 0;
+  const size_t codeByteCount = bands.codeRoom() * size_t(bands.count);
+  if (codeByteRoom < codeByteCount) {
+    codeBytes.reset(new uint8_t[codeByteCount]);
+    codeByteRoom = codeByteCount;
+  }
+  uint8_t* const scratch = codeBytes.get();
   workers::run(bands.count, pixels, [&](int b) {
-    uint8_t* start = bandsStart + size_t(bands.bandBound()) * size_t(b);
+    uint8_t* start = scratch + bands.codeRoom() * size_t(b);
     perBand[size_t(b)].start = start;
     const Symbol* begin = f.symbols + bands.blocksPerBand() * kMaxSymbolsPerBlock * size_t(b);
     perBand[size_t(b)].size = size_t(emitBand(begin, perBand[size_t(b)].end, codes, start) - start);
   });
   for (int b = 0; b < bands.count; ++b) {
     if (b > 0) o = marker(o, uint8_t(0xD0 + ((b - 1) & 7)));  // RSTn, n counting 0..7 round
-    std::memmove(o, perBand[size_t(b)].start, perBand[size_t(b)].size);
-    o += perBand[size_t(b)].size;
+    o = stuff(perBand[size_t(b)].start, perBand[size_t(b)].start + perBand[size_t(b)].size, o);
   }
   o = marker(o, 0xD9);  // EOI
   return size_t(o - out);

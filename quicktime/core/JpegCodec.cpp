@@ -84,26 +84,26 @@ void scaleQuant(const uint8_t base[kBlock], int quality, uint8_t out[kBlock]) {
 }
 
 // Big-endian bit packing into a scratch buffer, without byte stuffing
-// (stuff() adds it while the bands are put together). The pending bits sit
-// at the top of a 64-bit word; after each code the word is stored whole and
-// the pointer moves past its complete bytes: no branch at all, where a
-// branch on whether a word is full is one no predictor guesses. The stores
-// reach up to 8 bytes past the last byte.
+// (stuff() adds it while the bands are put together). After each code the
+// pending bits are stored whole, 8 bytes from the next byte to write, and
+// the pointer moves past the complete ones: no branch at all, where a branch
+// on whether a word is full is one no predictor guesses. The stores reach
+// up to 8 bytes past the last byte.
 class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : o_(out) {}
   // `bits` holds exactly `count` (1 to 32) significant bits.
   void put(uint32_t bits, int count) {
-    acc_ |= uint64_t(bits) << (64 - n_ - count);  // n_ is at most 7 here
-    n_ += count;
+    acc_ = acc_ << count | bits;  // bits above the n_ pending ones are stale and never written
+    n_ += count;                  // n_ is at most 7 before
+    const uint64_t aligned = acc_ << (64 - n_);
 #if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    const uint64_t bigEndian = __builtin_bswap64(acc_);
+    const uint64_t bigEndian = __builtin_bswap64(aligned);
     std::memcpy(o_, &bigEndian, 8);
 #else
-    for (int i = 0; i < 8; ++i) o_[i] = uint8_t(acc_ >> (56 - 8 * i));
+    for (int i = 0; i < 8; ++i) o_[i] = uint8_t(aligned >> (56 - 8 * i));
 #endif
     o_ += n_ >> 3;
-    acc_ <<= n_ & ~7;
     n_ &= 7;
   }
   // Pads the last byte with ones, as T.81 F.1.2.3 asks.
@@ -146,14 +146,6 @@ inline int bitLength(int v) {
 #endif
 }
 
-inline int bitLengthOfNonZero(int v) {
-#if defined(__GNUC__)
-  return 32 - __builtin_clz(unsigned(v < 0 ? -v : v));
-#else
-  return bitLength(v);
-#endif
-}
-
 inline int countTrailingZeros(uint64_t v) {
 #if defined(__GNUC__)
   return __builtin_ctzll(v);
@@ -192,6 +184,17 @@ struct Counts {
 // coefficient was non-zero. `dcTable` is 0 for luma, 2 for chroma; AC's
 // table follows DC's. Pass 2 writes exactly these symbols, so the tables
 // always fit what is written.
+// Each coefficient value's size and bits as a Symbol holds them (size << 16
+// | bits), by value + 1023: one look-up instead of an absolute value, a bit
+// count and the one's complement.
+struct ValueCodes {
+  uint32_t of[2047];
+  ValueCodes() {
+    for (int v = -1023; v <= 1023; ++v) of[v + 1023] = uint32_t(bitLength(v)) << 16 | uint16_t(v + (v >> 31));
+  }
+};
+const ValueCodes kValueCodes;
+
 inline void symbolize(const QBlock& b, int& lastDc, int dcTable, Counts& c, Symbol*& out) {
   Symbol* o = out;
   const int diff = b.coef[0] - lastDc;
@@ -212,9 +215,7 @@ inline void symbolize(const QBlock& b, int& lastDc, int dcTable, Counts& c, Symb
       *o++ = ac + (0xF0u << 16);
     }
     // The symbol (run << 4 | size) added into the code index above the bits.
-    const int v = b.coef[k];
-    const unsigned size = unsigned(bitLengthOfNonZero(v));
-    const Symbol symbol = ac + (unsigned(run) << 20) + (size << 16) + uint16_t(v + (v >> 31));
+    const Symbol symbol = ac + (unsigned(run) << 20) + kValueCodes.of[b.coef[k] + 1023];
     ++c.of[symbol >> 16];
     *o++ = symbol;
   }

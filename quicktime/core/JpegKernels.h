@@ -67,6 +67,11 @@ constexpr int kYB = 1868, kYG = 9617, kYR = 4899;  // sum 16384
 constexpr int kCbB = 8192, kCbG = -5427, kCbR = -2765;
 constexpr int kCrB = -1332, kCrG = -6860, kCrR = 8192;
 
+// The helpers below have a copy in each file that uses them (an unnamed
+// namespace), not one shared by the linker: the i686 build compiles the SSE2
+// file for SSE2, and the portable path must not call a copy compiled there.
+namespace {
+
 // 4 x (Y - 128) of one pixel.
 inline int16_t lumaOf(int b, int g, int r) {
   return int16_t(((kYB * b + kYG * g + kYR * r + 2048) >> 12) - 512);
@@ -89,6 +94,8 @@ inline int16_t flatDc(int sample, const Quantizer& q) {
   m = m > 1023 ? 1023 : m;
   return int16_t(c < 0 ? -int(m) : int(m));
 }
+
+}  // namespace
 
 // The work of one implementation.
 struct Kernels {
@@ -113,6 +120,7 @@ bool processorHasSse2();
 // 16-bit constant c (rounding down, as SSE2's signed high multiply does).
 // Constants above 1/2 do not fit a signed 16-bit multiplier, so they are
 // applied as v - mulhi(v, 1 - c) or v + mulhi(v, c - 1).
+namespace {
 template <typename V>
 inline void forwardDct8(V* d) {
   const V t0 = d[0] + d[7], t7 = d[0] - d[7];
@@ -139,5 +147,6 @@ inline void forwardDct8(V* d) {
   d[1] = z11 + z4;
   d[7] = z11 - z4;
 }
+}  // namespace
 
 }  // namespace qt::jpeg

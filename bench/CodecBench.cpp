@@ -8,6 +8,14 @@
 // libavcodec's encoders get their input already in the pixel format they
 // take (RGB24, or YUV 4:2:0 for mjpeg), outside the timed loop; ours start
 // from the 32-bit B, G, R, X rows a DIB section holds, conversion included.
+//
+// Photo - JPEG has a second opponent: libjpeg-turbo, the encoder people reach
+// for when JPEG speed matters. It takes the same B, G, R, X rows (its own
+// colour conversion is timed, as ours is), at the libjpeg quality our level
+// maps to, 4:2:0, standard Huffman tables, on one thread; its rounds take
+// turns with ours.
+//
+// Usage: codec_bench [fixtures folder] [codec label, e.g. JPEG: only its rows]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -23,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include <jpeglib.h>
 #include <zlib.h>
 
 extern "C" {
@@ -123,6 +132,65 @@ uint64_t fnv1a(uint64_t h, const uint8_t* p, size_t n) {
   return h;
 }
 
+// libjpeg-turbo compressing B, G, R, X rows into memory, one thread.
+class Turbo {
+ public:
+  Turbo(int width, int height, int quality)
+      : buffer_(size_t(width) * size_t(height) * 4 + 65536), rows_(size_t(height)) {
+    c_.err = jpeg_std_error(&err_);
+    jpeg_create_compress(&c_);
+    c_.image_width = JDIMENSION(width);
+    c_.image_height = JDIMENSION(height);
+    c_.input_components = 4;
+    c_.in_color_space = JCS_EXT_BGRX;
+    jpeg_set_defaults(&c_);  // YCbCr 4:2:0, standard Huffman tables, islow DCT
+    jpeg_set_quality(&c_, quality, TRUE);
+    c_.optimize_coding = FALSE;
+  }
+  ~Turbo() { jpeg_destroy_compress(&c_); }
+  Turbo(const Turbo&) = delete;
+  Turbo& operator=(const Turbo&) = delete;
+  // Compresses one frame; the bytes stay in data() until the next call.
+  size_t compress(const Frame& f) {
+    for (int y = 0; y < f.height; ++y)
+      rows_[size_t(y)] = const_cast<JSAMPROW>(f.bgrx.data() + size_t(y) * size_t(f.width) * 4);
+    unsigned char* out = buffer_.data();
+    unsigned long size = buffer_.size();
+    jpeg_mem_dest(&c_, &out, &size);
+    jpeg_start_compress(&c_, TRUE);
+    jpeg_write_scanlines(&c_, rows_.data(), JDIMENSION(f.height));
+    jpeg_finish_compress(&c_);
+    if (out != buffer_.data()) {  // outgrew the buffer: libjpeg allocated its own
+      std::fprintf(stderr, "libjpeg-turbo wrote more than %zu bytes\n", buffer_.size());
+      std::free(out);
+      return 0;
+    }
+    return size_t(size);
+  }
+  const uint8_t* data() const { return buffer_.data(); }
+
+ private:
+  jpeg_compress_struct c_{};
+  jpeg_error_mgr err_{};
+  std::vector<uint8_t> buffer_;
+  std::vector<JSAMPROW> rows_;
+};
+
+// PSNR over every frame of a content, each decoded by libavcodec.
+template <typename Encode>
+double psnrOverFrames(const std::vector<Frame>& frames, Encode encode) {
+  std::vector<uint8_t> decoded, source;
+  for (const Frame& f : frames) {
+    const std::pair<const uint8_t*, size_t> bytes = encode(f);
+    test::Decoded d = test::avDecode(kJPEGCodecType, f.width, f.height, 24, bytes.first, bytes.second);
+    if (!d.ok) return 0;
+    decoded.insert(decoded.end(), d.rgb.begin(), d.rgb.end());
+    const std::vector<uint8_t> rgb = f.rgb();
+    source.insert(source.end(), rgb.begin(), rgb.end());
+  }
+  return test::psnr(decoded, source);
+}
+
 // Ours on one thread and on all of them.
 struct Ours {
   Result one, all;
@@ -171,19 +239,45 @@ struct Row {
   std::vector<uint8_t> out;
   Ours ours;
   Result theirs;
+  // JPEG only: libjpeg-turbo at our quality, its rounds between ours; the
+  // PSNR of both over every frame.
+  int turboQuality = 0;
+  std::unique_ptr<Turbo> turboEncoder;
+  Result turbo;
+  double oursPsnrAll = 0;
 };
 
 Row makeRow(const char* label, const char* setting, const char* content, const std::vector<Frame>& frames,
             OSType codec, CodecQ q, int passes, int roundsPerPass) {
-  Row row{label, setting, content, &frames, codec, q, passes, roundsPerPass, {}, {}, {}};
+  Row row{label, setting, content, &frames, codec, q, passes, roundsPerPass, {}, {}, {}, 0, nullptr, {}, 0};
   row.out.resize(qt::maxCompressedSize(codec, frames[0].width, frames[0].height, q));
   row.ours.one.hash = row.ours.all.hash = 0xcbf29ce484222325ull;
   if (codec == kJPEGCodecType) {
     size_t n = qt::compressRows(codec, rowsOf(frames[0]), q, row.out.data(), row.out.size());
     test::Decoded d = test::avDecode(codec, frames[0].width, frames[0].height, 24, row.out.data(), n);
     row.ours.one.psnr = test::psnr(d.rgb, frames[0].rgb());
+    row.oursPsnrAll = psnrOverFrames(frames, [&](const Frame& f) {
+      return std::pair<const uint8_t*, size_t>(
+          row.out.data(), qt::compressRows(codec, rowsOf(f), q, row.out.data(), row.out.size()));
+    });
+    row.turboQuality = qt::jpeg::jpegQuality(q);
+    row.turboEncoder = std::make_unique<Turbo>(frames[0].width, frames[0].height, row.turboQuality);
+    Turbo& t = *row.turboEncoder;
+    row.turbo.psnr = psnrOverFrames(
+        frames, [&](const Frame& f) { return std::pair<const uint8_t*, size_t>(t.data(), t.compress(f)); });
   }
   return row;
+}
+
+// One round of libjpeg-turbo over the frames, each frame timed by itself.
+void roundOfTurbo(Row& row, bool first) {
+  const std::vector<Frame>& frames = *row.frames;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const double f0 = now();
+    const size_t n = row.turboEncoder->compress(frames[i]);
+    row.turbo.keepFastest(i, now() - f0);
+    if (first) row.turbo.bytes += n;
+  }
 }
 
 // One thread and all threads take turns round by round, so that other work
@@ -191,6 +285,7 @@ Row makeRow(const char* label, const char* setting, const char* content, const s
 void passOfOurs(Row& row, bool first) {
   for (int k = 0; k < row.roundsPerPass; ++k) {
     roundOfOurs(row.codec, row.q, *row.frames, 1, first && k == 0, row.out, row.ours.one);
+    if (row.turboEncoder) roundOfTurbo(row, first && k == 0);
     roundOfOurs(row.codec, row.q, *row.frames, qt::workers::threadCount(), first && k == 0, row.out,
                 row.ours.all);
   }
@@ -357,7 +452,7 @@ Result runTheirs(AVCodecID id, int qscale, const std::vector<Frame>& frames, int
 }
 
 void report(const char* codec, const char* setting, const char* content, const Frame& f, const Ours& ours,
-            const Result& theirs) {
+            const Result& theirs, double oursPsnr) {
   const double mb = double(f.width) * f.height * 3 / 1e6;
   const double oneRate = ours.one.rate(), allRate = ours.all.rate(), theirRate = theirs.rate();
   const bool same = ours.one.bytes == ours.all.bytes && ours.one.hash == ours.all.hash;
@@ -367,7 +462,7 @@ void report(const char* codec, const char* setting, const char* content, const F
       codec, setting, content, f.width, f.height, oneRate * mb, allRate * mb, allRate / oneRate,
       theirRate * mb, oneRate / theirRate, allRate / theirRate, double(ours.one.bytes) / 1024,
       same ? "yes" : "NO", double(theirs.bytes) / 1024, double(ours.one.bytes) / double(theirs.bytes));
-  if (ours.one.psnr > 0) std::printf(" %.1f / %.1f dB", ours.one.psnr, theirs.psnr);
+  if (oursPsnr > 0) std::printf(" %.2f / %.2f dB", oursPsnr, theirs.psnr);
   std::printf("\n");
 }
 
@@ -375,6 +470,8 @@ void report(const char* codec, const char* setting, const char* content, const F
 
 int main(int argc, char** argv) {
   const std::string dir = argc > 1 ? argv[1] : "bench/fixtures";
+  const std::string only = argc > 2 ? argv[2] : "";
+  auto wanted = [&](const char* label) { return only.empty() || only == label; };
   std::vector<Frame> fixtures;
   for (const char* name : {"editor.png", "dialog.png", "sheet.png"}) {
     Frame f;
@@ -390,7 +487,9 @@ int main(int argc, char** argv) {
       "(KiB); ratio = our size / theirs. Key frames only. Ours on 1 thread and on all %d;\n"
       "cores = all / 1; same = the bytes on all threads equal those on one. libavcodec on\n"
       "1 thread; speed 1 and speed all = ours on 1 / on all threads against it. JPEG rows pit\n"
-      "us against libavcodec's mjpeg at the qscale of nearest PSNR (shown: ours / theirs).\n\n",
+      "us against libavcodec's mjpeg at the qscale of nearest PSNR (PSNR of the first frame\n"
+      "shown: ours / theirs), then against libjpeg-turbo at the libjpeg quality of our level\n"
+      "(4:2:0, standard tables, 1 thread; PSNR over every frame: ours / theirs).\n\n",
       threads);
   std::printf(
       "| codec     | setting          | content   | size      | 1 thr MB/s | all MB/s | cores  | lavc MB/s | "
@@ -419,21 +518,28 @@ int main(int argc, char** argv) {
     for (const auto& [name, fr] :
          {std::pair<const char*, const std::vector<Frame>*>{"windows", &windowFrames},
           {"scrolling", &scrollFrames}}) {
-      rows.push_back(makeRow("Animation", "lossless/qtrle", name, *fr, kAnimationCodecType,
-                             codecLosslessQuality, passes, 4));
-      rows.back().theirs = runTheirs(AV_CODEC_ID_QTRLE, 0, *fr, passes);
-      rows.push_back(
-          makeRow("None", "any/rawvideo", name, *fr, kRawCodecType, codecNormalQuality, passes, 4));
-      rows.back().theirs = runTheirs(AV_CODEC_ID_RAWVIDEO, 0, *fr, passes * 4);
-      const Result png = runTheirs(AV_CODEC_ID_PNG, 0, *fr, passes);  // one setting for every row
-      for (const auto& [q, setting] : {std::pair<CodecQ, const char*>{codecLowQuality, "low/default"},
-                                       {codecNormalQuality, "normal/default"},
-                                       {codecHighQuality, "high/default"},
-                                       {codecLosslessQuality, "lossless/default"}}) {
-        rows.push_back(makeRow("PNG", setting, name, *fr, kPNGCodecType, q, passes, 1));
-        rows.back().theirs = png;
+      if (wanted("Animation")) {
+        rows.push_back(makeRow("Animation", "lossless/qtrle", name, *fr, kAnimationCodecType,
+                               codecLosslessQuality, passes, 4));
+        rows.back().theirs = runTheirs(AV_CODEC_ID_QTRLE, 0, *fr, passes);
+      }
+      if (wanted("None")) {
+        rows.push_back(
+            makeRow("None", "any/rawvideo", name, *fr, kRawCodecType, codecNormalQuality, passes, 4));
+        rows.back().theirs = runTheirs(AV_CODEC_ID_RAWVIDEO, 0, *fr, passes * 4);
+      }
+      if (wanted("PNG")) {
+        const Result png = runTheirs(AV_CODEC_ID_PNG, 0, *fr, passes);  // one setting for every row
+        for (const auto& [q, setting] : {std::pair<CodecQ, const char*>{codecLowQuality, "low/default"},
+                                         {codecNormalQuality, "normal/default"},
+                                         {codecHighQuality, "high/default"},
+                                         {codecLosslessQuality, "lossless/default"}}) {
+          rows.push_back(makeRow("PNG", setting, name, *fr, kPNGCodecType, q, passes, 1));
+          rows.back().theirs = png;
+        }
       }
       for (CodecQ q : {codecNormalQuality, codecHighQuality}) {
+        if (!wanted("JPEG")) break;
         // The setting's name holds libavcodec's qscale, known once ours is measured.
         Row row = makeRow("JPEG", "", name, *fr, kJPEGCodecType, q, passes, 1);
         // libavcodec at the qscale whose PSNR on the first frame is nearest ours.
@@ -464,15 +570,17 @@ int main(int argc, char** argv) {
   const std::vector<uint8_t> editorRgb = big[0].rgb();
   std::vector<uint8_t> deflated(compressBound(uLong(editorRgb.size())) + 1024), copied(big[0].bgrx.size());
   std::vector<std::unique_ptr<Reference>> references;
-  references.push_back(
-      std::make_unique<Reference>("deflate, zlib level 6, of the 1920x1080 editor",
-                                  [&](int half) { deflateHalf(editorRgb, deflated, half); }));
   const std::vector<Frame> oneFrame(big.begin(), big.begin() + 1);
-  references.push_back(std::make_unique<Reference>("copy of one 1920x1080 frame, 4 times", [&](int half) {
-    for (int i = 0; i < 4; ++i) copyHalf(oneFrame, copied, half);
-  }));
-  references.push_back(std::make_unique<Reference>("copy of the eight scrolled 1920x1080 frames",
-                                                   [&](int half) { copyHalf(bigScroll, copied, half); }));
+  if (only.empty()) {  // a run of one codec's rows leaves the machine's references out
+    references.push_back(
+        std::make_unique<Reference>("deflate, zlib level 6, of the 1920x1080 editor",
+                                    [&](int half) { deflateHalf(editorRgb, deflated, half); }));
+    references.push_back(std::make_unique<Reference>("copy of one 1920x1080 frame, 4 times", [&](int half) {
+      for (int i = 0; i < 4; ++i) copyHalf(oneFrame, copied, half);
+    }));
+    references.push_back(std::make_unique<Reference>("copy of the eight scrolled 1920x1080 frames",
+                                                     [&](int half) { copyHalf(bigScroll, copied, half); }));
+  }
 
   int mostPasses = 0;
   for (const Row& row : rows) mostPasses = std::max(mostPasses, row.passes);
@@ -481,8 +589,15 @@ int main(int argc, char** argv) {
       if (pass < row.passes) passOfOurs(row, pass == 0);
     for (auto& r : references) r->rounds(4);
   }
-  for (const Row& row : rows)
-    report(row.codecLabel, row.setting.c_str(), row.content, (*row.frames)[0], row.ours, row.theirs);
+  for (const Row& row : rows) {
+    report(row.codecLabel, row.setting.c_str(), row.content, (*row.frames)[0], row.ours, row.theirs,
+           row.ours.one.psnr);
+    if (!row.turboEncoder) continue;
+    char setting[32];
+    std::snprintf(setting, sizeof setting, "%s/turbo %d", row.q == codecNormalQuality ? "normal" : "high",
+                  row.turboQuality);
+    report(row.codecLabel, setting, row.content, (*row.frames)[0], row.ours, row.turbo, row.oursPsnrAll);
+  }
   std::printf(
       "\nWhat this machine gives two threads in the same run: the same work in two halves, on two\n"
       "plain threads against one (no code of ours inside; the ceiling of the cores column):\n");

@@ -11,6 +11,7 @@ packages=(
   ffmpeg mediainfo python3
   libz-mingw-w64-dev zlib1g-dev
   clang clang-format libclang-rt-14-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev pkg-config
+  libjpeg62-turbo-dev
 )
 
 missing=()

@@ -9,6 +9,10 @@
 // whatever the number of threads. The markers and restarted predictions
 // cost 0.01-0.1% of a frame on window captures.
 //
+// Colour conversion, transform and quantisation are integer arithmetic
+// (JpegKernels.h), so every build and both implementations of them write
+// the same bytes.
+//
 // Quality maps to the familiar libjpeg 1..100 scale, applied to one flat base
 // table (see JpegCodec.cpp) for luma and chroma:
 //   minimum 30, low 50, normal 75, high 90, maximum 97, lossless 100
@@ -30,7 +34,16 @@ int jpegQuality(CodecQ quality);
 
 uint64_t maxSize(int width, int height, CodecQ quality);
 
+// Which implementation does the per-block work (colour conversion, the
+// transform, quantisation): the fastest this processor has (SSE2 where it
+// has it), or the portable one. Both write the same bytes; tests hold them
+// to it.
+enum class Path { fastest, portable };
+
+// Whether the fastest path here is the SSE2 one.
+bool fastestIsSse2();
+
 // Writes one JFIF file into `out` (at least maxSize bytes); returns its size.
-size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out);
+size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path = Path::fastest);
 
 }  // namespace qt::jpeg

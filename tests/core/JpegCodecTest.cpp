@@ -215,8 +215,8 @@ TEST(JpegCodec, BandsAreRestartIntervalsMarkedInTurn) {
 }
 
 TEST(JpegCodec, OneOddPixelInAnOtherwiseUniformMcuIsKept) {
-  // Uniform 16 x 16 areas take a short cut; one pixel off the colour, in the
-  // last row and column of an MCU, must not be lost to it.
+  // Flat blocks take a short cut past the transform; one pixel off the
+  // colour, in the last row and column of an MCU, must not be lost to it.
   Image img{48, 32, std::vector<uint8_t>(48 * 32 * 4)};
   for (int y = 0; y < 32; ++y)
     for (int x = 0; x < 48; ++x) img.set(x, y, 200, 180, 40);

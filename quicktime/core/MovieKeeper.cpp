@@ -89,7 +89,6 @@ OSErr writeFragment(MovieRecord& m) {
     if (!md || !md->inFragments) continue;
     md->fragmentedSamples = md->samples.count();
     md->fragmentedTime = md->samples.totalDuration();
-    md->arrivingSamples = md->fragmentedSamples;
   }
   f.arriving = true;
   f.patchesDone = 0;
@@ -119,7 +118,7 @@ OSErr arrive(MovieRecord& m, std::unique_lock<std::mutex>& g) {
   if (f.patchCount == 0) return noErr;  // the file header alone
   ++f.written;
   for (const auto& t : m.tracks)
-    if (t->media && t->media->inFragments) t->media->checkpointedSamples = t->media->arrivingSamples;
+    if (t->media && t->media->inFragments) t->media->checkpointedSamples = t->media->fragmentedSamples;
   return noErr;
 }
 

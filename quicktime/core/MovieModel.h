@@ -28,11 +28,10 @@ struct MediaRecord {
   // is kept only by the finished movie.
   bool inFragments = false;
   // Samples described by a movie fragment already written, and their
-  // duration: the next fragment starts there.
+  // duration: the next fragment starts there. One fragment goes to the disk
+  // at a time, so these are also what it covers once there.
   uint32_t fragmentedSamples = 0;
   uint64_t fragmentedTime = 0;
-  // Samples the fragment on its way to the disk covers once it is there.
-  uint32_t arrivingSamples = 0;
   // Samples that the file on the disk holds now, whatever happens next: a
   // crash, a kill or a power cut keeps at least these.
   uint32_t checkpointedSamples = 0;

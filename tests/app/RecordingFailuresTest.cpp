@@ -24,14 +24,6 @@ namespace {
 
 constexpr const char* kTarget = "Skelby failure target";
 
-int occurrences(const char* log, const char* name) {
-  const std::string text = log, word = std::string(name) + " ";
-  int count = 0;
-  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-    if (at == 0 || text[at - 1] == ' ') ++count;
-  return count;
-}
-
 class RecordingFailuresTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

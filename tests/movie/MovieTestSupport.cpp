@@ -114,3 +114,11 @@ int comboSelection(HWND dialog, int id) { return int(SendDlgItemMessageA(dialog,
 void selectComboItem(HWND dialog, int id, int index) {
   SendDlgItemMessageA(dialog, id, CB_SETCURSEL, WPARAM(index), 0);
 }
+
+int occurrences(const char* log, const char* name) {
+  const std::string text = log, word = std::string(name) + " ";
+  int count = 0;
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+    if (at == 0 || text[at - 1] == ' ') ++count;
+  return count;
+}

@@ -17,6 +17,9 @@ bool startQuickTime();
 // library is not the test library.
 FakeQuickTimeState* resetFakeQuickTime();
 
+// How many times `name` stands as a word in the test library's call log.
+int occurrences(const char* log, const char* name);
+
 // A visible top-level window brought to the foreground, destroyed with the object.
 class ForegroundWindow {
  public:

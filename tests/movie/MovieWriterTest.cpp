@@ -16,14 +16,6 @@
 
 namespace {
 
-int occurrences(const char* log, const char* name) {
-  const std::string text = log, word = std::string(name) + " ";
-  int count = 0;
-  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-    if (at == 0 || text[at - 1] == ' ') ++count;
-  return count;
-}
-
 std::string pascalText(const unsigned char* p) {
   return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
 }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
+#include <cstdint>
 #include <system_error>
 
 #include "MovieFile.h"

@@ -6,7 +6,6 @@
 namespace qt {
 namespace {
 
-constexpr uint32_t kWideSize = 8;
 constexpr uint32_t kFixedOne = 0x00010000;
 constexpr uint16_t kVolumeOne = 0x0100;  // 8.8 fixed point
 constexpr OSType kVendor = fourCC("SKLB");

@@ -297,8 +297,8 @@ void finishBeforeExit() {
     if (error == noErr) return;
     showFinished(error);
     char text[320];
-    formatNotSaved(text, sizeof text, error);
     if (!movieAwaitsFinish()) {
+      formatNotSaved(text, sizeof text, error);
       tell(text);
       return;
     }

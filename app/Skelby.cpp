@@ -39,18 +39,14 @@ void findTarget() {
     s.captureOptionsTaken = 1;
   }
   const bool borders = bordersCaptured != 0;
-  // The rectangle copied is the one the device context covers, measured
-  // now: not what the list showed earlier, perhaps in the other mode or for
-  // a window of the same title that has since closed. A minimised target
-  // has none worth recording: it is waited for until it is restored, and
+  // Every frame measures the target again; here it only has to have a size
+  // worth recording. A minimised one is waited for until it is restored, and
   // the status keeps saying it is being looked for.
   int32_t width = 0;
   int32_t height = 0;
   if (!measureTarget(s.targetWindow, borders, width, height)) return;
   s.targetDC = borders ? GetWindowDC(s.targetWindow) : GetDC(s.targetWindow);
   if (!s.targetDC) return;
-  s.sourceWidth = width;
-  s.sourceHeight = height;
   SendMessageA(s.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>("Grabbing!"));
   // Colour-on-colour: lines dropped when shrinking, not blended.
   SetStretchBltMode(s.targetDC, COLORONCOLOR);

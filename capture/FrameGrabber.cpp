@@ -12,8 +12,8 @@ uint32_t lastFrameTime = 0;
 float cursorBaseSize = 32.0f;
 uint8_t bordersCaptured = 0;
 
-HCURSOR cursorUnderMouse(bool* known) {
-  if (known) *known = true;
+HCURSOR cursorUnderMouse(bool& known) {
+  known = true;
   POINT p = {};
   GetCursorPos(&p);
   HWND under = WindowFromPoint(p);
@@ -23,7 +23,7 @@ HCURSOR cursorUnderMouse(bool* known) {
   // Another thread's cursor is only visible with its input state attached;
   // the attachment lasts for this one query.
   if (!AttachThreadInput(self, owner, TRUE)) {
-    if (known) *known = false;
+    known = false;
     return nullptr;
   }
   HCURSOR cursor = GetCursor();
@@ -72,7 +72,7 @@ void drawCursor(HWND targetWindow, HDC frameDC) {
   const CaptureState& s = captureState;
   POINT hotspot = {};
   bool known = true;
-  HCURSOR shown = cursorUnderMouse(&known);
+  HCURSOR shown = cursorUnderMouse(known);
   HCURSOR cursor = drawableCursor(shown, known, hotspot);
   if (!cursor) return;
   POINT pointer = {};

@@ -16,11 +16,11 @@ struct GrabResult {
 
 // The per-turn work of a recording: take a frame when one is due.
 GrabResult grabFrame(HWND targetWindow, HDC targetDC);
-// The cursor that the window under the mouse pointer shows, or null. known,
-// when given, is set to false when the cursor could not be asked for (the
-// input of the window's thread could not be attached), as opposed to a
-// window that shows none.
-HCURSOR cursorUnderMouse(bool* known = nullptr);
+// The cursor that the window under the mouse pointer shows, or null. known
+// is set to false when the cursor could not be asked for (the input of the
+// window's thread could not be attached), as opposed to a window that shows
+// none.
+HCURSOR cursorUnderMouse(bool& known);
 // The cursor to paint for the one shown, with its hotspot: the shown one
 // when its shape can be read, else the standard arrow with the arrow's own
 // hotspot (another process's cursor cannot be read everywhere, under Wine

@@ -86,8 +86,8 @@ void probeTargetSize(bool fillFields) {
   snprintf(text, sizeof text, borders ? "Window Size : %dx%d" : "Client Size : %dx%d", int(width),
            int(height));
   SetWindowTextA(s.sizeLabel, text);
-  // A running recording keeps the rectangle it measured with its device
-  // context; what is chosen now is for the next one.
+  // A running recording keeps the size its last frame measured; what is
+  // chosen now is for the next one.
   if (!s.grabbing) {
     s.sourceWidth = width;
     s.sourceHeight = height;

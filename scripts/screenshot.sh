@@ -12,43 +12,25 @@ build=$(cd "${1:-build/win64}" && pwd)
 main_png=${2:-docs/main-window.png}
 frame_png=${3:-docs/recorded-frame.png}
 target="Skelby Demo"
+# The end-to-end scripts' driver and waits, in the build folder's
+# "pictures" session, which is the pictures' alone: it goes with them.
 export SKELBY_WINE_SESSION=pictures
-"$here/wine-session.sh" start "$build"
-eval "$("$here/wine-session.sh" env "$build")"
-bin=$build/bin
-movie=$WINEPREFIX/drive_c/grabbed.mov
-pids=()
-# The session is the pictures' alone: it goes with them.
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  "$here/wine-session.sh" stop "$build"
-}
-trap cleanup EXIT
-drv() { "$SKELBY_WINE" "$bin/SkelbyDriver.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-fail() { echo "screenshot: $*" >&2; exit 1; }
-wait_status() {
-  for _ in $(seq 300); do [ "$(drv text 1000)" = "$1" ] && return 0; sleep 0.1; done
-  fail "the status bar never read '$1' (it reads '$(drv text 1000)')"
-}
+. "$here/../tests/capture/e2e/e2e-lib.sh"
+trap 'e2e_cleanup; "$here/wine-session.sh" stop "$build"' EXIT
 
 rm -f "$movie"
 # The target beside Skelby's window (275 x 380 at the desktop's corner).
-"$SKELBY_WINE" "$bin/PatternWindow.exe" "$target" 300 0 320 240 </dev/null >/dev/null 2>&1 &
-pids+=($!)
-drv wait "$target" 60000 || fail "the pattern window did not open"
-(cd "$bin" && exec "$SKELBY_WINE" skelby.exe </dev/null >/dev/null 2>&1) &
-pids+=($!)
-drv wait Skelby 60000 || fail "Skelby did not open"
-for _ in $(seq 100); do [ "$(drv text 989)" = Grab ] && break; sleep 0.1; done
+start_pattern "$target" 0 300 0 320 240
+start_skelby
 # A double-click copies the target's 320 x 240 into Width and Height.
 drv select "$target" dbl || fail "'$target' is not in Skelby's list"
 drv press 989
-wait_status "Grabbing!"
+wait_status "Grabbing!" || fail "the status bar never read 'Grabbing!' (it reads '$(status)')"
 sleep 1
 import -display "$DISPLAY" -window root -crop 275x380+0+0 +repage "$main_png"
 sleep 1
 drv press 989
-wait_status "idle."
+wait_status "idle." || fail "the status bar never read 'idle.' (it reads '$(status)')"
 drv close
 
 frames=$(ffprobe -v error -select_streams v -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$movie")

@@ -1,6 +1,5 @@
 #include "JpegCodec.h"
 
-#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -146,19 +145,6 @@ inline int bitLength(int v) {
 #endif
 }
 
-inline int countTrailingZeros(uint64_t v) {
-#if defined(__GNUC__)
-  return __builtin_ctzll(v);
-#else
-  int n = 0;
-  while (!(v & 1)) {
-    v >>= 1;
-    ++n;
-  }
-  return n;
-#endif
-}
-
 // A symbol of the entropy-coded data as pass 1 leaves it for pass 2: which
 // Huffman code (its table x 256 + its value; tables DC luma, AC luma, DC
 // chroma, AC chroma) above the 16 bits of value that follow the code, not
@@ -178,23 +164,23 @@ struct Counts {
   uint32_t of[4 * 256] = {};
 };
 
-// Counts the symbols of one block and appends them at `out`, in coding
-// order: the DC difference, then each non-zero AC coefficient with the zero
-// run before it (ZRL for every sixteen zeros), then EOB unless the last
-// coefficient was non-zero. `dcTable` is 0 for luma, 2 for chroma; AC's
-// table follows DC's. Pass 2 writes exactly these symbols, so the tables
-// always fit what is written.
 // Each coefficient value's size and bits as a Symbol holds them (size << 16
 // | bits), by value + 1023: one look-up instead of an absolute value, a bit
 // count and the one's complement.
 struct ValueCodes {
   uint32_t of[2047];
   ValueCodes() {
-    for (int v = -1023; v <= 1023; ++v) of[v + 1023] = uint32_t(bitLength(v)) << 16 | uint16_t(v + (v >> 31));
+    for (int v = -1023; v <= 1023; ++v) of[v + 1023] = makeSymbol(bitLength(v), v);
   }
 };
 const ValueCodes kValueCodes;
 
+// Counts the symbols of one block and appends them at `out`, in coding
+// order: the DC difference, then each non-zero AC coefficient with the zero
+// run before it (ZRL for every sixteen zeros), then EOB unless the last
+// coefficient was non-zero. `dcTable` is 0 for luma, 2 for chroma; AC's
+// table follows DC's. Pass 2 writes exactly these symbols, so the tables
+// always fit what is written.
 inline void symbolize(const QBlock& b, int& lastDc, int dcTable, Counts& c, Symbol*& out) {
   Symbol* o = out;
   const int diff = b.coef[0] - lastDc;
@@ -451,7 +437,11 @@ struct Frame {
   Bands bands;
   const Kernels& kernels;
   Quantizer luma, chroma;
-  Symbol* symbols;  // each band's part starts at blocksPerBand() x kMaxSymbolsPerBlock x its index
+  Symbol* symbols;  // room for every band's worst case, one after another
+  // Where band `b`'s symbols start.
+  Symbol* bandSymbols(int b) const {
+    return symbols + bands.blocksPerBand() * kMaxSymbolsPerBlock * size_t(b);
+  }
 };
 
 // A 4:4:4 MCU: one block each of luma, Cb and Cr, edge pixels repeated.
@@ -493,7 +483,7 @@ Symbol* quantizeBand(const Frame& f, int band, Counts& counts) {
   const int mcu = f.bands.mcu;
   const Kernels& k = f.kernels;
   int lastY = 0, lastCb = 0, lastCr = 0;
-  Symbol* out = f.symbols + f.bands.blocksPerBand() * kMaxSymbolsPerBlock * size_t(band);
+  Symbol* out = f.bandSymbols(band);
   QBlock qb;
   alignas(16) int16_t yb[4][kBlock];
   alignas(16) int16_t cbb[kBlock], crb[kBlock];
@@ -548,18 +538,13 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
   static const Kernels& fastest = fastestIsSse2() ? *sse2Kernels() : kPortableKernels;
   const bool full = fullChroma(quality);
   const int jq = jpegQuality(quality);
-  uint8_t lq[kBlock], cq[kBlock];
-  scaleQuant(kQuant, jq, lq);
-  scaleQuant(kQuant, jq, cq);
-  fitQuant(lq);
-  fitQuant(cq);
-  Frame f{src,
-          full,
-          Bands(src.width, src.height, full),
-          path == Path::portable ? kPortableKernels : fastest,
-          makeQuantizer(lq),
-          makeQuantizer(cq),
-          nullptr};
+  // One table serves luma and chroma alike; the file carries it for each.
+  uint8_t quant[kBlock];
+  scaleQuant(kQuant, jq, quant);
+  fitQuant(quant);
+  const Quantizer q = makeQuantizer(quant);
+  const Kernels& kernels = path == Path::portable ? kPortableKernels : fastest;
+  Frame f{src, full, Bands(src.width, src.height, full), kernels, q, q, nullptr};
   const Bands& bands = f.bands;
   const uint64_t pixels = uint64_t(src.width) * uint64_t(src.height);
 
@@ -577,7 +562,6 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
   struct BandCounts {
     Counts counts;
     Symbol* end;
-    uint8_t* start;
     size_t size;
   };
   // A reference, not the thread_local itself: the helper threads must reach
@@ -605,7 +589,7 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
           Code{uint32_t(t.code[v]) << size, uint16_t((1u << size) - 1), uint8_t(t.size[v] + size)};
     }
   }
-  uint8_t* o = writeHeaders(out, src.width, src.height, full, lq, cq, huff, bands.restartInterval());
+  uint8_t* o = writeHeaders(out, src.width, src.height, full, quant, quant, huff, bands.restartInterval());
 
   // Pass 2: each band codes into its own part of a scratch buffer; then
   // they follow one another into `out`, stuffed, a restart marker between
@@ -618,15 +602,14 @@ size_t compress(const PixelRows& src, CodecQ quality, uint8_t* out, Path path) {
     codeByteRoom = codeByteCount;
   }
   uint8_t* const scratch = codeBytes.get();
+  const auto bandCode = [&](int b) { return scratch + bands.codeRoom() * size_t(b); };
   workers::run(bands.count, pixels, [&](int b) {
-    uint8_t* start = scratch + bands.codeRoom() * size_t(b);
-    perBand[size_t(b)].start = start;
-    const Symbol* begin = f.symbols + bands.blocksPerBand() * kMaxSymbolsPerBlock * size_t(b);
-    perBand[size_t(b)].size = size_t(emitBand(begin, perBand[size_t(b)].end, codes, start) - start);
+    BandCounts& c = perBand[size_t(b)];
+    c.size = size_t(emitBand(f.bandSymbols(b), c.end, codes, bandCode(b)) - bandCode(b));
   });
   for (int b = 0; b < bands.count; ++b) {
     if (b > 0) o = marker(o, uint8_t(0xD0 + ((b - 1) & 7)));  // RSTn, n counting 0..7 round
-    o = stuff(perBand[size_t(b)].start, perBand[size_t(b)].start + perBand[size_t(b)].size, o);
+    o = stuff(bandCode(b), bandCode(b) + perBand[size_t(b)].size, o);
   }
   o = marker(o, 0xD9);  // EOI
   return size_t(o - out);

@@ -3,8 +3,6 @@
 // operation for operation; a test holds the two to the same bytes.
 #include "JpegKernels.h"
 
-#include <cstring>
-
 #if defined(__i386__) && defined(__GNUC__)
 #include <cpuid.h>
 #endif

@@ -23,7 +23,6 @@
 //   unnormalised transform (DC = 128 x the mean sample), at most 16384.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 namespace qt::jpeg {
@@ -93,6 +92,20 @@ inline int16_t flatDc(int sample, const Quantizer& q) {
   uint32_t m = ((a * q.multiplier[0]) >> 16) >> q.shift[0];
   m = m > 1023 ? 1023 : m;
   return int16_t(c < 0 ? -int(m) : int(m));
+}
+
+// Index of the lowest set bit of v, which is not 0.
+inline int countTrailingZeros(uint64_t v) {
+#if defined(__GNUC__)
+  return __builtin_ctzll(v);
+#else
+  int n = 0;
+  while (!(v & 1)) {
+    v >>= 1;
+    ++n;
+  }
+  return n;
+#endif
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
-#include <cstring>
-
 namespace qt::jpeg {
 namespace {
 
@@ -100,8 +98,6 @@ inline void transpose(Vec* d) {
   d[6].v = _mm_unpacklo_epi64(b3, b7);
   d[7].v = _mm_unpackhi_epi64(b3, b7);
 }
-
-inline int countTrailingZeros(uint64_t v) { return __builtin_ctzll(v); }
 
 void quantize(const int16_t samples[kBlock], const Quantizer& q, QBlock& out) {
   Vec d[8];

@@ -3,9 +3,10 @@
 // A movie is created in a Sink the DLL has opened (the real file); every
 // sample's bytes go to that sink as the sample is added, movie fragments keep
 // the file playable meanwhile (MovieKeeper.h), and AddMovieResource appends
-// the movie atom and closes the media data. Every operation checks its arguments first, returns
-// a specific code, and records it for GetMoviesError(); a failed operation
-// changes nothing that a later AddMovieResource would write.
+// the movie atom and closes the media data. Every operation checks its
+// arguments first, returns a specific code, and records it for
+// GetMoviesError(); a failed operation changes nothing that a later
+// AddMovieResource would write.
 #pragma once
 
 #include <cstdint>

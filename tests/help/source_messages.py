@@ -22,15 +22,14 @@ from dataclasses import dataclass, field
 
 SOURCE_SUFFIXES = (".cpp", ".cc", ".c", ".h", ".hpp")
 
-# Calls that fill their first argument, and where their text argument is.
-FILLERS = {
+# Calls that fill their first argument, and where their text argument is: a
+# format, or a text copied as it is.
+PRINTF_FILLERS = {
     "snprintf": 2, "_snprintf": 2, "sprintf_s": 2, "_snprintf_s": 3, "StringCchPrintfA": 2,
-    "StringCbPrintfA": 2, "sprintf": 1, "wsprintfA": 1, "wsprintf": 1, "strcpy": 1, "lstrcpyA": 1,
-    "lstrcpy": 1, "strcat": 1, "lstrcatA": 1, "strncpy": 1, "lstrcpynA": 1, "strcpy_s": 2,
-    "strcat_s": 2, "strncat": 1,
+    "StringCbPrintfA": 2, "sprintf": 1, "wsprintfA": 1, "wsprintf": 1,
 }
-PRINTF_FILLERS = {"snprintf", "_snprintf", "sprintf_s", "_snprintf_s", "StringCchPrintfA",
-                  "StringCbPrintfA", "sprintf", "wsprintfA", "wsprintf"}
+FILLERS = dict(PRINTF_FILLERS, strcpy=1, lstrcpyA=1, lstrcpy=1, strcat=1, lstrcatA=1, strncpy=1,
+               lstrcpynA=1, strcpy_s=2, strcat_s=2, strncat=1)
 MESSAGE_BOXES = {"MessageBoxA", "MessageBoxW", "MessageBox", "MessageBoxExA", "MessageBoxExW", "MessageBoxEx"}
 SEND_MESSAGES = {"SendMessageA", "SendMessageW", "SendMessage", "PostMessageA", "PostMessageW", "PostMessage",
                  "SendMessageTimeoutA", "SendMessageTimeoutW", "SendNotifyMessageA", "SendNotifyMessageW"}
@@ -64,7 +63,6 @@ class Function:
     name: str
     params: list
     body: list  # tokens between the braces
-    path: str
 
 
 @dataclass
@@ -175,21 +173,20 @@ def split_args(tokens, open_index):
             current.append(t)
     if current or args:
         args.append(current)
-    return args, close
+    return args
 
 
 def calls(tokens):
-    """(name, argument token lists, line) of every call in tokens."""
+    """(name, argument token lists) of every call in tokens."""
     for i in range(len(tokens) - 1):
         t = tokens[i]
         if t.kind == "id" and t.text not in NOT_CALLS and tokens[i + 1].text == "(":
-            args, _ = split_args(tokens, i + 1)
-            yield t.text, args, t.line
+            yield t.text, split_args(tokens, i + 1)
 
 
 def param_names(tokens):
     names = []
-    args, _ = split_args(tokens, 0) if tokens else ([], 0)
+    args = split_args(tokens, 0) if tokens else []
     for arg in args:
         ids = []
         for t in arg:
@@ -214,8 +211,7 @@ def find_functions(unit):
                 j += 1
             if j < len(toks) and toks[j].text == "{" and (i == 0 or toks[i - 1].text not in ("=", "return")):
                 end = matching(toks, j)
-                unit.functions.append(Function(t.text, param_names(toks[i + 1:close + 1]), toks[j + 1:end],
-                                               unit.path))
+                unit.functions.append(Function(t.text, param_names(toks[i + 1:close + 1]), toks[j + 1:end]))
                 unit.outside += toks[outside_from:j + 1]
                 outside_from = end
                 # Lambdas and local classes are looked at as part of this function.
@@ -289,7 +285,7 @@ class Extractor:
             changed = False
             for unit in self.units:
                 for f in unit.functions:
-                    for name, args, _ in calls(f.body):
+                    for name, args in calls(f.body):
                         for arg in sink_args(name, args, sinks):
                             for t in self.reach(arg, f):
                                 if t.kind == "id" and t.text in f.params:
@@ -313,10 +309,10 @@ class Extractor:
     def filled_by_helpers(self, name, scope):
         """What the helpers called in scope on the buffer name put in it."""
         found = []
-        for call, args, _ in calls(scope):
+        for call, args in calls(scope):
             for k, f, unit in self.user_fillers.get(call, []):
                 if k < len(args) and args[k][:1] and args[k][0].kind == "id" and args[k][0].text == name:
-                    found += self.from_fills(list(self.fills(f.params[k], f.body)), f, unit, unit.path)
+                    found += self.from_fills(list(self.fills(f.params[k], f.body)), f, unit)
         return found
 
     def reach(self, arg, function):
@@ -330,28 +326,28 @@ class Extractor:
 
     def fills(self, name, scope):
         """(format or text tokens, the other arguments) of each call in scope that fills the buffer name."""
-        for call, args, _ in calls(scope):
+        for call, args in calls(scope):
             if call in FILLERS and args and any(t.kind == "id" and t.text == name for t in args[0][:1]):
                 k = FILLERS[call]
                 if k < len(args):
                     yield call in PRINTF_FILLERS, args[k], args[k + 1:]
 
-    def resolve(self, arg, function, unit, path):
+    def resolve(self, arg, function, unit):
         """Messages that an argument expression carries."""
         found = []
         for t in arg:
             if t.kind == "str":
-                found.append(Message(t.text, "%s:%d" % (path, t.line)))
+                found.append(Message(t.text, "%s:%d" % (unit.path, t.line)))
             elif t.kind == "id" and not (function and t.text in function.params):
-                found += self.resolve_name(t.text, function, unit, path)
+                found += self.resolve_name(t.text, function, unit)
         return found
 
-    def resolve_name(self, name, function, unit, path):
+    def resolve_name(self, name, function, unit):
         if function:
             # Every text this function puts in it: its first, and any it writes over that.
             filled = list(self.fills(name, function.body))
-            found = [Message(text, where) for text, where in constants(function.body, path).get(name, [])]
-            found += self.from_fills(filled, function, unit, path) + self.filled_by_helpers(name, function.body)
+            found = [Message(text, where) for text, where in constants(function.body, unit.path).get(name, [])]
+            found += self.from_fills(filled, function, unit) + self.filled_by_helpers(name, function.body)
             if found or declared_in(name, function.body):
                 return found
         # A buffer of the file or of the program, filled wherever.
@@ -360,21 +356,21 @@ class Extractor:
                 if not declared_in(name, f.body):
                     filled = list(self.fills(name, f.body))
                     if filled:
-                        return self.from_fills(filled, f, other, other.path)
+                        return self.from_fills(filled, f, other)
         for table in (self.file_constants[unit.path], self.all_constants):
             if name in table:
                 return [Message(text, where) for text, where in table[name]]
         return []
 
-    def from_fills(self, filled, function, unit, path):
+    def from_fills(self, filled, function, unit):
         found = []
         for printf, text_arg, rest in filled:
-            for m in self.resolve(text_arg, function, unit, path):
+            for m in self.resolve(text_arg, function, unit):
                 m.is_format = m.is_format or printf
                 found.append(m)
             if printf:
                 for r in rest:
-                    found += self.resolve(r, function, unit, path)
+                    found += self.resolve(r, function, unit)
         return found
 
     def messages(self):
@@ -382,9 +378,9 @@ class Extractor:
         for unit in self.units:
             owners = [(f, f.body) for f in unit.functions] + [(None, unit.outside)]
             for function, scope in owners:
-                for name, args, _ in calls(scope):
+                for name, args in calls(scope):
                     for arg in sink_args(name, args, self.sinks):
-                        for m in self.resolve(arg, function, unit, unit.path):
+                        for m in self.resolve(arg, function, unit):
                             if not m.text.strip():
                                 continue  # a separator ("", "\n\n") put between texts
                             key = (m.text, m.is_format)

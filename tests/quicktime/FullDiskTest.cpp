@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,20 +32,15 @@ std::string folder() {
   return f;
 }
 
-std::vector<char> contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // Whether a reader walking the file's top-level atoms meets a movie
 // fragment: the library's keeper has revealed one.
-bool showsAFragment(const std::vector<char>& file) {
+bool showsAFragment(const std::vector<uint8_t>& file) {
   uint64_t at = 0;
   while (at + 8 <= file.size()) {
-    const auto byte = [&](uint64_t i) { return uint64_t(uint8_t(file[size_t(at + i)])); };
-    uint64_t size = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
-    if (std::string(&file[size_t(at + 4)], 4) == "moof") return true;
-    if (size == 0) return false;  // an open mdat: the rest is hidden
+    const uint8_t* atom = &file[size_t(at)];
+    const uint64_t size = uint64_t(atom[0]) << 24 | atom[1] << 16 | atom[2] << 8 | atom[3];
+    if (std::memcmp(atom + 4, "moof", 4) == 0) return true;
+    // 0 is an open mdat: the rest is hidden.
     if (size < 8) return false;
     at += size;
   }
@@ -190,7 +185,7 @@ TEST_F(FullDisk, UntilTheMovieIsFinishedTheFilePlaysUpToItsLastFragment) {
   bool revealed = false;
   for (int i = 0; i < 300 && !revealed; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    revealed = showsAFragment(contents(folder() + file));
+    revealed = showsAFragment(readFile(folder() + file));
   }
   ASSERT_TRUE(revealed) << "no fragment 30 s after the first sample";
   ASSERT_EQ(add(1, 120), noErr);
@@ -198,10 +193,10 @@ TEST_F(FullDisk, UntilTheMovieIsFinishedTheFilePlaysUpToItsLastFragment) {
   EXPECT_EQ(add(2, 95), dskFulErr);
   EXPECT_EQ(finish(), dskFulErr);
   // What a crash now would leave: copied aside for the readers.
-  const std::vector<char> bytes = contents(folder() + file);
+  const std::vector<uint8_t> bytes = readFile(folder() + file);
   setLimit(uint64_t(1) << 40);
   std::ofstream(folder() + "crash-" + file, std::ios::binary)
-      .write(bytes.data(), std::streamsize(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   std::ofstream(folder() + "crash-" + file + ".rgb", std::ios::binary)
       .write(reinterpret_cast<const char*>(pixels_.data()),
              std::streamsize(kSampleBytes));  // the first frame

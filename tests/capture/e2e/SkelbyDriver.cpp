@@ -100,7 +100,6 @@ HWND skelbyDialog(int ms, Kind kind = Kind::any) {
   GetWindowThreadProcessId(main, &search.process);
   for (int waited = 0; waited <= ms; waited += 50) {
     search.found = nullptr;
-    search.count = 0;
     EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
     Sleep(50);

@@ -18,7 +18,7 @@ skelby_pid=
 
 drv() { "$wine" "$bin/SkelbyDriver.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 e2e_cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   pids=()
 }
 trap e2e_cleanup EXIT

@@ -8,6 +8,9 @@
 
 #include "app/CaptureState.h"
 #include "app/DestinationDialog.h"
+#include "app/HotKeys.h"
+#include "app/RecordingTime.h"
+#include "capture/PauseClock.h"
 #include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
 #include "movie/CompressionSettings.h"
@@ -96,6 +99,13 @@ void enableIdleCommands(bool enable) {
   EnableWindow(GetDlgItem(main, IDC_CHOOSEFILE), enable);
   EnableMenuItem(GetMenu(main), IDM_SETTINGS, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
   DrawMenuBar(main);
+}
+
+// Pause is live while a recording runs, and says Resume while it is paused.
+void showPauseCommand() {
+  HWND button = GetDlgItem(captureState.mainWindow, IDC_PAUSE);
+  SetWindowTextA(button, recordingPaused() ? "Resume" : "Pause");
+  EnableWindow(button, captureState.grabbing != 0);
 }
 
 // Shows the size a start has settled on (16 or less replaced by 320 x 240),
@@ -198,6 +208,8 @@ void onGrab() {
   SetWindowTextA(s.grabButton, "Stop");
   setStatus("Grabbing.");
   enableIdleCommands(false);
+  showPauseCommand();
+  showRecordingTime();
 }
 
 void onGrabOrStop() {
@@ -206,6 +218,33 @@ void onGrabOrStop() {
   } else {
     onGrab();
   }
+}
+
+// Pause and Resume, from the button, the menu or the key: only a running
+// recording pauses (a key pressed while idle does what the disabled button
+// does: nothing). Resumed, the status says again what the recording does.
+void onPauseOrResume() {
+  CaptureState& s = captureState;
+  if (!s.grabbing) return;
+  if (recordingPaused()) {
+    resumeRecording();
+    setStatus(s.targetDC ? "Grabbing!" : "Grabbing.");
+  } else {
+    pauseRecording();
+    setStatus("Paused.");
+  }
+  showPauseCommand();
+}
+
+// The Misc menu says what Grab/Stop and Pause/Resume would do now, with
+// their keys while they are Skelby's.
+void onMiscMenu(HMENU menu) {
+  char text[64];
+  formatMenuText(text, sizeof text, busy() ? "S&top" : "&Grab", IDC_GRAB);
+  ModifyMenuA(menu, IDC_GRAB, MF_BYCOMMAND | MF_STRING, IDC_GRAB, text);
+  formatMenuText(text, sizeof text, recordingPaused() ? "&Resume" : "&Pause", IDC_PAUSE);
+  ModifyMenuA(menu, IDC_PAUSE, MF_BYCOMMAND | MF_STRING | (captureState.grabbing ? MF_ENABLED : MF_GRAYED),
+              IDC_PAUSE, text);
 }
 
 void onChooseFile() {
@@ -220,7 +259,7 @@ void onChooseFile() {
 // a new movie over it, a Stop finish it inside its own finish.
 bool refusedWhileModal(int id) {
   if (IsWindowEnabled(captureState.mainWindow) && !captureState.quitRequested) return false;
-  return id == IDC_GRAB || id == IDC_CHOOSEFILE || id == IDM_SETTINGS;
+  return id == IDC_GRAB || id == IDC_PAUSE || id == IDC_CHOOSEFILE || id == IDM_SETTINGS;
 }
 
 LRESULT onCommand(WPARAM wParam) {
@@ -255,12 +294,23 @@ LRESULT onCommand(WPARAM wParam) {
     case IDC_GRAB:
       onGrabOrStop();
       break;
+    case IDC_PAUSE:
+      onPauseOrResume();
+      break;
     case IDM_SETTINGS:
       if (!busy()) showExportSettings();
       break;
     default:
       break;
   }
+  return 0;
+}
+
+// A key from any window is the command of its button, refused as a click
+// on it would be.
+LRESULT onHotKey(WPARAM id) {
+  const int command = commandOfHotKey(id);
+  if (command) onCommand(MAKEWPARAM(command, BN_CLICKED));
   return 0;
 }
 
@@ -275,6 +325,9 @@ LRESULT onDestroy() {
 void stopGrabbing() {
   CaptureState& s = captureState;
   s.grabbing = 0;
+  clearPause();
+  if (s.mainWindow) showPauseCommand();
+  hideRecordingTime();
   // Cleared with the release, so no later stop releases it a second time.
   if (s.targetDC && s.targetWindow) ReleaseDC(s.targetWindow, s.targetDC);
   s.targetDC = nullptr;
@@ -371,6 +424,8 @@ void createControls(HWND mainWindow) {
       createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", s.destinationPath, 0, 10, 290, 200, 18, -1);
   s.widthField = createLabelledField(mainWindow, "Width:", "640", 10, 245, 60, 18, IDC_WIDTH);
   s.heightField = createLabelledField(mainWindow, "Height:", "480", 90, 245, 60, 18, IDC_HEIGHT);
+  // Under Grab, between it and the file chooser; live only while recording.
+  createChild(mainWindow, 0, "BUTTON", "Pause", BS_PUSHBUTTON | WS_DISABLED, 200, 265, 60, 20, IDC_PAUSE);
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -379,6 +434,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return onDestroy();
     case WM_COMMAND:
       return onCommand(wParam);
+    case WM_HOTKEY:
+      return onHotKey(wParam);
+    case WM_INITMENUPOPUP:
+      // The first popup is Misc; the window menu and About need nothing.
+      if (!HIWORD(lParam) && LOWORD(lParam) == 0) onMiscMenu(reinterpret_cast<HMENU>(wParam));
+      return DefWindowProcA(window, message, wParam, lParam);
     default:
       return DefWindowProcA(window, message, wParam, lParam);
   }

@@ -3,8 +3,11 @@
 #include <commctrl.h>
 
 #include "app/CaptureState.h"
+#include "app/HotKeys.h"
 #include "app/MainWindow.h"
+#include "app/RecordingTime.h"
 #include "capture/FrameGrabber.h"
+#include "capture/PauseClock.h"
 #include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
 #include "platform/ProgramFolder.h"
@@ -56,7 +59,8 @@ void findTarget() {
 
 void runMainLoopTurn(MSG& msg) {
   Sleep(0);
-  if (captureState.grabbing) {
+  // Paused, a recording takes no frame and does not look for its target.
+  if (captureState.grabbing && !recordingPaused()) {
     if (captureState.targetDC) {
       const GrabResult result = grabFrame(captureState.targetWindow, captureState.targetDC);
       if (result.error != noErr) stopAfterFailedFrame(result);
@@ -64,6 +68,7 @@ void runMainLoopTurn(MSG& msg) {
       findTarget();
     }
   }
+  if (captureState.grabbing) updateRecordingTime();
   dispatchOneMessage(msg);
 }
 
@@ -102,10 +107,14 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   }
   createControls(mainWindow);
   refreshWindowList();
+  registerHotKeys(mainWindow);
   ShowWindow(mainWindow, showCommand);
   UpdateWindow(mainWindow);
 
   const int exitCode = runMainLoop();
+  // The keys go with the loop: what is left is finishing the movie. (A
+  // window closed by its box has let go of them already.)
+  if (IsWindow(mainWindow)) unregisterHotKeys(mainWindow);
 
   // Releases the target's device context and finishes a movie still being
   // recorded when the window was closed, or one whose finish failed before,

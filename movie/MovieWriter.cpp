@@ -52,6 +52,8 @@ MovieWriter::MovieWriter()
       pendingDuration(0),
       lastError(noErr),
       frameCompressed(false),
+      appendedDuration(0),
+      appendedBytes(0),
       editing_(false),
       inserted_(false) {}
 
@@ -68,6 +70,8 @@ bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
     abandon();
   }
   pendingDuration = 0;
+  appendedDuration = 0;
+  appendedBytes = 0;
   lastError = noErr;
 
   // A longer path would wrap the length byte into the name of some other file.
@@ -161,6 +165,10 @@ bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
   UnlockPixels(pixels);
   const bool appended = lastError == noErr;
   pendingDuration = appended ? 0 : sampleDuration;
+  if (appended) {
+    appendedDuration += sampleDuration;
+    appendedBytes += uint32_t((*imageDescription)->dataSize);
+  }
   return appended;
 }
 

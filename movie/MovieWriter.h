@@ -52,6 +52,10 @@ class MovieWriter {
   OSErr lastError;
   // Whether the last addFrame got as far as a compressed frame.
   bool frameCompressed;
+  // What the movie holds so far: the milliseconds and the compressed bytes
+  // of the frames appended since open.
+  int64_t appendedDuration;
+  uint64_t appendedBytes;
 
  private:
   bool createTrackAndMedia(int16_t width, int16_t height);

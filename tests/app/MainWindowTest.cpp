@@ -148,6 +148,7 @@ TEST_F(MainWindowTest, EveryControlIsWhereItBelongs) {
       {"Edit", "640", ES_NUMBER | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, {10, 245, 70, 263}, 137},
       {"Static", "Height:", 0, 0, {90, 230, 150, 243}, -1},
       {"Edit", "480", ES_NUMBER | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, {90, 245, 150, 263}, 136},
+      {"Button", "Pause", BS_PUSHBUTTON | WS_DISABLED, 0, {200, 265, 260, 285}, 990},
   };
   std::vector<HWND> children;
   for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) children.push_back(c);
@@ -207,7 +208,8 @@ TEST_F(MainWindowTest, MenuHasItsItemsAndIds) {
     int id;  // 0: separator
   };
   const std::vector<std::pair<std::string, std::vector<Item>>> expected = {
-      {"&Misc", {{"&Settings", 999}, {nullptr, 0}, {"&Exit", 162}}},
+      {"&Misc", {{"&Grab\tCtrl+Alt+F9", 989}, {"&Pause\tCtrl+Alt+F10", 990}, {nullptr, 0}, {"&Settings", 999},
+                 {nullptr, 0}, {"&Exit", 162}}},
       {"&About", {{"&Help", 166}, {nullptr, 0}, {"&About", 167}}},
   };
   for (int p = 0; p < 2; ++p) {

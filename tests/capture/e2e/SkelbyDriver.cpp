@@ -31,7 +31,16 @@
 //   iconic TITLE           print 1 when the window is minimised, else 0
 //   resize TITLE W H       give a top-level window a client area of W x H
 //   close                  close Skelby's main window
+//   part N                 print the text of the status bar's part N; exit 1
+//                          when it has no such part
+//   foreground             print the title of the foreground window
+//   watchpause MS          watch the status bar (every millisecond or so) until
+//                          it reads "idle." after "Grabbing!", at most MS: print
+//                          "PAUSES PAUSED_MS WORST_LOOK_MS", the stretches that
+//                          read "Paused.", their total and the longest time
+//                          between two looks (what each edge may be off by)
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -123,6 +132,76 @@ void waitUntilClosed(HWND dialog, int ms) {
   for (int waited = 0; waited < ms && IsWindow(dialog) && IsWindowVisible(dialog); waited += 50) Sleep(50);
 }
 
+int fail(const char* what);
+
+// A status bar part's text, read through Skelby's own memory: the status
+// bar's messages carry pointers that are not carried across processes.
+bool statusPart(HWND bar, int part, std::string& text) {
+  const int parts = static_cast<int>(SendMessageA(bar, SB_GETPARTS, 0, 0));
+  if (part >= parts) return false;
+  DWORD process = 0;
+  GetWindowThreadProcessId(bar, &process);
+  HANDLE h = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process);
+  if (!h) return false;
+  char local[512] = "";
+  void* remote = VirtualAllocEx(h, nullptr, sizeof local, MEM_COMMIT, PAGE_READWRITE);
+  bool read = false;
+  if (remote) {
+    SendMessageA(bar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(remote));
+    SIZE_T got = 0;
+    read = ReadProcessMemory(h, remote, local, sizeof local - 1, &got) != 0;
+    VirtualFreeEx(h, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(h);
+  text = local;
+  return read;
+}
+
+double nowMs() {
+  LARGE_INTEGER f, c;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&c);
+  return double(c.QuadPart) * 1000.0 / double(f.QuadPart);
+}
+
+// Times the pauses of a recording as the status bar shows them: Skelby
+// writes "Paused." in the same step that stops its clock, and the next text
+// in the step that starts it again.
+int watchPause(int ms) {
+  HWND bar = control(1000);
+  if (!bar) return fail("no status bar");
+  int pauses = 0;
+  double paused = 0, worst = 0, pausedSince = 0;
+  bool inPause = false, grabbing = false;
+  const double start = nowMs();
+  double last = start;
+  for (;;) {
+    char text[64] = "";
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(bar, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                             1000, &copied)) {
+      return fail("the status bar does not answer");
+    }
+    const double now = nowMs();
+    if (now - last > worst) worst = now - last;
+    last = now;
+    const bool isPaused = strcmp(text, "Paused.") == 0;
+    if (isPaused && !inPause) {
+      ++pauses;
+      pausedSince = now;
+    } else if (!isPaused && inPause) {
+      paused += now - pausedSince;
+    }
+    inPause = isPaused;
+    grabbing = grabbing || strcmp(text, "Grabbing!") == 0;
+    if (grabbing && strcmp(text, "idle.") == 0) break;
+    if (now - start > ms) return fail("the recording did not end in time");
+    Sleep(1);
+  }
+  printf("%d %.0f %.0f\n", pauses, paused, worst);
+  return 0;
+}
+
 int fail(const char* what) {
   fprintf(stderr, "driver: %s\n", what);
   return 1;
@@ -139,6 +218,20 @@ int main(int argc, char** argv) {
       if (waited >= atoi(argv[3])) return 1;
       Sleep(50);
     }
+    return 0;
+  }
+  if (cmd == "foreground") {
+    char title[256] = "";
+    GetWindowTextA(GetForegroundWindow(), title, sizeof title);
+    printf("%s\n", title);
+    return 0;
+  }
+  if (cmd == "watchpause" && argc > 2) return watchPause(atoi(argv[2]));
+  if (cmd == "part" && argc > 2) {
+    HWND bar = control(1000);
+    std::string text;
+    if (!bar || !statusPart(bar, atoi(argv[2]), text)) return 1;
+    printf("%s\n", text.c_str());
     return 0;
   }
   if (cmd == "close") {

@@ -1,0 +1,134 @@
+#!/bin/bash
+# Pause and Resume as a user drives them, with real clicks on Skelby's
+# buttons, against a window that shows its own clock (RecordingTarget.exe),
+# judged by ffprobe and ffmpeg and that clock (check-pause.py):
+# 1. a recording of about 6 s with a pause of 3 s in the middle: the movie
+#    lasts the 3 s recorded, skips the pause, shows no frozen stretch, and
+#    the file plays every frame recorded before the pause while paused; the
+#    status bar's second part shows the length and size meanwhile;
+# 2. twenty quick Pause/Resume pairs (wine64 only; the 32-bit run takes the
+#    first): no frame lost or doubled, the time adds up.
+#   pause-e2e.sh BUILD_DIR [--single]
+set -uo pipefail
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/e2e-lib.sh"
+target="Skelby Stamp"
+interval=100
+
+start_stamp() {
+  "$wine" "$bin/RecordingTarget.exe" "$target" 400 100 640 480 </dev/null >/dev/null 2>&1 &
+  pids+=($!)
+  drv wait "$target" 60000 || fail "the stamp window did not open"
+}
+# The watcher times the pauses from the status bar while the recording runs.
+watch_pauses() {
+  drv watchpause 600000 >"$watch_out" &
+  watcher=$!
+}
+watch_result() {
+  wait "$watcher" || fail "the pause watcher failed"
+  read -r pauses paused worst <"$watch_out"
+  echo "watcher: $pauses pauses, $paused ms paused, looks at most $worst ms apart"
+}
+part_time() { drv part 1; }
+
+watch_out=$(mktemp)
+snapshot=$(mktemp --suffix=.mov)
+trap 'e2e_cleanup; rm -f "$watch_out" "$snapshot"' EXIT
+start_stamp
+start_skelby
+drv select "$target" || fail "the stamp window is not listed"
+drv set 137 640
+drv set 136 480
+[ "$(drv enabled 990)" = 0 ] || fail "Pause should be disabled while idle"
+drv part 1 >/dev/null && fail "the status bar has a second part while idle"
+
+# 1. About 6 s, with a 3 s pause in the middle.
+rm -f "$movie"
+watch_pauses
+t0=$(now_ms)
+click 989  # Grab
+wait_status "Grabbing!" || fail "status never read Grabbing! (it reads '$(status)')"
+seen=$(now_ms)
+[ "$(drv enabled 990)" = 1 ] || fail "Pause should be enabled while recording"
+sleep 1.5
+shown=$(part_time) || fail "no second status part while recording"
+[[ $shown =~ ^00:00:0[0-9]\ \ [0-9]+\.[0-9]\ MB$ ]] || fail "the second part reads '$shown'"
+ok "while recording the second status part reads '$shown'"
+pressed=$(now_ms)
+click 990  # Pause
+wait_status "Paused." 100 || fail "Pause did not pause (status '$(status)')"
+paused_seen=$(now_ms)
+[ "$(drv text 990)" = Resume ] || fail "the Pause button should read Resume, it reads '$(drv text 990)'"
+[ "$(drv text 989)" = Stop ] || fail "Grab/Stop should still read Stop while paused"
+ok "Pause by a real click: status Paused., button Resume"
+sleep 1.5
+# The library puts what it holds on the disk every second, paused or not.
+cp "$movie" "$snapshot"
+first=$(part_time)
+sleep 1.5
+second=$(part_time)
+[ "${first%% *}" = "${second%% *}" ] || fail "the length moved while paused: '$first', then '$second'"
+[[ $first =~ ^00:00:0[1-9] ]] || fail "the length shown while paused is '$first'"
+ok "while paused the length stays at '${first%% *}'"
+resumed=$(now_ms)
+click 990  # Resume
+wait_status "Grabbing!" 100 || fail "Resume did not resume (status '$(status)')"
+resumed_seen=$(now_ms)
+[ "$(drv text 990)" = Pause ] || fail "the button should read Pause again"
+sleep 1.5
+stopped=$(now_ms)
+click 989  # Stop
+wait_status "idle." || fail "Stop did not go back to idle"
+end=$(now_ms)
+watch_result
+[ "$pauses" = 1 ] || fail "the watcher saw $pauses pauses"
+[ "$(drv enabled 990)" = 0 ] || fail "Pause should be disabled after Stop"
+drv part 1 >/dev/null && fail "the second status part stays after Stop"
+low=$(( (pressed - seen) + (stopped - resumed_seen) ))
+high=$(( (paused_seen - t0) + (end - resumed) ))
+python3 "$here/check-pause.py" "$movie" 640 480 $interval "$pauses" "$paused" "$worst" --active "$low" "$high" \
+  --pause-within $((resumed - paused_seen)) $((resumed_seen - pressed)) --snapshot "$snapshot" || exit 1
+ok "a 3 s pause in 6 s of recording"
+
+# Stop while paused saves the movie as usual.
+rm -f "$movie"
+click 989
+wait_status "Grabbing!" || fail "status never read Grabbing!"
+sleep 1
+click 990
+wait_status "Paused." 100 || fail "Pause did not pause"
+click 989  # Stop, while paused
+wait_status "idle." || fail "Stop while paused did not go back to idle"
+frames=$(ffprobe -v error -select_streams v -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$movie")
+[ "${frames:-0}" -ge 3 ] || fail "Stop while paused left $frames frames"
+ok "Stop while paused saves the movie ($frames frames)"
+
+if [ "${2:-}" != --single ]; then
+  # 2. Twenty quick Pause/Resume pairs: a pause and the time between two
+  # each about a sixth of a second, a little more than a frame.
+  rm -f "$movie"
+  watch_pauses
+  click 989
+  wait_status "Grabbing!" || fail "status never read Grabbing!"
+  sleep 1
+  xy=$(drv center 990)
+  xdotool mousemove $xy
+  for _ in $(seq 20); do
+    xdotool click 1
+    sleep 0.15
+    xdotool click 1
+    sleep 0.15
+  done
+  sleep 1
+  [ "$(status)" = "Grabbing!" ] || fail "after twenty pairs the status reads '$(status)'"
+  click 989
+  wait_status "idle." || fail "Stop did not go back to idle"
+  watch_result
+  [ "$pauses" = 20 ] || fail "the watcher saw $pauses pauses, not 20"
+  python3 "$here/check-pause.py" "$movie" 640 480 $interval "$pauses" "$paused" "$worst" || exit 1
+  ok "twenty quick Pause/Resume pairs lose and double no frame"
+fi
+quit_skelby || fail "Skelby did not quit"
+echo "all pause checks passed"

@@ -36,9 +36,10 @@
 //   foreground             print the title of the foreground window
 //   watchpause MS          watch the status bar (every millisecond or so) until
 //                          it reads "idle." after "Grabbing!", at most MS: print
-//                          "PAUSES PAUSED_MS WORST_LOOK_MS", the stretches that
-//                          read "Paused.", their total and the longest time
-//                          between two looks (what each edge may be off by)
+//                          "PAUSES PAUSED_MS UNSURE_MS", the stretches that read
+//                          "Paused.", their total, and how far that total may be
+//                          off: each edge lies between two looks, and the time
+//                          between those two is added up over all edges
 #include <windows.h>
 #include <commctrl.h>
 
@@ -171,7 +172,7 @@ int watchPause(int ms) {
   HWND bar = control(1000);
   if (!bar) return fail("no status bar");
   int pauses = 0;
-  double paused = 0, worst = 0, pausedSince = 0;
+  double paused = 0, unsure = 0, pausedSince = 0;
   bool inPause = false, grabbing = false;
   const double start = nowMs();
   double last = start;
@@ -183,9 +184,9 @@ int watchPause(int ms) {
       return fail("the status bar does not answer");
     }
     const double now = nowMs();
-    if (now - last > worst) worst = now - last;
-    last = now;
     const bool isPaused = strcmp(text, "Paused.") == 0;
+    if (isPaused != inPause) unsure += now - last;
+    last = now;
     if (isPaused && !inPause) {
       ++pauses;
       pausedSince = now;
@@ -198,7 +199,7 @@ int watchPause(int ms) {
     if (now - start > ms) return fail("the recording did not end in time");
     Sleep(1);
   }
-  printf("%d %.0f %.0f\n", pauses, paused, worst);
+  printf("%d %.0f %.0f\n", pauses, paused, unsure + 1);
   return 0;
 }
 

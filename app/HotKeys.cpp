@@ -67,14 +67,14 @@ int commandOfHotKey(WPARAM id) {
   return 0;
 }
 
-void formatMenuText(char* text, size_t size, const char* label, int command) {
+void formatMenuText(char* item, size_t size, const char* label, int command) {
   for (const HotKey& k : hotKeys) {
     if (k.command == command && k.registered) {
-      snprintf(text, size, "%s\t%s", label, k.name);
+      snprintf(item, size, "%s\t%s", label, k.name);
       return;
     }
   }
-  snprintf(text, size, "%s", label);
+  snprintf(item, size, "%s", label);
 }
 
 void formatKeysTaken(char* text, size_t size, const char* names) {

@@ -17,6 +17,6 @@ void unregisterHotKeys(HWND mainWindow);
 int commandOfHotKey(WPARAM id);
 // A menu item's text: the label, then a tab and the key when the command's
 // key is registered ("&Pause\tCtrl+Alt+F10").
-void formatMenuText(char* text, size_t size, const char* label, int command);
+void formatMenuText(char* item, size_t size, const char* label, int command);
 // What the status bar says when keys are held elsewhere; names lists them.
 void formatKeysTaken(char* text, size_t size, const char* names);

@@ -228,7 +228,11 @@ void onPauseOrResume() {
   if (!s.grabbing) return;
   if (recordingPaused()) {
     resumeRecording();
-    setStatus(s.targetDC ? "Grabbing!" : "Grabbing.");
+    if (s.targetDC) {
+      setStatus("Grabbing!");
+    } else {
+      setStatus("Grabbing.");
+    }
   } else {
     pauseRecording();
     setStatus("Paused.");

@@ -139,13 +139,20 @@ int fail(const char* what);
 // bar's messages carry pointers that are not carried across processes.
 bool statusPart(HWND bar, int part, std::string& text) {
   const int parts = static_cast<int>(SendMessageA(bar, SB_GETPARTS, 0, 0));
-  if (part >= parts) return false;
+  if (part >= parts) {
+    fprintf(stderr, "driver: the status bar has %d parts\n", parts);
+    return false;
+  }
   DWORD process = 0;
   GetWindowThreadProcessId(bar, &process);
   HANDLE h = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process);
-  if (!h) return false;
+  if (!h) {
+    fprintf(stderr, "driver: OpenProcess failed (%lu)\n", GetLastError());
+    return false;
+  }
   char local[512] = "";
   void* remote = VirtualAllocEx(h, nullptr, sizeof local, MEM_COMMIT, PAGE_READWRITE);
+  if (!remote) fprintf(stderr, "driver: VirtualAllocEx failed (%lu)\n", GetLastError());
   bool read = false;
   if (remote) {
     SendMessageA(bar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(remote));

@@ -66,7 +66,8 @@ wait_status "Grabbing!" || fail "status never read Grabbing! (it reads '$(status
 seen=$(now_ms)
 [ "$(drv enabled 990)" = 1 ] || fail "Pause should be enabled while recording"
 sleep_until "$seen" 1200
-shown=$(part_time) || fail "no second status part while recording"
+shown=$(part_time) ||
+  fail "no second status part while recording ($("$wine" "$bin/SkelbyDriver.exe" part 1 2>&1 </dev/null | tr -d '\r'))"
 [[ $shown =~ ^00:00:0[0-9]\ \ [0-9]+\.[0-9]\ MB$ ]] || fail "the second part reads '$shown'"
 ok "while recording the second status part reads '$shown'"
 sleep_until "$seen" 1500

@@ -32,7 +32,9 @@
 //   resize TITLE W H       give a top-level window a client area of W x H
 //   close                  close Skelby's main window
 //   part N                 print the text of the status bar's part N; exit 1
-//                          when it has no such part
+//                          when it has no such part, 3 when its text cannot be
+//                          read (the 32-bit Wine under emulation reads no other
+//                          process's memory)
 //   foreground             print the title of the foreground window
 //   watchpause MS          watch the status bar (every millisecond or so) until
 //                          it reads "idle." after "Grabbing!", at most MS: print
@@ -137,18 +139,19 @@ int fail(const char* what);
 
 // A status bar part's text, read through Skelby's own memory: the status
 // bar's messages carry pointers that are not carried across processes.
-bool statusPart(HWND bar, int part, std::string& text) {
+// 0 when read, 1 when there is no such part, 3 when it cannot be read.
+int statusPart(HWND bar, int part, std::string& text) {
   const int parts = static_cast<int>(SendMessageA(bar, SB_GETPARTS, 0, 0));
   if (part >= parts) {
     fprintf(stderr, "driver: the status bar has %d parts\n", parts);
-    return false;
+    return 1;
   }
   DWORD process = 0;
   GetWindowThreadProcessId(bar, &process);
   HANDLE h = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process);
   if (!h) {
     fprintf(stderr, "driver: OpenProcess failed (%lu)\n", GetLastError());
-    return false;
+    return 3;
   }
   char local[512] = "";
   void* remote = VirtualAllocEx(h, nullptr, sizeof local, MEM_COMMIT, PAGE_READWRITE);
@@ -158,11 +161,12 @@ bool statusPart(HWND bar, int part, std::string& text) {
     SendMessageA(bar, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(remote));
     SIZE_T got = 0;
     read = ReadProcessMemory(h, remote, local, sizeof local - 1, &got) != 0;
+    if (!read) fprintf(stderr, "driver: ReadProcessMemory failed (%lu)\n", GetLastError());
     VirtualFreeEx(h, remote, 0, MEM_RELEASE);
   }
   CloseHandle(h);
   text = local;
-  return read;
+  return read ? 0 : 3;
 }
 
 double nowMs() {
@@ -237,10 +241,11 @@ int main(int argc, char** argv) {
   if (cmd == "watchpause" && argc > 2) return watchPause(atoi(argv[2]));
   if (cmd == "part" && argc > 2) {
     HWND bar = control(1000);
+    if (!bar) return fail("no status bar");
     std::string text;
-    if (!bar || !statusPart(bar, atoi(argv[2]), text)) return 1;
-    printf("%s\n", text.c_str());
-    return 0;
+    const int result = statusPart(bar, atoi(argv[2]), text);
+    if (result == 0) printf("%s\n", text.c_str());
+    return result;
   }
   if (cmd == "close") {
     HWND main = skelby();

@@ -33,7 +33,12 @@ watch_result() {
   read -r pauses paused unsure <"$watch_out"
   echo "watcher: $pauses pauses, $paused ms paused, give or take $unsure ms"
 }
+# The second status part's text. The 32-bit Wine under emulation cannot read
+# it from outside (the driver exits 3): there the window's own test
+# (RecordingCommandsTest) is what checks the text, and this script checks
+# only that the part is there while recording and gone after.
 part_time() { drv part 1; }
+readable=1
 # A real click where a button of Skelby is: its place read once before, so
 # the click comes at once, not after a driver call.
 press_at() { xdotool mousemove $1 $2 click 1; }
@@ -53,7 +58,7 @@ drv select "$target" || fail "the stamp window is not listed"
 drv set 137 640
 drv set 136 480
 [ "$(drv enabled 990)" = 0 ] || fail "Pause should be disabled while idle"
-drv part 1 >/dev/null && fail "the status bar has a second part while idle"
+drv part 1 >/dev/null; [ $? = 1 ] || fail "the status bar has a second part while idle"
 
 # 1. About 6 s, with a 3 s pause in the middle.
 grab_xy=$(drv center 989)
@@ -66,10 +71,14 @@ wait_status "Grabbing!" || fail "status never read Grabbing! (it reads '$(status
 seen=$(now_ms)
 [ "$(drv enabled 990)" = 1 ] || fail "Pause should be enabled while recording"
 sleep_until "$seen" 1200
-shown=$(part_time) ||
-  fail "no second status part while recording ($("$wine" "$bin/SkelbyDriver.exe" part 1 2>&1 </dev/null | tr -d '\r'))"
-[[ $shown =~ ^00:00:0[0-9]\ \ [0-9]+\.[0-9]\ MB$ ]] || fail "the second part reads '$shown'"
-ok "while recording the second status part reads '$shown'"
+shown=$(part_time)
+case $? in
+  0) [[ $shown =~ ^00:00:0[0-9]\ \ [0-9]+\.[0-9]\ MB$ ]] || fail "the second part reads '$shown'"
+     ok "while recording the second status part reads '$shown'" ;;
+  3) readable=0
+     echo "the second status part is there; its text cannot be read from outside here" ;;
+  *) fail "no second status part while recording ($("$wine" "$bin/SkelbyDriver.exe" part 1 2>&1 </dev/null | tr -d '\r'))" ;;
+esac
 sleep_until "$seen" 1500
 pressed=$(now_ms)
 press_at $pause_xy  # Pause
@@ -81,12 +90,14 @@ ok "Pause by a real click: status Paused., button Resume"
 sleep_until "$paused_seen" 1500
 # The library puts what it holds on the disk every second, paused or not.
 cp "$movie" "$snapshot"
-first=$(part_time)
-sleep_until "$paused_seen" 2700
-second=$(part_time)
-[ "${first%% *}" = "${second%% *}" ] || fail "the length moved while paused: '$first', then '$second'"
-[[ $first =~ ^00:00:0[1-9] ]] || fail "the length shown while paused is '$first'"
-ok "while paused the length stays at '${first%% *}'"
+if [ "$readable" = 1 ]; then
+  first=$(part_time)
+  sleep_until "$paused_seen" 2700
+  second=$(part_time)
+  [ "${first%% *}" = "${second%% *}" ] || fail "the length moved while paused: '$first', then '$second'"
+  [[ $first =~ ^00:00:0[1-9] ]] || fail "the length shown while paused is '$first'"
+  ok "while paused the length stays at '${first%% *}'"
+fi
 sleep_until "$paused_seen" 3000
 resumed=$(now_ms)
 press_at $pause_xy  # Resume
@@ -101,7 +112,7 @@ end=$(now_ms)
 watch_result
 [ "$pauses" = 1 ] || fail "the watcher saw $pauses pauses"
 [ "$(drv enabled 990)" = 0 ] || fail "Pause should be disabled after Stop"
-drv part 1 >/dev/null && fail "the second status part stays after Stop"
+drv part 1 >/dev/null; [ $? = 1 ] || fail "the second status part stays after Stop"
 low=$(( (pressed - seen) + (stopped - resumed_seen) ))
 high=$(( (paused_seen - t0) + (end - resumed) ))
 echo "Grab to Stop seen done: $((end - t0)) ms"

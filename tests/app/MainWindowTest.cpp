@@ -208,8 +208,13 @@ TEST_F(MainWindowTest, MenuHasItsItemsAndIds) {
     int id;  // 0: separator
   };
   const std::vector<std::pair<std::string, std::vector<Item>>> expected = {
-      {"&Misc", {{"&Grab\tCtrl+Alt+F9", 989}, {"&Pause\tCtrl+Alt+F10", 990}, {nullptr, 0}, {"&Settings", 999},
-                 {nullptr, 0}, {"&Exit", 162}}},
+      {"&Misc",
+       {{"&Grab\tCtrl+Alt+F9", 989},
+        {"&Pause\tCtrl+Alt+F10", 990},
+        {nullptr, 0},
+        {"&Settings", 999},
+        {nullptr, 0},
+        {"&Exit", 162}}},
       {"&About", {{"&Help", 166}, {nullptr, 0}, {"&About", 167}}},
   };
   for (int p = 0; p < 2; ++p) {

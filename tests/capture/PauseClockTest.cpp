@@ -91,9 +91,9 @@ TEST(PausedRecording, TheMovieSkipsThePauseAtThePaceItHad) {
     SCOPED_TRACE(start);
     scripted = start;
     Recording r;
-    r.run(2950);   // frames up to 2900 (the first reference is start)
-    r.pause();     // 50 ms after the last frame
-    r.run(3000);   // paused: nothing
+    r.run(2950);  // frames up to 2900 (the first reference is start)
+    r.pause();    // 50 ms after the last frame
+    r.run(3000);  // paused: nothing
     const size_t before = r.frames.size();
     r.resume();
     r.run(3050);

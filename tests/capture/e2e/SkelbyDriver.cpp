@@ -31,6 +31,18 @@
 //   iconic TITLE           print 1 when the window is minimised, else 0
 //   resize TITLE W H       give a top-level window a client area of W x H
 //   close                  close Skelby's main window
+//   controls main|settings print the main window, or the Export Settings
+//                          dialog (opened first and left up): first "window",
+//                          its client rectangle on the screen (X0 Y0 X1 Y1)
+//                          and its whole rectangle, then each of its
+//                          controls, one a line: ID CLASS STYLE, its client
+//                          rectangle on the screen, the size of its text in
+//                          its own font on one line (W H) and wrapped to the
+//                          control's width (W H), the screen's dpi, the text
+//                          (tab-separated)
+//   dismiss                cancel the Export Settings dialog
+// The driver is DPI-aware: what it reads and prints are screen pixels, which
+// is what xdotool clicks, at any display scaling.
 #include <windows.h>
 
 #include <cstdio>
@@ -123,6 +135,84 @@ void waitUntilClosed(HWND dialog, int ms) {
   for (int waited = 0; waited < ms && IsWindow(dialog) && IsWindowVisible(dialog); waited += 50) Sleep(50);
 }
 
+// A control's text measured in a copy of the control's own font (a font
+// handle is the other process's; its description is not).
+struct TextSize {
+  SIZE line;
+  SIZE wrapped;
+};
+
+bool measureText(HWND c, const std::string& text, int width, TextSize* size) {
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(c, WM_GETFONT, 0, 0));
+  LOGFONTA description = {};
+  HFONT copy = nullptr;
+  if (!font) {
+    copy = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
+  } else if (GetObjectA(font, sizeof description, &description) == sizeof description) {
+    copy = CreateFontIndirectA(&description);
+  }
+  if (!copy) return false;
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, copy);
+  // Statics and buttons show "&x" as an underlined x.
+  std::string shown;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;
+    shown += text[i];
+  }
+  GetTextExtentPoint32A(dc, shown.c_str(), static_cast<int>(shown.size()), &size->line);
+  RECT r = {0, 0, width, 0};
+  DrawTextA(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+  size->wrapped = {r.right - r.left, r.bottom - r.top};
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  if (font) DeleteObject(copy);
+  return true;
+}
+
+struct ControlList {
+  HWND parent;
+  int dpi;
+  bool measured;
+};
+
+BOOL CALLBACK printControl(HWND c, LPARAM param) {
+  auto* list = reinterpret_cast<ControlList*>(param);
+  if (GetParent(c) != list->parent || !IsWindowVisible(c)) return TRUE;
+  char cls[64] = "";
+  GetClassNameA(c, cls, sizeof cls);
+  RECT r = {};
+  GetClientRect(c, &r);
+  MapWindowPoints(c, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  std::string text = textOf(c);
+  for (char& ch : text) {
+    if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
+  }
+  TextSize size = {};
+  if (!measureText(c, text, r.right - r.left, &size)) list->measured = false;
+  printf("%d\t%s\t%lu\t%ld %ld %ld %ld\t%ld %ld\t%ld %ld\t%d\t%s\n", GetDlgCtrlID(c), cls,
+         static_cast<unsigned long>(GetWindowLongA(c, GWL_STYLE)), r.left, r.top, r.right, r.bottom,
+         size.line.cx, size.line.cy, size.wrapped.cx, size.wrapped.cy, list->dpi, text.c_str());
+  return TRUE;
+}
+
+HWND settingsDialog(int ms) {
+  HWND main = skelby();
+  if (!main) return nullptr;
+  DWORD process = 0;
+  GetWindowThreadProcessId(main, &process);
+  for (int waited = 0; waited <= ms; waited += 50) {
+    HWND w = nullptr;
+    while ((w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == process && IsWindowVisible(w) && GetDlgItem(w, 220)) return w;
+    }
+    Sleep(50);
+  }
+  return nullptr;
+}
+
 int fail(const char* what) {
   fprintf(stderr, "driver: %s\n", what);
   return 1;
@@ -132,6 +222,7 @@ int fail(const char* what) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return fail("no command");
+  SetProcessDPIAware();
   const std::string cmd = argv[1];
   if (cmd == "wait" && argc > 3) return waitForWindow(nullptr, argv[2], atoi(argv[3])) ? 0 : 1;
   if (cmd == "gone" && argc > 3) {
@@ -278,6 +369,35 @@ int main(int argc, char** argv) {
     if (!name) return fail("no file name box");
     SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    waitUntilClosed(dialog, 5000);
+    return 0;
+  }
+  if (cmd == "controls" && argc > 2) {
+    HWND parent = skelby();
+    if (!parent) return fail("Skelby is not running");
+    if (strcmp(argv[2], "settings") == 0) {
+      PostMessageA(parent, WM_COMMAND, MAKEWPARAM(999, 0), 0);
+      parent = settingsDialog(10000);
+      if (!parent) return fail("no Export Settings dialog");
+      Sleep(300);
+    }
+    HDC screen = GetDC(nullptr);
+    ControlList list = {parent, GetDeviceCaps(screen, LOGPIXELSX), true};
+    ReleaseDC(nullptr, screen);
+    RECT r = {};
+    GetClientRect(parent, &r);
+    MapWindowPoints(parent, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    RECT outer = {};
+    GetWindowRect(parent, &outer);
+    printf("window\t%ld %ld %ld %ld\t%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom, outer.left, outer.top,
+           outer.right, outer.bottom);
+    EnumChildWindows(parent, printControl, reinterpret_cast<LPARAM>(&list));
+    return list.measured ? 0 : fail("a control's font could not be read");
+  }
+  if (cmd == "dismiss") {
+    HWND dialog = settingsDialog(3000);
+    if (!dialog) return fail("no Export Settings dialog");
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(151, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, 151)));
     waitUntilClosed(dialog, 5000);
     return 0;
   }

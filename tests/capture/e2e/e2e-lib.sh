@@ -29,14 +29,15 @@ now_ms() { date +%s%3N; }
 
 # CLOSE_AFTER_MS: the window closes that long after Skelby's status first
 # reads "Grabbing!" while it is open (the recording has found a target),
-# however long Skelby took to get there.
-start_pattern() {  # TITLE [CLOSE_AFTER_MS] [X Y W H]
+# however long Skelby took to get there. "aware": the target declares itself
+# DPI-aware.
+start_pattern() {  # TITLE [CLOSE_AFTER_MS] [X Y W H] [aware]
   # Once in a while a busy Wine never shows a program's window (seen once, in
   # a whole test run); the target is not what is under test, so it gets a
   # second start.
   local try
   for try in 1 2; do
-    "$wine" "$bin/PatternWindow.exe" "$1" "${3:-400}" "${4:-100}" "${5:-640}" "${6:-480}" "${2:-0}" \
+    "$wine" "$bin/PatternWindow.exe" "$1" "${3:-400}" "${4:-100}" "${5:-640}" "${6:-480}" "${2:-0}" "${7:-}" \
       </dev/null >/dev/null 2>&1 &
     pids+=($!)
     drv wait "$1" 60000 && return 0

@@ -36,10 +36,12 @@
 //                          its client rectangle on the screen (X0 Y0 X1 Y1)
 //                          and its whole rectangle, then each of its
 //                          controls, one a line: ID CLASS STYLE, its client
-//                          rectangle on the screen, the size of its text in
-//                          its own font on one line (W H) and wrapped to the
-//                          control's width (W H), the screen's dpi, the text
-//                          (tab-separated)
+//                          rectangle on the screen, its handle, the screen's
+//                          dpi, its text (tab-separated)
+//   place HANDLE X Y W H [alone]
+//                          give a control the client rectangle at X, Y (on
+//                          the screen) of W x H and have it drawn; alone: the
+//                          others of its window hidden, until the next place
 //   dismiss                cancel the Export Settings dialog
 // The driver is DPI-aware: what it reads and prints are screen pixels, which
 // is what xdotool clicks, at any display scaling.
@@ -135,45 +137,9 @@ void waitUntilClosed(HWND dialog, int ms) {
   for (int waited = 0; waited < ms && IsWindow(dialog) && IsWindowVisible(dialog); waited += 50) Sleep(50);
 }
 
-// A control's text measured in a copy of the control's own font (a font
-// handle is the other process's; its description is not).
-struct TextSize {
-  SIZE line;
-  SIZE wrapped;
-};
-
-bool measureText(HWND c, const std::string& text, int width, TextSize* size) {
-  HFONT font = reinterpret_cast<HFONT>(SendMessageA(c, WM_GETFONT, 0, 0));
-  LOGFONTA description = {};
-  HFONT copy = nullptr;
-  if (!font) {
-    copy = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
-  } else if (GetObjectA(font, sizeof description, &description) == sizeof description) {
-    copy = CreateFontIndirectA(&description);
-  }
-  if (!copy) return false;
-  HDC dc = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, copy);
-  // Statics and buttons show "&x" as an underlined x.
-  std::string shown;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '&' && i + 1 < text.size()) ++i;
-    shown += text[i];
-  }
-  GetTextExtentPoint32A(dc, shown.c_str(), static_cast<int>(shown.size()), &size->line);
-  RECT r = {0, 0, width, 0};
-  DrawTextA(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-  size->wrapped = {r.right - r.left, r.bottom - r.top};
-  SelectObject(dc, old);
-  ReleaseDC(nullptr, dc);
-  if (font) DeleteObject(copy);
-  return true;
-}
-
 struct ControlList {
   HWND parent;
   int dpi;
-  bool measured;
 };
 
 BOOL CALLBACK printControl(HWND c, LPARAM param) {
@@ -188,11 +154,9 @@ BOOL CALLBACK printControl(HWND c, LPARAM param) {
   for (char& ch : text) {
     if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
   }
-  TextSize size = {};
-  if (!measureText(c, text, r.right - r.left, &size)) list->measured = false;
-  printf("%d\t%s\t%lu\t%ld %ld %ld %ld\t%ld %ld\t%ld %ld\t%d\t%s\n", GetDlgCtrlID(c), cls,
+  printf("%d\t%s\t%lu\t%ld %ld %ld %ld\t%llu\t%d\t%s\n", GetDlgCtrlID(c), cls,
          static_cast<unsigned long>(GetWindowLongA(c, GWL_STYLE)), r.left, r.top, r.right, r.bottom,
-         size.line.cx, size.line.cy, size.wrapped.cx, size.wrapped.cy, list->dpi, text.c_str());
+         static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(c)), list->dpi, text.c_str());
   return TRUE;
 }
 
@@ -382,7 +346,7 @@ int main(int argc, char** argv) {
       Sleep(300);
     }
     HDC screen = GetDC(nullptr);
-    ControlList list = {parent, GetDeviceCaps(screen, LOGPIXELSX), true};
+    ControlList list = {parent, GetDeviceCaps(screen, LOGPIXELSX)};
     ReleaseDC(nullptr, screen);
     RECT r = {};
     GetClientRect(parent, &r);
@@ -392,7 +356,37 @@ int main(int argc, char** argv) {
     printf("window\t%ld %ld %ld %ld\t%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom, outer.left, outer.top,
            outer.right, outer.bottom);
     EnumChildWindows(parent, printControl, reinterpret_cast<LPARAM>(&list));
-    return list.measured ? 0 : fail("a control's font could not be read");
+    return 0;
+  }
+  if (cmd == "place" && argc > 6) {
+    HWND c = reinterpret_cast<HWND>(static_cast<UINT_PTR>(strtoull(argv[2], nullptr, 10)));
+    if (!IsWindow(c)) return fail("no such control");
+    RECT outer = {}, client = {};
+    GetWindowRect(c, &outer);
+    GetClientRect(c, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(c, &origin);
+    HWND parent = GetParent(c);
+    POINT at = {atoi(argv[3]) - (origin.x - outer.left), atoi(argv[4]) - (origin.y - outer.top)};
+    ScreenToClient(parent, &at);
+    // Alone, so nothing else draws over it; the others come back with it.
+    const bool alone = argc > 7 && strcmp(argv[7], "alone") == 0;
+    for (HWND other = GetWindow(parent, GW_CHILD); other; other = GetWindow(other, GW_HWNDNEXT)) {
+      if (other == c) continue;
+      if (alone && IsWindowVisible(other)) {
+        SetPropA(other, "SkelbyDriverHidden", reinterpret_cast<HANDLE>(1));
+        ShowWindow(other, SW_HIDE);
+      } else if (!alone && RemovePropA(other, "SkelbyDriverHidden")) {
+        ShowWindow(other, SW_SHOWNA);
+      }
+    }
+    SetWindowPos(c, nullptr, at.x, at.y, atoi(argv[5]) + (outer.right - outer.left) - client.right,
+                 atoi(argv[6]) + (outer.bottom - outer.top) - client.bottom, SWP_NOACTIVATE | SWP_NOZORDER);
+    RedrawWindow(parent, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASENOW);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(parent, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+    return 0;
   }
   if (cmd == "dismiss") {
     HWND dialog = settingsDialog(3000);

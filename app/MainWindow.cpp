@@ -8,9 +8,11 @@
 
 #include "app/CaptureState.h"
 #include "app/DestinationDialog.h"
+#include "app/MainWindowScale.h"
 #include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
 #include "movie/CompressionSettings.h"
+#include "platform/DpiFunctions.h"
 #include "platform/ProgramFolder.h"
 #include "resource.h"
 
@@ -20,18 +22,66 @@ const char kChooseWindowMessage[] = "Choose the window to record first: click it
 
 namespace {
 
+// WM_GETDPISCALEDSIZE (Windows 10 1703), which older headers lack.
+constexpr UINT kGetDpiScaledSize = 0x02E4;
+
 const char kAboutCaption[] = "Skelby developers - https://skelby.org";
 char aboutTextBuffer[256] = "";
 
-HFONT guiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// The window's outer size at 100%; at other scalings its client area scales.
+constexpr SIZE kMainWindowSizeAt96 = {275, 380};
+
+// The layout below is in pixels at 96 dpi; it is placed at the DPI of the
+// window's monitor, and placed again when the window moves to another.
+UINT layoutDpi = USER_DEFAULT_SCREEN_DPI;
+ScaledControls mainControls;
+
+HFONT guiFont() { return guiFontForDpi(layoutDpi); }
 
 HWND createChild(HWND parent, DWORD exStyle, const char* className, const char* text, DWORD style, int x,
                  int y, int w, int h, int id) {
+  const RECT r = scaleRect(x, y, w, h, layoutDpi);
   HWND child =
-      CreateWindowExA(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+      CreateWindowExA(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, r.left, r.top,
+                      r.right - r.left, r.bottom - r.top, parent,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
   SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont()), FALSE);
+  mainControls.add(child, x, y, w, h);
   return child;
+}
+
+SIZE mainWindowSize(UINT dpi) {
+  if (dpi == USER_DEFAULT_SCREEN_DPI) return kMainWindowSizeAt96;
+  return outerSizeForDpi(clientSizeAt96(kMainWindowSizeAt96, kMainWindowStyle, 0, true), kMainWindowStyle, 0,
+                         true, dpi);
+}
+
+// Everything placed at dpi: the controls, their font, and the status bar,
+// which sizes itself to its font and to the window's bottom edge.
+void placeControlsAt(UINT dpi) {
+  layoutDpi = dpi;
+  HFONT font = guiFont();
+  mainControls.place(dpi, font);
+  SendMessageA(captureState.statusBar, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  SendMessageA(captureState.statusBar, WM_SIZE, 0, 0);
+}
+
+// The window moved to a monitor of another scaling (or the scaling
+// changed): the system suggests where it goes, at the size asked for below.
+LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  placeControlsAt(HIWORD(wParam));
+  InvalidateRect(window, nullptr, TRUE);
+  return 0;
+}
+
+// Asked before a change of DPI: the size that keeps the whole layout, scaled.
+LRESULT onGetDpiScaledSize(WPARAM wParam, LPARAM lParam) {
+  *reinterpret_cast<SIZE*>(lParam) = mainWindowSize(static_cast<UINT>(wParam));
+  return TRUE;
 }
 
 // A caption above a digits-only edit; the edit is what the caller keeps. It
@@ -275,9 +325,6 @@ LRESULT onDestroy() {
 void stopGrabbing() {
   CaptureState& s = captureState;
   s.grabbing = 0;
-  // Cleared with the release, so no later stop releases it a second time.
-  if (s.targetDC && s.targetWindow) ReleaseDC(s.targetWindow, s.targetDC);
-  s.targetDC = nullptr;
   s.targetWindow = nullptr;
 }
 
@@ -347,13 +394,21 @@ bool registerMainWindowClass(HINSTANCE instance) {
 }
 
 HWND createMainWindow(HINSTANCE instance) {
-  return CreateWindowExA(0, kMainWindowClass, kMainWindowTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0,
-                         0, 275, 380, nullptr, nullptr, instance, nullptr);
+  return CreateWindowExA(0, kMainWindowClass, kMainWindowTitle, kMainWindowStyle, 0, 0,
+                         kMainWindowSizeAt96.cx, kMainWindowSizeAt96.cy, nullptr, nullptr, instance, nullptr);
 }
 
 void createControls(HWND mainWindow) {
   CaptureState& s = captureState;
   s.mainWindow = mainWindow;
+  // Created at 100%; on a monitor of another scaling the window grows with
+  // its layout before anything is shown.
+  layoutDpi = windowDpi(mainWindow);
+  mainControls = ScaledControls{};
+  if (layoutDpi != USER_DEFAULT_SCREEN_DPI) {
+    const SIZE size = mainWindowSize(layoutDpi);
+    SetWindowPos(mainWindow, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   s.statusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE, "idle", mainWindow, IDC_STATUSBAR);
   SendMessageA(s.statusBar, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont()), FALSE);
   s.listBox = createChild(mainWindow, WS_EX_CLIENTEDGE, "LISTBOX", "listbox",
@@ -371,6 +426,7 @@ void createControls(HWND mainWindow) {
       createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", s.destinationPath, 0, 10, 290, 200, 18, -1);
   s.widthField = createLabelledField(mainWindow, "Width:", "640", 10, 245, 60, 18, IDC_WIDTH);
   s.heightField = createLabelledField(mainWindow, "Height:", "480", 90, 245, 60, 18, IDC_HEIGHT);
+  if (layoutDpi != USER_DEFAULT_SCREEN_DPI) placeControlsAt(layoutDpi);
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -379,6 +435,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return onDestroy();
     case WM_COMMAND:
       return onCommand(wParam);
+    case WM_DPICHANGED:
+      return onDpiChanged(window, wParam, lParam);
+    case kGetDpiScaledSize:
+      return onGetDpiScaledSize(wParam, lParam);
     default:
       return DefWindowProcA(window, message, wParam, lParam);
   }

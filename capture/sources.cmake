@@ -3,5 +3,6 @@ target_sources(skelbylib PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FrameGrabber.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FrameGrabberMath.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RecordingControl.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TargetPixels.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WindowList.cpp
 )

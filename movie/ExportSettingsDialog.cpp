@@ -1,6 +1,7 @@
 // The Export Settings dialog: codec, quality and frame duration.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -51,14 +52,14 @@ HWND titlePicture(HWND dialog) {
   return nullptr;
 }
 
-// The title picture stretched to dpi, halftoned so that its lettering stays
-// legible; null when it cannot be made (the picture at 100% then stays).
-HBITMAP titleAtDpi(UINT dpi) {
+// The title picture stretched to a size, halftoned so that its lettering
+// stays legible; null when it cannot be made (the picture at 100% then stays).
+HBITMAP titleOfSize(SIZE size) {
   HBITMAP original = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_TITLE),
                                                      IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   if (!original) return nullptr;
-  const int width = scaleToDpi(kTitleWidth, dpi);
-  const int height = scaleToDpi(kTitleHeight, dpi);
+  const int width = size.cx;
+  const int height = size.cy;
   HDC screen = GetDC(nullptr);
   HBITMAP scaled = CreateCompatibleBitmap(screen, width, height);
   HDC from = CreateCompatibleDC(screen);
@@ -82,21 +83,58 @@ HBITMAP titleAtDpi(UINT dpi) {
 // The picture this dialog made and handed to its picture control, if any.
 HBITMAP scaledTitle = nullptr;
 
+// A font's dialog base units: the average width of the alphabet and the
+// height of a line, as the dialog manager measures them.
+SIZE baseUnits(HDC dc, HFONT font) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE extent = {};
+  GetTextExtentPoint32A(dc, kAlphabet, 52, &extent);
+  TEXTMETRICA metrics = {};
+  GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, old);
+  return SIZE{(extent.cx / 26 + 1) / 2, metrics.tmHeight};
+}
+
+// How much the dialog's units grew from 100%, in thousandths: its font as
+// it is now against the same font made for 96 dpi. The dialog's font is what
+// scales it, and a font does not always grow as the DPI does (Wine's bitmap
+// "MS Sans Serif" has a few sizes only: at 200% the dialog grows by half).
+int dialogGrowth(HWND dialog, UINT dpi) {
+  HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+  LOGFONTA description = {};
+  if (!font || GetObjectA(font, sizeof description, &description) != sizeof description) {
+    return MulDiv(1000, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+  }
+  description.lfHeight = MulDiv(description.lfHeight, USER_DEFAULT_SCREEN_DPI, static_cast<int>(dpi));
+  HFONT atHundred = CreateFontIndirectA(&description);
+  HDC dc = GetDC(dialog);
+  const SIZE now = baseUnits(dc, font);
+  const SIZE before = atHundred ? baseUnits(dc, atHundred) : SIZE{0, 0};
+  ReleaseDC(dialog, dc);
+  if (atHundred) DeleteObject(atHundred);
+  if (before.cx <= 0 || before.cy <= 0) return MulDiv(1000, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+  // The smaller growth of the two, so the picture keeps within its place.
+  return std::min(MulDiv(1000, now.cx, before.cx), MulDiv(1000, now.cy, before.cy));
+}
+
 // The dialog's units grow with its font at every scaling, the picture's
 // pixels do not: away from 100% (or after a move between monitors) it is
-// replaced by one of its size at the dialog's DPI, so it keeps its place
+// replaced by one grown as much as the dialog's units, so it keeps its place
 // beside the controls. The one it replaces is handed back by the control
 // and deleted here, unless it is the control's own from the template.
 SIZE scaleTitlePicture(HWND dialog, HWND picture) {
   const UINT dpi = windowDpi(dialog);
   if (dpi == USER_DEFAULT_SCREEN_DPI && !scaledTitle) return SIZE{kTitleWidth, kTitleHeight};
-  HBITMAP scaled = titleAtDpi(dpi);
+  const int growth = dialogGrowth(dialog, dpi);
+  const SIZE size = {MulDiv(kTitleWidth, growth, 1000), MulDiv(kTitleHeight, growth, 1000)};
+  HBITMAP scaled = titleOfSize(size);
   if (!scaled) return SIZE{kTitleWidth, kTitleHeight};
   const LRESULT previous =
       SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled));
   if (scaledTitle && reinterpret_cast<HBITMAP>(previous) == scaledTitle) DeleteObject(scaledTitle);
   scaledTitle = scaled;
-  return SIZE{scaleToDpi(kTitleWidth, dpi), scaleToDpi(kTitleHeight, dpi)};
+  return size;
 }
 
 // A bitmap control takes its picture's size as its outer size, so its sunken

@@ -83,39 +83,19 @@ HBITMAP titleOfSize(SIZE size) {
 // The picture this dialog made and handed to its picture control, if any.
 HBITMAP scaledTitle = nullptr;
 
-// A font's dialog base units: the average width of the alphabet and the
-// height of a line, as the dialog manager measures them.
-SIZE baseUnits(HDC dc, HFONT font) {
-  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-  HGDIOBJ old = SelectObject(dc, font);
-  SIZE extent = {};
-  GetTextExtentPoint32A(dc, kAlphabet, 52, &extent);
-  TEXTMETRICA metrics = {};
-  GetTextMetricsA(dc, &metrics);
-  SelectObject(dc, old);
-  return SIZE{(extent.cx / 26 + 1) / 2, metrics.tmHeight};
-}
+// The dialog's base units at 100%: its template's font, MS Sans Serif 8 at
+// 96 dpi, makes a dialog unit 6/4 pixels wide and 13/8 high.
+constexpr SIZE kBaseUnitsAtHundred = {6, 13};
 
-// How much the dialog's units grew from 100%, in thousandths: its font as
-// it is now against the same font made for 96 dpi. The dialog's font is what
-// scales it, and a font does not always grow as the DPI does (Wine's bitmap
-// "MS Sans Serif" has a few sizes only: at 200% the dialog grows by half).
-int dialogGrowth(HWND dialog, UINT dpi) {
-  HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
-  LOGFONTA description = {};
-  if (!font || GetObjectA(font, sizeof description, &description) != sizeof description) {
-    return MulDiv(1000, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
-  }
-  description.lfHeight = MulDiv(description.lfHeight, USER_DEFAULT_SCREEN_DPI, static_cast<int>(dpi));
-  HFONT atHundred = CreateFontIndirectA(&description);
-  HDC dc = GetDC(dialog);
-  const SIZE now = baseUnits(dc, font);
-  const SIZE before = atHundred ? baseUnits(dc, atHundred) : SIZE{0, 0};
-  ReleaseDC(dialog, dc);
-  if (atHundred) DeleteObject(atHundred);
-  if (before.cx <= 0 || before.cy <= 0) return MulDiv(1000, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
-  // The smaller growth of the two, so the picture keeps within its place.
-  return std::min(MulDiv(1000, now.cx, before.cx), MulDiv(1000, now.cy, before.cy));
+// How much the dialog's units grew from 100%, in thousandths: the smaller of
+// the two, so the picture keeps within its place. A font does not always
+// grow as the DPI does (Wine's bitmap MS Sans Serif has a few sizes only: at
+// 200% the dialog grows by half), so the dialog is asked, not the DPI.
+int dialogGrowth(HWND dialog) {
+  RECT units = {0, 0, 4, 8};
+  MapDialogRect(dialog, &units);
+  return std::min(MulDiv(1000, units.right, kBaseUnitsAtHundred.cx),
+                  MulDiv(1000, units.bottom, kBaseUnitsAtHundred.cy));
 }
 
 // The dialog's units grow with its font at every scaling, the picture's
@@ -126,7 +106,7 @@ int dialogGrowth(HWND dialog, UINT dpi) {
 SIZE scaleTitlePicture(HWND dialog, HWND picture) {
   const UINT dpi = windowDpi(dialog);
   if (dpi == USER_DEFAULT_SCREEN_DPI && !scaledTitle) return SIZE{kTitleWidth, kTitleHeight};
-  const int growth = dialogGrowth(dialog, dpi);
+  const int growth = dialogGrowth(dialog);
   const SIZE size = {MulDiv(kTitleWidth, growth, 1000), MulDiv(kTitleHeight, growth, 1000)};
   HBITMAP scaled = titleOfSize(size);
   if (!scaled) return SIZE{kTitleWidth, kTitleHeight};

@@ -102,9 +102,9 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
 
   const int exitCode = runMainLoop();
 
-  // Forgets the target and finishes a movie still being
-  // recorded when the window was closed, or one whose finish failed before,
-  // while QuickTime still runs.
+  // Forgets the target and finishes a movie still being recorded when the
+  // window was closed, or one whose finish failed before, while QuickTime
+  // still runs.
   finishBeforeExit();
   quickTime.stop();
   return exitCode;

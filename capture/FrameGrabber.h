@@ -69,10 +69,11 @@ struct CursorPlacement {
 };
 
 // pointer is in the target's client coordinates; clientOffset is where the
-// client area starts inside the copied rectangle ((0, 0) unless borders are
-// captured). The source is scaled to the output, the base size shrinks or
-// grows with it, and every value is truncated toward zero, so a cursor just
-// above or left of the origin is drawn clipped at the frame's edge.
+// client area starts inside the copied rectangle ((0, 0) for a pointer read
+// relative to the copied rectangle already, as a grab reads it). The source
+// is scaled to the output, the base size shrinks or grows with it, and every
+// value is truncated toward zero, so a cursor just above or left of the
+// origin is drawn clipped at the frame's edge.
 CursorPlacement placeCursor(int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
                             int32_t outputHeight, POINT pointer, POINT hotspot, POINT clientOffset,
                             float baseSize);

@@ -353,8 +353,8 @@ int main(int argc, char** argv) {
     MapWindowPoints(parent, nullptr, reinterpret_cast<POINT*>(&r), 2);
     RECT outer = {};
     GetWindowRect(parent, &outer);
-    printf("window\t%ld %ld %ld %ld\t%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom, outer.left, outer.top,
-           outer.right, outer.bottom);
+    printf("window\t%ld %ld %ld %ld\t%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom, outer.left,
+           outer.top, outer.right, outer.bottom);
     EnumChildWindows(parent, printControl, reinterpret_cast<LPARAM>(&list));
     return 0;
   }
@@ -391,7 +391,8 @@ int main(int argc, char** argv) {
   if (cmd == "dismiss") {
     HWND dialog = settingsDialog(3000);
     if (!dialog) return fail("no Export Settings dialog");
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(151, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, 151)));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(151, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, 151)));
     waitUntilClosed(dialog, 5000);
     return 0;
   }

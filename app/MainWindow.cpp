@@ -57,6 +57,23 @@ SIZE mainWindowSize(UINT dpi) {
                          true, dpi);
 }
 
+// The frame, caption and menu bar are the system's to draw, and at some
+// scalings they come out taller than its metrics say: the window grows (or
+// shrinks) by the difference, so the client area holds the whole layout.
+// At 100% on a monitor of 100% the window keeps its size of 275 x 380.
+void fitClientArea(HWND window, UINT dpi) {
+  if (dpi == USER_DEFAULT_SCREEN_DPI && windowDpi(window) == USER_DEFAULT_SCREEN_DPI) return;
+  const SIZE at96 = clientSizeAt96(kMainWindowSizeAt96, kMainWindowStyle, 0, true);
+  RECT client = {};
+  RECT outer = {};
+  if (!GetClientRect(window, &client) || !GetWindowRect(window, &outer)) return;
+  const int dx = scaleToDpi(at96.cx, dpi) - client.right;
+  const int dy = scaleToDpi(at96.cy, dpi) - client.bottom;
+  if (dx == 0 && dy == 0) return;
+  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + dx, outer.bottom - outer.top + dy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // Everything placed at dpi: the controls, their font, and the status bar,
 // which sizes itself to its font and to the window's bottom edge.
 void placeControlsAt(UINT dpi) {
@@ -73,6 +90,7 @@ LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
   const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
   SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  fitClientArea(window, HIWORD(wParam));
   placeControlsAt(HIWORD(wParam));
   InvalidateRect(window, nullptr, TRUE);
   return 0;
@@ -408,6 +426,7 @@ void createControls(HWND mainWindow) {
   if (layoutDpi != USER_DEFAULT_SCREEN_DPI) {
     const SIZE size = mainWindowSize(layoutDpi);
     SetWindowPos(mainWindow, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    fitClientArea(mainWindow, layoutDpi);
   }
   s.statusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE, "idle", mainWindow, IDC_STATUSBAR);
   SendMessageA(s.statusBar, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont()), FALSE);

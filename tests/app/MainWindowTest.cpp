@@ -235,6 +235,8 @@ TEST_F(MainWindowTest, EveryScalingKeepsTheLayoutWithNoTextCutOrCovered) {
   for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) children.push_back(c);
   std::vector<RECT> at96;
   for (HWND c : children) at96.push_back(childRect(c));
+  RECT client96 = {};
+  GetClientRect(window, &client96);
   // The stock font is made for the system's DPI; the window's font is it,
   // scaled from there.
   LOGFONTA stockFont = {};
@@ -247,12 +249,22 @@ TEST_F(MainWindowTest, EveryScalingKeepsTheLayoutWithNoTextCutOrCovered) {
       EXPECT_EQ(size.cx, 275);
       EXPECT_EQ(size.cy, 380);
     }
+    // The whole layout fits: the client area of 100%, scaled.
+    RECT inside = {};
+    GetClientRect(window, &inside);
+    EXPECT_EQ(inside.right, MulDiv(client96.right, dpi, 96));
+    EXPECT_EQ(inside.bottom, MulDiv(client96.bottom, dpi, 96));
+    // Where the system suggested; at 100% at its size of 100%. Elsewhere
+    // the size is fitted to the frame the system really draws, which a
+    // test that only tells the window of another DPI does not change.
     RECT placed = {};
     GetWindowRect(window, &placed);
     EXPECT_EQ(placed.left, 30);
     EXPECT_EQ(placed.top, 20);
-    EXPECT_EQ(placed.right - placed.left, size.cx);
-    EXPECT_EQ(placed.bottom - placed.top, size.cy);
+    if (dpi == 96 && windowDpi(window) == 96) {
+      EXPECT_EQ(placed.right - placed.left, 275);
+      EXPECT_EQ(placed.bottom - placed.top, 380);
+    }
     RECT client = {};
     GetClientRect(window, &client);
     const RECT status = childRect(children[0]);

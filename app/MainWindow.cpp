@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -57,6 +58,35 @@ SIZE mainWindowSize(UINT dpi) {
                          true, dpi);
 }
 
+// The lowest edge of the controls at 100% (the file chooser's), and the gap
+// kept between it and the status bar.
+constexpr int kControlsBottomAt96 = 310;
+constexpr int kGapAboveStatusAt96 = 4;
+
+// The frame, caption and menu bar are the system's to draw, as is the status
+// bar's height, and at some scalings they come out taller than the metrics
+// say: the window grows (or shrinks) by the difference, so the client area
+// holds the whole layout and the status bar under it. At 100% on a monitor
+// of 100% the window keeps its size of 275 x 380.
+void fitClientArea(HWND window, UINT dpi) {
+  if (dpi == USER_DEFAULT_SCREEN_DPI && windowDpi(window) == USER_DEFAULT_SCREEN_DPI) return;
+  const SIZE at96 = clientSizeAt96(kMainWindowSizeAt96, kMainWindowStyle, 0, true);
+  RECT client = {};
+  RECT outer = {};
+  RECT status = {};
+  if (!GetClientRect(window, &client) || !GetWindowRect(window, &outer)) return;
+  GetWindowRect(captureState.statusBar, &status);
+  const int height =
+      std::max<int>(scaleToDpi(at96.cy, dpi), scaleToDpi(kControlsBottomAt96 + kGapAboveStatusAt96, dpi) +
+                                                  (status.bottom - status.top));
+  const int dx = scaleToDpi(at96.cx, dpi) - client.right;
+  const int dy = height - client.bottom;
+  if (dx == 0 && dy == 0) return;
+  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + dx, outer.bottom - outer.top + dy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageA(captureState.statusBar, WM_SIZE, 0, 0);
+}
+
 // Everything placed at dpi: the controls, their font, and the status bar,
 // which sizes itself to its font and to the window's bottom edge.
 void placeControlsAt(UINT dpi) {
@@ -74,6 +104,7 @@ LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
   SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   placeControlsAt(HIWORD(wParam));
+  fitClientArea(window, HIWORD(wParam));
   InvalidateRect(window, nullptr, TRUE);
   return 0;
 }
@@ -426,7 +457,10 @@ void createControls(HWND mainWindow) {
       createChild(mainWindow, WS_EX_CLIENTEDGE, "STATIC", s.destinationPath, 0, 10, 290, 200, 18, -1);
   s.widthField = createLabelledField(mainWindow, "Width:", "640", 10, 245, 60, 18, IDC_WIDTH);
   s.heightField = createLabelledField(mainWindow, "Height:", "480", 90, 245, 60, 18, IDC_HEIGHT);
-  if (layoutDpi != USER_DEFAULT_SCREEN_DPI) placeControlsAt(layoutDpi);
+  if (layoutDpi != USER_DEFAULT_SCREEN_DPI) {
+    placeControlsAt(layoutDpi);
+    fitClientArea(mainWindow, layoutDpi);
+  }
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 PRESETS := win32 win64 host
 
-.PHONY: setup run test test-i686 build bench bench-recording fuzz format pictures clean $(addprefix build-,$(PRESETS))
+.PHONY: setup run test test-i686 test-wine10 build bench bench-recording fuzz format pictures clean $(addprefix build-,$(PRESETS))
 
 setup:
 	@scripts/setup.sh
@@ -23,6 +23,10 @@ test: build
 # The 32-bit build's tests alone, under 32-bit Wine in an i386 root.
 test-i686: build-win32
 	@scripts/test-i686.sh
+
+# The display-scaling tests alone, under Wine 10 in a trixie root.
+test-wine10: build-win64
+	@scripts/test-wine10.sh
 
 bench: setup
 	@scripts/bench.sh

@@ -27,8 +27,8 @@ struct CaptureState {
   // tries again.
   uint8_t unsaved = 0;
   // Set once the capture options ("Capture Cursor", "Capture Borders") were
-  // taken for the running recording, at the first device context of its
-  // target; a target that comes back is copied the same way.
+  // taken for the running recording, when its target was first found; a
+  // target that comes back is copied the same way.
   uint8_t captureOptionsTaken = 0;
   HWND mainWindow = nullptr;
   HWND listBox = nullptr;
@@ -38,7 +38,7 @@ struct CaptureState {
   HWND statusBar = nullptr;
   HWND sizeLabel = nullptr;
   HWND destinationLabel = nullptr;
-  HDC targetDC = nullptr;
+  // The window being recorded, once found; null while it is looked for.
   HWND targetWindow = nullptr;
   OffscreenFrame* currentFrame = nullptr;
   uint32_t frameInterval = 0;

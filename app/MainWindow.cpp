@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,11 +10,13 @@
 #include "app/CaptureState.h"
 #include "app/DestinationDialog.h"
 #include "app/HotKeys.h"
+#include "app/MainWindowScale.h"
 #include "app/RecordingTime.h"
 #include "capture/PauseClock.h"
 #include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
 #include "movie/CompressionSettings.h"
+#include "platform/DpiFunctions.h"
 #include "platform/ProgramFolder.h"
 #include "resource.h"
 
@@ -23,18 +26,96 @@ const char kChooseWindowMessage[] = "Choose the window to record first: click it
 
 namespace {
 
+// WM_GETDPISCALEDSIZE (Windows 10 1703), which older headers lack.
+constexpr UINT kGetDpiScaledSize = 0x02E4;
+
 const char kAboutCaption[] = "Skelby developers - https://skelby.org";
 char aboutTextBuffer[256] = "";
 
-HFONT guiFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
+constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+// The window's outer size at 100%; at other scalings its client area scales.
+constexpr SIZE kMainWindowSizeAt96 = {275, 380};
+
+// The layout below is in pixels at 96 dpi; it is placed at the DPI of the
+// window's monitor, and placed again when the window moves to another.
+UINT layoutDpi = USER_DEFAULT_SCREEN_DPI;
+ScaledControls mainControls;
+
+HFONT guiFont() { return guiFontForDpi(layoutDpi); }
 
 HWND createChild(HWND parent, DWORD exStyle, const char* className, const char* text, DWORD style, int x,
                  int y, int w, int h, int id) {
+  const RECT r = scaleRect(x, y, w, h, layoutDpi);
   HWND child =
-      CreateWindowExA(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+      CreateWindowExA(exStyle, className, text, WS_CHILD | WS_VISIBLE | style, r.left, r.top,
+                      r.right - r.left, r.bottom - r.top, parent,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
   SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont()), FALSE);
+  mainControls.add(child, x, y, w, h);
   return child;
+}
+
+SIZE mainWindowSize(UINT dpi) {
+  if (dpi == USER_DEFAULT_SCREEN_DPI) return kMainWindowSizeAt96;
+  return outerSizeForDpi(clientSizeAt96(kMainWindowSizeAt96, kMainWindowStyle, 0, true), kMainWindowStyle, 0,
+                         true, dpi);
+}
+
+// The lowest edge of the controls at 100% (the file chooser's), and the gap
+// kept between it and the status bar.
+constexpr int kControlsBottomAt96 = 310;
+constexpr int kGapAboveStatusAt96 = 4;
+
+// The frame, caption and menu bar are the system's to draw, as is the status
+// bar's height, and at some scalings they come out taller than the metrics
+// say: the window grows (or shrinks) by the difference, so the client area
+// holds the whole layout and the status bar under it. At 100% on a monitor
+// of 100% the window keeps its size of 275 x 380.
+void fitClientArea(HWND window, UINT dpi) {
+  if (dpi == USER_DEFAULT_SCREEN_DPI && windowDpi(window) == USER_DEFAULT_SCREEN_DPI) return;
+  const SIZE at96 = clientSizeAt96(kMainWindowSizeAt96, kMainWindowStyle, 0, true);
+  RECT client = {};
+  RECT outer = {};
+  RECT status = {};
+  if (!GetClientRect(window, &client) || !GetWindowRect(window, &outer)) return;
+  GetWindowRect(captureState.statusBar, &status);
+  const int height =
+      std::max<int>(scaleToDpi(at96.cy, dpi), scaleToDpi(kControlsBottomAt96 + kGapAboveStatusAt96, dpi) +
+                                                  (status.bottom - status.top));
+  const int dx = scaleToDpi(at96.cx, dpi) - client.right;
+  const int dy = height - client.bottom;
+  if (dx == 0 && dy == 0) return;
+  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + dx, outer.bottom - outer.top + dy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageA(captureState.statusBar, WM_SIZE, 0, 0);
+}
+
+// Everything placed at dpi: the controls, their font, and the status bar,
+// which sizes itself to its font and to the window's bottom edge.
+void placeControlsAt(UINT dpi) {
+  layoutDpi = dpi;
+  HFONT font = guiFont();
+  mainControls.place(dpi, font);
+  SendMessageA(captureState.statusBar, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  SendMessageA(captureState.statusBar, WM_SIZE, 0, 0);
+}
+
+// The window moved to a monitor of another scaling (or the scaling
+// changed): the system suggests where it goes, at the size asked for below.
+LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  placeControlsAt(HIWORD(wParam));
+  fitClientArea(window, HIWORD(wParam));
+  InvalidateRect(window, nullptr, TRUE);
+  return 0;
+}
+
+// Asked before a change of DPI: the size that keeps the whole layout, scaled.
+LRESULT onGetDpiScaledSize(WPARAM wParam, LPARAM lParam) {
+  *reinterpret_cast<SIZE*>(lParam) = mainWindowSize(static_cast<UINT>(wParam));
+  return TRUE;
 }
 
 // A caption above a digits-only edit; the edit is what the caller keeps. It
@@ -228,7 +309,7 @@ void onPauseOrResume() {
   if (!s.grabbing) return;
   if (recordingPaused()) {
     resumeRecording();
-    if (s.targetDC) {
+    if (s.targetWindow) {
       setStatus("Grabbing!");
     } else {
       setStatus("Grabbing.");
@@ -332,9 +413,6 @@ void stopGrabbing() {
   clearPause();
   if (s.mainWindow) showPauseCommand();
   hideRecordingTime();
-  // Cleared with the release, so no later stop releases it a second time.
-  if (s.targetDC && s.targetWindow) ReleaseDC(s.targetWindow, s.targetDC);
-  s.targetDC = nullptr;
   s.targetWindow = nullptr;
 }
 
@@ -404,13 +482,21 @@ bool registerMainWindowClass(HINSTANCE instance) {
 }
 
 HWND createMainWindow(HINSTANCE instance) {
-  return CreateWindowExA(0, kMainWindowClass, kMainWindowTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0,
-                         0, 275, 380, nullptr, nullptr, instance, nullptr);
+  return CreateWindowExA(0, kMainWindowClass, kMainWindowTitle, kMainWindowStyle, 0, 0,
+                         kMainWindowSizeAt96.cx, kMainWindowSizeAt96.cy, nullptr, nullptr, instance, nullptr);
 }
 
 void createControls(HWND mainWindow) {
   CaptureState& s = captureState;
   s.mainWindow = mainWindow;
+  // Created at 100%; on a monitor of another scaling the window grows with
+  // its layout before anything is shown.
+  layoutDpi = windowDpi(mainWindow);
+  mainControls = ScaledControls{};
+  if (layoutDpi != USER_DEFAULT_SCREEN_DPI) {
+    const SIZE size = mainWindowSize(layoutDpi);
+    SetWindowPos(mainWindow, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   s.statusBar = CreateStatusWindowA(WS_CHILD | WS_VISIBLE, "idle", mainWindow, IDC_STATUSBAR);
   SendMessageA(s.statusBar, WM_SETFONT, reinterpret_cast<WPARAM>(guiFont()), FALSE);
   s.listBox = createChild(mainWindow, WS_EX_CLIENTEDGE, "LISTBOX", "listbox",
@@ -430,6 +516,10 @@ void createControls(HWND mainWindow) {
   s.heightField = createLabelledField(mainWindow, "Height:", "480", 90, 245, 60, 18, IDC_HEIGHT);
   // Under Grab, between it and the file chooser; live only while recording.
   createChild(mainWindow, 0, "BUTTON", "Pause", BS_PUSHBUTTON | WS_DISABLED, 200, 265, 60, 20, IDC_PAUSE);
+  if (layoutDpi != USER_DEFAULT_SCREEN_DPI) {
+    placeControlsAt(layoutDpi);
+    fitClientArea(mainWindow, layoutDpi);
+  }
 }
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -444,6 +534,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       // The first popup is Misc; the window menu and About need nothing.
       if (!HIWORD(lParam) && LOWORD(lParam) == 0) onMiscMenu(reinterpret_cast<HMENU>(wParam));
       return DefWindowProcA(window, message, wParam, lParam);
+    case WM_DPICHANGED:
+      return onDpiChanged(window, wParam, lParam);
+    case kGetDpiScaledSize:
+      return onGetDpiScaledSize(wParam, lParam);
     default:
       return DefWindowProcA(window, message, wParam, lParam);
   }

@@ -20,8 +20,8 @@ HWND createMainWindow(HINSTANCE instance);
 // Builds every child control and stores the handles in the capture state.
 void createControls(HWND mainWindow);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Ends grabbing: releases the target's device context (once: the field is
-// cleared with it) and forgets the target.
+// Ends grabbing and forgets the target (no device context is held between
+// frames).
 void stopGrabbing();
 // A grab found that no more frames can be kept (the movie file takes no
 // more, or a frame could not be made): the recording stops, keeping what

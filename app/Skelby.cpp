@@ -27,32 +27,27 @@ bool dispatchOneMessage(MSG& msg) {
 bool isChecked(int id) { return IsDlgButtonChecked(captureState.mainWindow, id) == BST_CHECKED; }
 
 // Grabbing has begun but the target is not held yet: look for it by the
-// title being recorded and take its device context. A title that matches
-// nothing, or a device context that cannot be had, is tried again on the
+// title being recorded. A title that matches nothing is tried again on the
 // next turn.
 void findTarget() {
   CaptureState& s = captureState;
-  s.targetWindow = findWindowByTitle(s.recordingTitle);
-  if (!s.targetWindow) return;
-  // The options of a recording are those of its first device context: a
-  // target that closes and comes back is copied as it was before.
+  HWND window = findWindowByTitle(s.recordingTitle);
+  if (!window) return;
+  // The options of a recording are those of the first time its target is
+  // found: a target that closes and comes back is copied as it was before.
   if (!s.captureOptionsTaken) {
     s.captureCursor = isChecked(IDC_CAPTURECURSOR) ? 1 : 0;
     bordersCaptured = isChecked(IDC_CAPTUREBORDERS) ? 1 : 0;
     s.captureOptionsTaken = 1;
   }
-  const bool borders = bordersCaptured != 0;
   // Every frame measures the target again; here it only has to have a size
   // worth recording. A minimised one is waited for until it is restored, and
   // the status keeps saying it is being looked for.
   int32_t width = 0;
   int32_t height = 0;
-  if (!measureTarget(s.targetWindow, borders, width, height)) return;
-  s.targetDC = borders ? GetWindowDC(s.targetWindow) : GetDC(s.targetWindow);
-  if (!s.targetDC) return;
+  if (!measureTarget(window, bordersCaptured != 0, width, height)) return;
+  s.targetWindow = window;
   SendMessageA(s.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>("Grabbing!"));
-  // Colour-on-colour: lines dropped when shrinking, not blended.
-  SetStretchBltMode(s.targetDC, COLORONCOLOR);
 }
 
 }  // namespace
@@ -61,8 +56,8 @@ void runMainLoopTurn(MSG& msg) {
   Sleep(0);
   // Paused, a recording takes no frame and does not look for its target.
   if (captureState.grabbing && !recordingPaused()) {
-    if (captureState.targetDC) {
-      const GrabResult result = grabFrame(captureState.targetWindow, captureState.targetDC);
+    if (captureState.targetWindow) {
+      const GrabResult result = grabFrame(captureState.targetWindow);
       if (result.error != noErr) stopAfterFailedFrame(result);
     } else {
       findTarget();
@@ -116,9 +111,9 @@ int skelbyMain(HINSTANCE instance, HINSTANCE previous, int showCommand) {
   // window closed by its box has let go of them already.)
   if (IsWindow(mainWindow)) unregisterHotKeys(mainWindow);
 
-  // Releases the target's device context and finishes a movie still being
-  // recorded when the window was closed, or one whose finish failed before,
-  // while QuickTime still runs.
+  // Forgets the target and finishes a movie still being recorded when the
+  // window was closed, or one whose finish failed before, while QuickTime
+  // still runs.
   finishBeforeExit();
   quickTime.stop();
   return exitCode;

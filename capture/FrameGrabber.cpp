@@ -4,7 +4,7 @@
 
 #include "app/CaptureState.h"
 #include "capture/FrameClock.h"
-#include "capture/WindowList.h"
+#include "capture/TargetPixels.h"
 #include "movie/MovieWriter.h"
 #include "movie/OffscreenFrame.h"
 
@@ -60,40 +60,26 @@ HCURSOR drawableCursor(HCURSOR shown, bool known, POINT& hotspot) {
 
 namespace {
 
-// Where the client area starts inside the whole window.
-POINT clientOffsetInWindow(HWND window) {
-  POINT origin = {0, 0};
-  RECT frame = {};
-  if (!ClientToScreen(window, &origin) || !GetWindowRect(window, &frame)) return POINT{0, 0};
-  return POINT{origin.x - frame.left, origin.y - frame.top};
-}
-
-void drawCursor(HWND targetWindow, HDC frameDC) {
+// pointer is where the pointer is inside the copied rectangle, in the
+// target's own pixels, read with the copy.
+void drawCursor(POINT pointer, HDC frameDC) {
   const CaptureState& s = captureState;
   POINT hotspot = {};
   bool known = true;
   HCURSOR shown = cursorUnderMouse(known);
   HCURSOR cursor = drawableCursor(shown, known, hotspot);
   if (!cursor) return;
-  POINT pointer = {};
-  GetCursorPos(&pointer);
-  ScreenToClient(targetWindow, &pointer);
-  // With borders the copied rectangle starts at the window's corner, so the
-  // pointer's client position moves by where the client area sits in it.
-  const POINT offset = bordersCaptured ? clientOffsetInWindow(targetWindow) : POINT{0, 0};
   const CursorPlacement c = placeCursor(s.sourceWidth, s.sourceHeight, s.outputWidth, s.outputHeight, pointer,
-                                        hotspot, offset, cursorBaseSize);
+                                        hotspot, POINT{0, 0}, cursorBaseSize);
   if (!c.draw) return;
   DrawIconEx(frameDC, c.x, c.y, cursor, c.width, c.height, 0, nullptr, DI_NORMAL);
 }
 
-// A device context of a destroyed window is stale (its handle may even be
-// given to another window): give it back and let the main loop look for the
-// target by title again, as it does before the first frame.
+// A destroyed window's handle may even be given to another window: forget
+// it and let the main loop look for the target by title again, as it does
+// before the first frame.
 void dropLostTarget() {
   CaptureState& s = captureState;
-  ReleaseDC(s.targetWindow, s.targetDC);
-  s.targetDC = nullptr;
   s.targetWindow = nullptr;
   if (s.statusBar) SendMessageA(s.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>("Grabbing."));
 }
@@ -103,10 +89,10 @@ void dropLostTarget() {
 bool measureTarget(HWND target, bool borders, int32_t& width, int32_t& height) {
   // A minimised window's rectangles are its icon's, or nothing at all.
   if (!target || IsIconic(target)) return false;
-  return measureWindow(target, borders, width, height) && width > 0 && height > 0;
+  return measureInOwnTerms(systemWindowCalls(), target, borders, width, height) && width > 0 && height > 0;
 }
 
-GrabResult grabFrame(HWND targetWindow, HDC targetDC) {
+GrabResult grabFrame(HWND targetWindow) {
   CaptureState& s = captureState;
   const uint32_t reference = lastFrameTime;
   uint32_t elapsed = 0;
@@ -121,18 +107,17 @@ GrabResult grabFrame(HWND targetWindow, HDC targetDC) {
   // Nothing to draw into: no frame of this recording can be kept.
   if (!frame || !frame->dc) return {paramErr, false};
   // Measured on every frame, so the whole window (or the whole inside) is
-  // recorded at whatever size it has now. While it is minimised nothing is
-  // copied and no cursor painted: the movie holds the last picture, for as
-  // long as that lasts.
-  int32_t width = 0;
-  int32_t height = 0;
-  if (measureTarget(targetWindow, bordersCaptured != 0, width, height)) {
-    s.sourceWidth = width;
-    s.sourceHeight = height;
-    // A failed copy leaves the previous pixels; the frame still goes out, so
-    // the movie's time keeps step with the clock.
-    StretchBlt(frame->dc, 0, 0, s.outputWidth, s.outputHeight, targetDC, 0, 0, width, height, SRCCOPY);
-    if (s.captureCursor) drawCursor(targetWindow, frame->dc);
+  // recorded at whatever size it has now, on whatever monitor it is now.
+  // While it is minimised nothing is copied and no cursor painted: the movie
+  // holds the last picture, for as long as that lasts. A failed copy leaves
+  // the previous pixels; the frame still goes out, so the movie's time keeps
+  // step with the clock.
+  const TargetCopy copy = copyTarget(systemWindowCalls(), targetWindow, bordersCaptured != 0, frame->dc,
+                                     s.outputWidth, s.outputHeight, s.captureCursor != 0);
+  if (copy.measured) {
+    s.sourceWidth = copy.width;
+    s.sourceHeight = copy.height;
+    if (copy.pointerRead) drawCursor(copy.pointer, frame->dc);
   }
   if (movieWriter.addFrame(frame, static_cast<int32_t>(elapsed))) return {noErr, false};
   const OSErr error = movieWriter.lastError != noErr ? movieWriter.lastError : OSErr(paramErr);

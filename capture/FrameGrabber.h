@@ -14,8 +14,10 @@ struct GrabResult {
   bool inFile;
 };
 
-// The per-turn work of a recording: take a frame when one is due.
-GrabResult grabFrame(HWND targetWindow, HDC targetDC);
+// The per-turn work of a recording: take a frame when one is due. The
+// target's pixels are copied through a device context taken for that frame
+// alone, in the target's own DPI terms (capture/TargetPixels.h).
+GrabResult grabFrame(HWND targetWindow);
 // The cursor that the window under the mouse pointer shows, or null. known
 // is set to false when the cursor could not be asked for (the input of the
 // window's thread could not be attached), as opposed to a window that shows
@@ -29,7 +31,7 @@ HCURSOR cursorUnderMouse(bool& known);
 // is shown, or not even the arrow can be read.
 HCURSOR drawableCursor(HCURSOR shown, bool known, POINT& hotspot);
 // The rectangle a frame copies from the target: its client area, or the
-// whole window with borders, measured now. False while it has none worth
+// whole window with borders, measured now in the target's own pixels. False while it has none worth
 // copying: minimised, of size 0, or gone.
 bool measureTarget(HWND target, bool borders, int32_t& width, int32_t& height);
 
@@ -38,9 +40,9 @@ bool measureTarget(HWND target, bool borders, int32_t& width, int32_t& height);
 extern uint32_t lastFrameTime;
 // Edge of the cursor in source pixels before it is scaled to the output.
 extern float cursorBaseSize;
-// Set by the main loop when the target's device context covers the whole
-// window ("Capture Borders"): the cursor is then placed relative to the
-// window's corner, not the client area's.
+// Set by the main loop when the whole window is recorded ("Capture
+// Borders"): the copy then starts at the window's corner, and so does the
+// cursor's position.
 extern uint8_t bordersCaptured;
 
 // Pacing, apart from any clock so that it can be checked by itself.
@@ -67,10 +69,11 @@ struct CursorPlacement {
 };
 
 // pointer is in the target's client coordinates; clientOffset is where the
-// client area starts inside the copied rectangle ((0, 0) unless borders are
-// captured). The source is scaled to the output, the base size shrinks or
-// grows with it, and every value is truncated toward zero, so a cursor just
-// above or left of the origin is drawn clipped at the frame's edge.
+// client area starts inside the copied rectangle ((0, 0) for a pointer read
+// relative to the copied rectangle already, as a grab reads it). The source
+// is scaled to the output, the base size shrinks or grows with it, and every
+// value is truncated toward zero, so a cursor just above or left of the
+// origin is drawn clipped at the frame's edge.
 CursorPlacement placeCursor(int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
                             int32_t outputHeight, POINT pointer, POINT hotspot, POINT clientOffset,
                             float baseSize);

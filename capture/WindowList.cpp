@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/CaptureState.h"
+#include "capture/TargetPixels.h"
 #include "resource.h"
 
 namespace {
@@ -63,11 +64,9 @@ HWND findWindowByTitle(const char* title) {
 }
 
 bool measureWindow(HWND window, bool borders, int32_t& width, int32_t& height) {
-  RECT r = {};
-  if (!window || !(borders ? GetWindowRect(window, &r) : GetClientRect(window, &r))) return false;
-  width = r.right - r.left;
-  height = r.bottom - r.top;
-  return true;
+  // In the window's own pixels, as a recording copies it: the label and the
+  // fields show what will be recorded, at any display scaling.
+  return measureInOwnTerms(systemWindowCalls(), window, borders, width, height);
 }
 
 void probeTargetSize(bool fillFields) {

@@ -21,6 +21,7 @@ bool readSelectedTitle();
 // The first top-level window (in the window manager's order) whose title, as
 // far as a 300-byte buffer holds it, equals title; null when none does.
 HWND findWindowByTitle(const char* title);
-// The size of the window's client area, or of the whole window with borders;
-// false when it cannot be read (the window is gone).
+// The size of the window's client area, or of the whole window with borders,
+// in the window's own pixels (what a recording of it copies); false when it
+// cannot be read (the window is gone).
 bool measureWindow(HWND window, bool borders, int32_t& width, int32_t& height);

@@ -19,6 +19,10 @@ include(${CMAKE_SOURCE_DIR}/movie/sources.cmake)
 include(${CMAKE_SOURCE_DIR}/platform/sources.cmake)
 
 set(SKELBY_RESOURCES ${CMAKE_SOURCE_DIR}/resources/skelby.rc)
+# The resource compiler's inputs beside the script, so that a change to one
+# of them builds the resources again.
+set_source_files_properties(${SKELBY_RESOURCES} PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/skelby.manifest;${CMAKE_SOURCE_DIR}/resources/dialogs.rc;${CMAKE_SOURCE_DIR}/resources/resource.h")
 
 add_executable(skelby WIN32 ${CMAKE_SOURCE_DIR}/app/WinMain.cpp ${SKELBY_RESOURCES})
 target_link_libraries(skelby PRIVATE skelbylib)

@@ -1,18 +1,23 @@
 // The Export Settings dialog: codec, quality and frame duration.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
 #include "app/CaptureState.h"
 #include "movie/CompressionSettings.h"
+#include "platform/DpiFunctions.h"
 #include "resource.h"
 
 namespace {
 
-// The title picture, bitmap resource 100, in pixels.
+// The title picture, bitmap resource 100, in pixels at 100%.
 constexpr int kTitleWidth = 160;
 constexpr int kTitleHeight = 120;
+// Posted to itself once the dialog manager has scaled the dialog to a new
+// DPI, to scale the title picture after it.
+constexpr UINT kRescaleTitle = WM_APP + 1;
 
 void fillCodecList(HWND dialog) {
   // The first failure ends the loop, so the user sees at most one message.
@@ -40,19 +45,98 @@ void centreInWorkArea(HWND dialog) {
   SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+HWND titlePicture(HWND dialog) {
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if ((GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) return child;
+  }
+  return nullptr;
+}
+
+// The title picture stretched to a size, halftoned so that its lettering
+// stays legible; null when it cannot be made (the picture at 100% then stays).
+HBITMAP titleOfSize(SIZE size) {
+  HBITMAP original = static_cast<HBITMAP>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_TITLE),
+                                                     IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  if (!original) return nullptr;
+  const int width = size.cx;
+  const int height = size.cy;
+  HDC screen = GetDC(nullptr);
+  HBITMAP scaled = CreateCompatibleBitmap(screen, width, height);
+  HDC from = CreateCompatibleDC(screen);
+  HDC to = CreateCompatibleDC(screen);
+  if (scaled && from && to) {
+    HGDIOBJ oldFrom = SelectObject(from, original);
+    HGDIOBJ oldTo = SelectObject(to, scaled);
+    SetStretchBltMode(to, HALFTONE);
+    SetBrushOrgEx(to, 0, 0, nullptr);
+    StretchBlt(to, 0, 0, width, height, from, 0, 0, kTitleWidth, kTitleHeight, SRCCOPY);
+    SelectObject(from, oldFrom);
+    SelectObject(to, oldTo);
+  }
+  if (from) DeleteDC(from);
+  if (to) DeleteDC(to);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(original);
+  return scaled;
+}
+
+// The picture this dialog made and handed to its picture control, if any.
+HBITMAP scaledTitle = nullptr;
+
+// The dialog's base units at 100%: its template's font, MS Sans Serif 8 at
+// 96 dpi, makes a dialog unit 6/4 pixels wide and 13/8 high.
+constexpr SIZE kBaseUnitsAtHundred = {6, 13};
+
+// How much the dialog's units grew from 100%, in thousandths: the smaller of
+// the two, so the picture keeps within its place. A font does not always
+// grow as the DPI does (Wine's bitmap MS Sans Serif has a few sizes only: at
+// 200% the dialog grows by half), so the dialog is asked, not the DPI.
+int dialogGrowth(HWND dialog) {
+  RECT units = {0, 0, 4, 8};
+  MapDialogRect(dialog, &units);
+  return std::min(MulDiv(1000, units.right, kBaseUnitsAtHundred.cx),
+                  MulDiv(1000, units.bottom, kBaseUnitsAtHundred.cy));
+}
+
+// The dialog's units grow with its font at every scaling, the picture's
+// pixels do not: away from 100% (or after a move between monitors) it is
+// replaced by one grown as much as the dialog's units, so it keeps its place
+// beside the controls. The one it replaces is handed back by the control
+// and deleted here, unless it is the control's own from the template.
+SIZE scaleTitlePicture(HWND dialog, HWND picture) {
+  const UINT dpi = windowDpi(dialog);
+  if (dpi == USER_DEFAULT_SCREEN_DPI && !scaledTitle) return SIZE{kTitleWidth, kTitleHeight};
+  const int growth = dialogGrowth(dialog);
+  const SIZE size = {MulDiv(kTitleWidth, growth, 1000), MulDiv(kTitleHeight, growth, 1000)};
+  HBITMAP scaled = titleOfSize(size);
+  if (!scaled) return SIZE{kTitleWidth, kTitleHeight};
+  const LRESULT previous =
+      SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled));
+  if (scaledTitle && reinterpret_cast<HBITMAP>(previous) == scaledTitle) DeleteObject(scaledTitle);
+  scaledTitle = scaled;
+  return size;
+}
+
 // A bitmap control takes its picture's size as its outer size, so its sunken
 // frame would hide the picture's edges; it is widened by the frame instead.
 void fitPictureInsideItsFrame(HWND dialog) {
-  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    if ((GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) continue;
-    RECT outer = {}, inner = {};
-    GetWindowRect(child, &outer);
-    GetClientRect(child, &inner);
-    const int frameX = (outer.right - outer.left) - inner.right;
-    const int frameY = (outer.bottom - outer.top) - inner.bottom;
-    SetWindowPos(child, nullptr, 0, 0, kTitleWidth + frameX, kTitleHeight + frameY,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+  HWND picture = titlePicture(dialog);
+  if (!picture) return;
+  const SIZE size = scaleTitlePicture(dialog, picture);
+  RECT outer = {}, inner = {};
+  GetWindowRect(picture, &outer);
+  GetClientRect(picture, &inner);
+  const int frameX = (outer.right - outer.left) - inner.right;
+  const int frameY = (outer.bottom - outer.top) - inner.bottom;
+  SetWindowPos(picture, nullptr, 0, 0, size.cx + frameX, size.cy + frameY,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void deleteScaledTitle(HWND dialog) {
+  if (!scaledTitle) return;
+  if (HWND picture = titlePicture(dialog)) SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, 0);
+  DeleteObject(scaledTitle);
+  scaledTitle = nullptr;
 }
 
 std::string controlText(HWND dialog, int id) {
@@ -167,6 +251,16 @@ INT_PTR CALLBACK exportSettingsDialogProc(HWND dialog, UINT message, WPARAM wPar
           if (HIWORD(wParam) == EN_CHANGE) keepDigitsOnly(dialog);
           break;
       }
+      return FALSE;
+    case WM_DPICHANGED:
+      // The dialog manager scales the dialog and its controls after this.
+      PostMessageA(dialog, kRescaleTitle, 0, 0);
+      return FALSE;
+    case kRescaleTitle:
+      fitPictureInsideItsFrame(dialog);
+      return TRUE;
+    case WM_DESTROY:
+      deleteScaledTitle(dialog);
       return FALSE;
   }
   return FALSE;

@@ -1,4 +1,5 @@
 target_sources(skelbylib PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/DpiFunctions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ProgramFolder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QuickTimeLibrary.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QuickTimeEnvironment.cpp

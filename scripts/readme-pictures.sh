@@ -5,6 +5,10 @@
 #   docs/main-window.png     Skelby recording the demo window
 #   docs/recorded-frame.png  a frame of the movie it wrote, read by ffmpeg
 #   docs/export-settings.png the Export Settings dialog
+# and, under Wine 10 in the trixie root (wine10-root.sh), which scales as
+# Windows does, the main window and Export Settings at 100% and 150%:
+#   docs/main-window-100.png, docs/export-settings-100.png (96 dpi)
+#   docs/main-window-150.png, docs/export-settings-150.png (144 dpi)
 # A picture whose pixels came out the same is left as it was, so only true
 # changes reach the repository.
 #   scripts/readme-pictures.sh [BUILD_DIR]
@@ -20,6 +24,11 @@ scripts/screenshot.sh "$build" "$new/main-window.png" "$new/recorded-frame.png"
 scripts/screenshot-export-settings.sh "$build" "$build/tests/movie/fakeqt/MovieOutputFakeTest.exe" \
   "$new/export-settings.png"
 scripts/wine-session.sh stop "$build"
+for scaling in "96 100" "144 150"; do
+  set -- $scaling
+  scripts/wine10-root.sh session scripts/screenshot-scaling.sh "$build" "$1" \
+    "$new/main-window-$2.png" "$new/export-settings-$2.png"
+done
 for png in "$new"/*.png; do
   old=docs/$(basename "$png")
   if [ -f "$old" ] && [ "$(compare -metric AE "$old" "$png" null: 2>&1 || true)" = 0 ]; then

@@ -17,7 +17,12 @@
 # and the tests' sessions stay as they are.
 # The 32-bit build's Wine is the 32-bit one of the i386 root (i686-root.sh,
 # up while scripts/test-i686.sh runs); the X server stays on the host, where
-# the root's programs reach it too.
+# the root's programs reach it too. SKELBY_WINE_ROOT=wine10 runs the 64-bit
+# build under Wine 10 in the same way (wine10-root.sh, up while
+# scripts/test-wine10.sh runs), and SKELBY_WINE_DPI=N gives a session's
+# prefix the display scaling of N dots per inch (96 = 100%, 144 = 150%),
+# written before its wineserver runs for the desktop: a named session keeps
+# one scaling for its life, as it keeps its size.
 set -euo pipefail
 cmd=$1
 build=$(cd "$2" && pwd)
@@ -25,6 +30,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 session=${SKELBY_WINE_SESSION:+-$SKELBY_WINE_SESSION}
 screen=${SKELBY_WINE_SCREEN:-1280x1024}
 [[ $screen =~ ^[0-9]+x[0-9]+$ ]] || { echo "wine-session: screen size WxH, not '$screen'" >&2; exit 2; }
+dpi=${SKELBY_WINE_DPI:-}
+[[ $dpi =~ ^[0-9]*$ ]] || { echo "wine-session: dpi a number, not '$dpi'" >&2; exit 2; }
 state=$build/wine-session$session
 export WINEPREFIX=$build/wineprefix$session
 export WINEDEBUG=-all
@@ -35,6 +42,11 @@ if grep -qx 'SKELBY_WINE_ARCH:INTERNAL=i686' "$build/CMakeCache.txt" 2>/dev/null
   wine=("$here/i686-root.sh" run wine)
   wineserver=("$here/i686-root.sh" run wineserver)
   wineboot=("$here/i686-root.sh" run wineboot)
+elif [ "${SKELBY_WINE_ROOT:-}" = wine10 ]; then
+  program_wine=$here/wine10-wine.sh
+  wine=("$here/wine10-root.sh" run wine)
+  wineserver=("$here/wine10-root.sh" run wineserver)
+  wineboot=("$here/wine10-root.sh" run wineboot)
 else
   program_wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
   wine=("$program_wine")
@@ -88,6 +100,9 @@ start() {
     # window manager that Xvfb does not have.
     "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 9>&-
     "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$screen" /f >/dev/null 2>&1 9>&-
+    if [ -n "$dpi" ]; then
+      "${wine[@]}" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 9>&-
+    fi
     # Debian's Wine does not look in its own font folder; without Marlett the
     # caption buttons show as letters.
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <iterator>
@@ -18,6 +19,7 @@
 #include "capture/RecordingControl.h"
 #include "capture/WindowList.h"
 #include "movie/OffscreenFrame.h"
+#include "platform/DpiFunctions.h"
 #include "platform/ProgramFolder.h"
 #include "platform/QuickTimeEnvironment.h"
 #include "resource.h"
@@ -197,6 +199,135 @@ TEST_F(MainWindowTest, EveryControlIsWhereItBelongs) {
   // The stored size starts as the fields show it.
   EXPECT_EQ(captureState.outputWidth, 640);
   EXPECT_EQ(captureState.outputHeight, 480);
+}
+
+// How much of a control's text its font needs, in pixels.
+SIZE textExtent(HWND control) {
+  const std::string text = windowText(control);
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  SIZE size = {};
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  TEXTMETRICA metrics = {};
+  GetTextMetricsA(dc, &metrics);
+  size.cy = metrics.tmHeight;
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return size;
+}
+
+// The window told that its monitor now runs at another scaling, as the
+// system tells it: every control placed and lettered for that DPI, each text
+// whole inside its control, no control over another, and back at 100% the
+// layout of 100% again.
+TEST_F(MainWindowTest, EveryScalingKeepsTheLayoutWithNoTextCutOrCovered) {
+  // Sent as the system sends it: asked for its size at dpi, then told.
+  const auto moveTo = [this](int dpi) {
+    SIZE size = {};
+    EXPECT_TRUE(SendMessageA(window, 0x02E4 /* WM_GETDPISCALEDSIZE */, dpi, reinterpret_cast<LPARAM>(&size)));
+    RECT suggested = {30, 20, 30 + size.cx, 20 + size.cy};
+    SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    pumpMessages();
+    return size;
+  };
+  // A session whose screen runs at another scaling starts the window there.
+  moveTo(96);
+  std::vector<HWND> children;
+  for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) children.push_back(c);
+  std::vector<RECT> at96;
+  for (HWND c : children) at96.push_back(childRect(c));
+  RECT client96 = {};
+  GetClientRect(window, &client96);
+  // The stock font is made for the system's DPI; the window's font is it,
+  // scaled from there.
+  LOGFONTA stockFont = {};
+  GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof stockFont, &stockFont);
+  const int stockDpi = static_cast<int>(systemDpi());
+  for (int dpi : {120, 144, 192, 96}) {
+    SCOPED_TRACE("at " + std::to_string(dpi) + " dpi");
+    const SIZE size = moveTo(dpi);
+    if (dpi == 96) {
+      EXPECT_EQ(size.cx, 275);
+      EXPECT_EQ(size.cy, 380);
+    }
+    // As wide as the client area of 100%, scaled; its height is checked
+    // below against the controls and the status bar, whose height is the
+    // system's.
+    RECT inside = {};
+    GetClientRect(window, &inside);
+    EXPECT_EQ(inside.right, MulDiv(client96.right, dpi, 96));
+    // Where the system suggested; at 100% at its size of 100%. Elsewhere
+    // the size is fitted to the frame the system really draws, which a
+    // test that only tells the window of another DPI does not change.
+    RECT placed = {};
+    GetWindowRect(window, &placed);
+    EXPECT_EQ(placed.left, 30);
+    EXPECT_EQ(placed.top, 20);
+    if (dpi == 96 && windowDpi(window) == 96) {
+      EXPECT_EQ(placed.right - placed.left, 275);
+      EXPECT_EQ(placed.bottom - placed.top, 380);
+    }
+    RECT client = {};
+    GetClientRect(window, &client);
+    const RECT status = childRect(children[0]);
+    int lowest = 0;
+    for (size_t i = 1; i < children.size(); ++i) {
+      HWND c = children[i];
+      SCOPED_TRACE(windowText(c));
+      const RECT r = childRect(c);
+      // A caption may grow upward to its font's height; a list box keeps
+      // to whole lines of its font, so it may end above its place (at 100%
+      // too, once it has had another font).
+      EXPECT_EQ(r.left, MulDiv(at96[i].left, dpi, 96));
+      EXPECT_EQ(r.right, MulDiv(at96[i].right, dpi, 96));
+      EXPECT_LE(r.top, MulDiv(at96[i].top, dpi, 96));
+      if (dpi == 96 && i != 1) {
+        // Back at 100%, exactly the layout of 100%.
+        EXPECT_EQ(r.top, at96[i].top);
+        EXPECT_EQ(r.bottom, at96[i].bottom);
+      } else if (i == 1) {
+        EXPECT_LE(r.bottom, MulDiv(at96[i].bottom, dpi, 96));
+        EXPECT_GE(r.bottom, MulDiv(at96[i].bottom - 20, dpi, 96));
+      } else {
+        EXPECT_EQ(r.bottom, MulDiv(at96[i].bottom, dpi, 96));
+      }
+      LOGFONTA font = {};
+      GetObjectA(reinterpret_cast<HGDIOBJ>(SendMessageA(c, WM_GETFONT, 0, 0)), sizeof font, &font);
+      EXPECT_EQ(font.lfHeight, MulDiv(stockFont.lfHeight, dpi, stockDpi));
+      EXPECT_LE(r.right, client.right) << "beyond the window's edge";
+      lowest = std::max<int>(lowest, r.bottom);
+      for (size_t j = 1; j < i; ++j) {
+        RECT overlap = {};
+        const RECT other = childRect(children[j]);
+        EXPECT_FALSE(IntersectRect(&overlap, &r, &other)) << "covers " << windowText(children[j]);
+      }
+      // The text against the room inside the control: a check box's box and
+      // gap, a button's edges, a static's client area.
+      RECT inside = {};
+      GetClientRect(c, &inside);
+      const SIZE text = textExtent(c);
+      const std::string cls = className(c);
+      const LONG style = GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK;
+      int room = inside.right;
+      if (cls == "Button" && style == BS_AUTOCHECKBOX) {
+        room -= MulDiv(GetSystemMetrics(SM_CXMENUCHECK), dpi, stockDpi) + MulDiv(4, dpi, 96);
+      } else if (cls == "Button") {
+        room -= MulDiv(2 * 3, dpi, 96);
+      }
+      if (cls == "ListBox") continue;
+      EXPECT_LE(text.cx, room) << "the text is cut";
+      EXPECT_LE(text.cy, inside.bottom) << "the text is cut";
+    }
+    EXPECT_LE(lowest, status.top) << "the status bar covers a control; client " << client.bottom
+                                  << ", status bar " << status.bottom - status.top;
+    EXPECT_EQ(status.bottom, client.bottom);
+    EXPECT_GE(status.bottom - status.top, textExtent(children[0]).cy);
+  }
+  // Where the stock font is made for 100%, it is the font there again.
+  if (stockDpi == 96) {
+    EXPECT_EQ(reinterpret_cast<HGDIOBJ>(SendMessageA(children[1], WM_GETFONT, 0, 0)),
+              GetStockObject(DEFAULT_GUI_FONT));
+  }
 }
 
 TEST_F(MainWindowTest, MenuHasItsItemsAndIds) {

@@ -197,7 +197,7 @@ TEST_F(RecordingCommandsTest, PausedBeforeTheTargetIsFoundItIsNotLookedFor) {
   grab();
   command(IDC_PAUSE);
   turns(200);
-  EXPECT_EQ(captureState.targetDC, nullptr);
+  EXPECT_EQ(captureState.targetWindow, nullptr);
   EXPECT_EQ(status(), "Paused.");
   command(IDC_PAUSE);
   EXPECT_EQ(status(), "Grabbing.");

@@ -119,7 +119,7 @@ TEST_F(RecordingFailuresTest, ACodecShortOfMemoryStopsTheRecordingOnceAndTheMovi
     EXPECT_EQ(qt->openFiles, 0);
     EXPECT_EQ(status(), "idle.");
     EXPECT_EQ(windowText(captureState.grabButton), "Grab");
-    EXPECT_EQ(captureState.targetDC, nullptr);
+    EXPECT_EQ(captureState.targetWindow, nullptr);
 
     // Told once: the loop goes on without another word or another frame.
     MessageBoxWatcher again;
@@ -236,7 +236,7 @@ TEST_F(RecordingFailuresTest, GrabAndStopAtExitsRetryBoxAreRefusedAndTheMovieIsS
   EXPECT_EQ(qt->samples, kept);
   EXPECT_EQ(qt->openFiles, 0);
   EXPECT_EQ(captureState.grabbing, 0);
-  EXPECT_EQ(captureState.targetDC, nullptr) << "released, and forgotten with it";
+  EXPECT_EQ(captureState.targetWindow, nullptr) << "the target is forgotten";
 }
 
 }  // namespace

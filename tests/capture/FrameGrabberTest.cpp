@@ -116,7 +116,6 @@ class FrameGrabberTest : public ::testing::Test {
     captureState.currentFrame = nullptr;
     if (frameBitmap) DeleteObject(frameBitmap);
     frameBitmap = nullptr;
-    if (targetDC && IsWindow(target)) ReleaseDC(target, targetDC);
     if (IsWindow(target)) DestroyWindow(target);
     pump();
     captureState = CaptureState{};
@@ -150,20 +149,18 @@ class FrameGrabberTest : public ::testing::Test {
   }
 
   void useClientArea() {
-    targetDC = GetDC(target);
     captureState.sourceWidth = kClientWidth;
     captureState.sourceHeight = kClientHeight;
-    SetStretchBltMode(targetDC, COLORONCOLOR);
   }
 
   // Calls grabFrame until it takes a frame (lastFrameTime moves on).
   void grabOneFrame() {
     captureState.frameInterval = 1;
-    grabFrame(target, targetDC);  // the first call may only take the reference
+    grabFrame(target);  // the first call may only take the reference
     const uint32_t reference = lastFrameTime;
     for (int i = 0; i < 1000 && lastFrameTime == reference; ++i) {
       Sleep(1);
-      grabFrame(target, targetDC);
+      grabFrame(target);
     }
     ASSERT_NE(lastFrameTime, reference) << "no frame was taken";
   }
@@ -179,7 +176,6 @@ class FrameGrabberTest : public ::testing::Test {
   }
 
   HWND target = nullptr;
-  HDC targetDC = nullptr;
   HBITMAP frameBitmap = nullptr;
   uint32_t* pixels = nullptr;
   int frameWidth = 0;
@@ -205,7 +201,7 @@ TEST_F(FrameGrabberTest, NoFrameBeforeTheIntervalHasPassed) {
   makeFrame(160, 120);
   useClientArea();
   captureState.frameInterval = 60000;
-  for (int i = 0; i < 20; ++i) grabFrame(target, targetDC);
+  for (int i = 0; i < 20; ++i) grabFrame(target);
   EXPECT_EQ(pixel(40, 30), kUnpainted);
   EXPECT_NE(lastFrameTime, 0u);  // the reference was taken
 }
@@ -240,7 +236,6 @@ TEST_F(FrameGrabberTest, WithBordersTheCursorLandsWhereItIsInTheWholeWindow) {
   const int width = window.right - window.left;
   const int height = window.bottom - window.top;
   makeFrame(width, height);  // 1:1, so pixels map directly
-  targetDC = GetWindowDC(target);
   bordersCaptured = 1;
   captureState.sourceWidth = width;
   captureState.sourceHeight = height;
@@ -312,19 +307,19 @@ TEST_F(FrameGrabberTest, AFrameThatCannotBeKeptIsReportedNotPassedOver) {
   useClientArea();
   // The movie writer is not open: the frame is not kept, and says so.
   lastFrameTime = 1;
-  GrabResult result = grabFrame(target, targetDC);
+  GrabResult result = grabFrame(target);
   EXPECT_EQ(result.error, paramErr);
   EXPECT_FALSE(result.inFile);
   // Nothing to draw into.
   delete captureState.currentFrame;
   captureState.currentFrame = new OffscreenFrame();
   lastFrameTime = 1;
-  result = grabFrame(target, targetDC);
+  result = grabFrame(target);
   EXPECT_EQ(result.error, paramErr);
   // And no frame due: nothing to report.
   captureState.frameInterval = 60000;
   lastFrameTime = clockMilliseconds();
-  result = grabFrame(target, targetDC);
+  result = grabFrame(target);
   EXPECT_EQ(result.error, noErr);
 }
 
@@ -333,17 +328,14 @@ TEST_F(FrameGrabberTest, ATargetThatClosedIsLetGoAndLookedForAgain) {
   useClientArea();
   grabOneFrame();
   captureState.targetWindow = target;
-  captureState.targetDC = targetDC;
   DestroyWindow(target);
   pump();
   const uint32_t reference = lastFrameTime;
   Sleep(5);
-  grabFrame(captureState.targetWindow, captureState.targetDC);
-  EXPECT_EQ(captureState.targetDC, nullptr);
+  grabFrame(captureState.targetWindow);
   EXPECT_EQ(captureState.targetWindow, nullptr);
   // The reference stays, so the next frame lasts over the whole gap.
   EXPECT_EQ(lastFrameTime, reference);
-  targetDC = nullptr;
 }
 
 TEST_F(FrameGrabberTest, ACursorWhoseShapeCannotBeReadIsDrawnAsTheArrow) {
@@ -401,7 +393,7 @@ TEST_F(FrameGrabberTest, GdiObjectsStayFlatOverAThousandFramesWithTheCursor) {
   int frames = 0;
   for (int i = 0; i < 1000; ++i) {
     lastFrameTime = 1;  // long ago: every call takes a frame
-    grabFrame(target, targetDC);
+    grabFrame(target);
     ++frames;
   }
   EXPECT_EQ(frames, 1000);

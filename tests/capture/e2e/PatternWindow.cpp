@@ -1,10 +1,14 @@
 // A window to record: four large blocks of known colours and a marker that
 // changes every 100 ms, under a black square cursor whose hotspot is (8, 8),
 // so a decoded movie shows where everything should be.
-//   PatternWindow.exe TITLE X Y CLIENT_W CLIENT_H [CLOSE_AFTER_MS]
+//   PatternWindow.exe TITLE X Y CLIENT_W CLIENT_H [CLOSE_AFTER_MS] [aware]
 // With CLOSE_AFTER_MS, the window closes that long after Skelby's status first
 // reads "Grabbing!" (a recording has found its target): counted from then, not
 // from the start, a slow machine still records it before it goes.
+// With "aware" the program declares itself DPI-aware, as most programs people
+// record do: its sizes and positions are then screen pixels at any display
+// scaling; without it a scaling Windows (or Wine 10) draws it at 96 dpi and
+// stretches it.
 #include <windows.h>
 
 #include <cstdlib>
@@ -101,6 +105,7 @@ int main(int argc, char** argv) {
     clientHeight = atoi(argv[5]);
   }
   closeAfter = argc > 6 ? atoi(argv[6]) : 0;
+  if (argc > 7 && strcmp(argv[7], "aware") == 0) SetProcessDPIAware();
   BYTE andMask[32 * 4] = {};
   BYTE xorMask[32 * 4] = {};
   square = CreateCursor(GetModuleHandleA(nullptr), 8, 8, 32, 32, andMask, xorMask);

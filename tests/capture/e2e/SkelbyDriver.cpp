@@ -42,6 +42,20 @@
 //                          "Paused.", their total, and how far that total may be
 //                          off: each edge lies between two looks, and the time
 //                          between those two is added up over all edges
+//   controls main|settings print the main window, or the Export Settings
+//                          dialog (opened first and left up): first "window",
+//                          its client rectangle on the screen (X0 Y0 X1 Y1)
+//                          and its whole rectangle, then each of its
+//                          controls, one a line: ID CLASS STYLE, its client
+//                          rectangle on the screen, its handle, the screen's
+//                          dpi, its text (tab-separated)
+//   place HANDLE X Y W H [alone]
+//                          give a control the client rectangle at X, Y (on
+//                          the screen) of W x H and have it drawn; alone: the
+//                          others of its window hidden, until the next place
+//   dismiss                cancel the Export Settings dialog
+// The driver is DPI-aware: what it reads and prints are screen pixels, which
+// is what xdotool clicks, at any display scaling.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -212,6 +226,44 @@ int watchPause(int ms) {
   }
   printf("%d %.0f %.0f\n", pauses, paused, unsure + 1);
   return 0;
+struct ControlList {
+  HWND parent;
+  int dpi;
+};
+
+BOOL CALLBACK printControl(HWND c, LPARAM param) {
+  auto* list = reinterpret_cast<ControlList*>(param);
+  if (GetParent(c) != list->parent || !IsWindowVisible(c)) return TRUE;
+  char cls[64] = "";
+  GetClassNameA(c, cls, sizeof cls);
+  RECT r = {};
+  GetClientRect(c, &r);
+  MapWindowPoints(c, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  std::string text = textOf(c);
+  for (char& ch : text) {
+    if (ch == '\t' || ch == '\n' || ch == '\r') ch = ' ';
+  }
+  printf("%d\t%s\t%lu\t%ld %ld %ld %ld\t%llu\t%d\t%s\n", GetDlgCtrlID(c), cls,
+         static_cast<unsigned long>(GetWindowLongA(c, GWL_STYLE)), r.left, r.top, r.right, r.bottom,
+         static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(c)), list->dpi, text.c_str());
+  return TRUE;
+}
+
+HWND settingsDialog(int ms) {
+  HWND main = skelby();
+  if (!main) return nullptr;
+  DWORD process = 0;
+  GetWindowThreadProcessId(main, &process);
+  for (int waited = 0; waited <= ms; waited += 50) {
+    HWND w = nullptr;
+    while ((w = FindWindowExA(nullptr, w, "#32770", nullptr)) != nullptr) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == process && IsWindowVisible(w) && GetDlgItem(w, 220)) return w;
+    }
+    Sleep(50);
+  }
+  return nullptr;
 }
 
 int fail(const char* what) {
@@ -223,6 +275,7 @@ int fail(const char* what) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return fail("no command");
+  SetProcessDPIAware();
   const std::string cmd = argv[1];
   if (cmd == "wait" && argc > 3) return waitForWindow(nullptr, argv[2], atoi(argv[3])) ? 0 : 1;
   if (cmd == "gone" && argc > 3) {
@@ -384,6 +437,66 @@ int main(int argc, char** argv) {
     if (!name) return fail("no file name box");
     SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
     PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    waitUntilClosed(dialog, 5000);
+    return 0;
+  }
+  if (cmd == "controls" && argc > 2) {
+    HWND parent = skelby();
+    if (!parent) return fail("Skelby is not running");
+    if (strcmp(argv[2], "settings") == 0) {
+      PostMessageA(parent, WM_COMMAND, MAKEWPARAM(999, 0), 0);
+      parent = settingsDialog(10000);
+      if (!parent) return fail("no Export Settings dialog");
+      Sleep(300);
+    }
+    HDC screen = GetDC(nullptr);
+    ControlList list = {parent, GetDeviceCaps(screen, LOGPIXELSX)};
+    ReleaseDC(nullptr, screen);
+    RECT r = {};
+    GetClientRect(parent, &r);
+    MapWindowPoints(parent, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    RECT outer = {};
+    GetWindowRect(parent, &outer);
+    printf("window\t%ld %ld %ld %ld\t%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom, outer.left,
+           outer.top, outer.right, outer.bottom);
+    EnumChildWindows(parent, printControl, reinterpret_cast<LPARAM>(&list));
+    return 0;
+  }
+  if (cmd == "place" && argc > 6) {
+    HWND c = reinterpret_cast<HWND>(static_cast<UINT_PTR>(strtoull(argv[2], nullptr, 10)));
+    if (!IsWindow(c)) return fail("no such control");
+    RECT outer = {}, client = {};
+    GetWindowRect(c, &outer);
+    GetClientRect(c, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(c, &origin);
+    HWND parent = GetParent(c);
+    POINT at = {atoi(argv[3]) - (origin.x - outer.left), atoi(argv[4]) - (origin.y - outer.top)};
+    ScreenToClient(parent, &at);
+    // Alone, so nothing else draws over it; the others come back with it.
+    const bool alone = argc > 7 && strcmp(argv[7], "alone") == 0;
+    for (HWND other = GetWindow(parent, GW_CHILD); other; other = GetWindow(other, GW_HWNDNEXT)) {
+      if (other == c) continue;
+      if (alone && IsWindowVisible(other)) {
+        SetPropA(other, "SkelbyDriverHidden", reinterpret_cast<HANDLE>(1));
+        ShowWindow(other, SW_HIDE);
+      } else if (!alone && RemovePropA(other, "SkelbyDriverHidden")) {
+        ShowWindow(other, SW_SHOWNA);
+      }
+    }
+    SetWindowPos(c, nullptr, at.x, at.y, atoi(argv[5]) + (outer.right - outer.left) - client.right,
+                 atoi(argv[6]) + (outer.bottom - outer.top) - client.bottom, SWP_NOACTIVATE | SWP_NOZORDER);
+    RedrawWindow(parent, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASENOW);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(parent, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+    return 0;
+  }
+  if (cmd == "dismiss") {
+    HWND dialog = settingsDialog(3000);
+    if (!dialog) return fail("no Export Settings dialog");
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(151, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, 151)));
     waitUntilClosed(dialog, 5000);
     return 0;
   }

@@ -29,14 +29,15 @@ now_ms() { date +%s%3N; }
 
 # CLOSE_AFTER_MS: the window closes that long after Skelby's status first
 # reads "Grabbing!" while it is open (the recording has found a target),
-# however long Skelby took to get there.
-start_pattern() {  # TITLE [CLOSE_AFTER_MS] [X Y W H]
+# however long Skelby took to get there. "aware": the target declares itself
+# DPI-aware.
+start_pattern() {  # TITLE [CLOSE_AFTER_MS] [X Y W H] [aware]
   # Once in a while a busy Wine never shows a program's window (seen once, in
   # a whole test run); the target is not what is under test, so it gets a
   # second start.
   local try
   for try in 1 2; do
-    "$wine" "$bin/PatternWindow.exe" "$1" "${3:-400}" "${4:-100}" "${5:-640}" "${6:-480}" "${2:-0}" \
+    "$wine" "$bin/PatternWindow.exe" "$1" "${3:-400}" "${4:-100}" "${5:-640}" "${6:-480}" "${2:-0}" "${7:-}" \
       </dev/null >/dev/null 2>&1 &
     pids+=($!)
     drv wait "$1" 60000 && return 0
@@ -117,4 +118,36 @@ record_for() {  # SECONDS
   drv press 989
   wait_status "idle." || fail "Stop did not go back to idle"
   wall=$(($(now_ms) - t0))
+}
+# What check-layout.py judges a window by: the driver's list of its controls
+# (WINDOW.txt), a screenshot of it as laid out (WINDOW.png), then one of each
+# control that shows a text, given room, alone in the window
+# (WINDOW-HANDLE.png, and where: WINDOW-HANDLE.txt), and put back. WINDOW: main or settings (the Export
+# Settings dialog, opened and left up).
+shoot_layout() {  # WINDOW DIR
+  local id cls style rect handle dpi text x0 y0 x1 y1 w h gw gh gx gy wx0 wy0 wx1 wy1
+  drv controls "$1" >"$2/$1.txt" || return 1
+  sleep 0.3  # the dialog just opened is drawn
+  import -display "$DISPLAY" -window root "$2/$1.png"
+  read -r wx0 wy0 wx1 wy1 < <(awk -F'\t' '$1 == "window" { print $2 }' "$2/$1.txt")
+  while IFS=$'\t' read -r id cls style rect handle dpi text; do
+    case $cls in Static | Button) [ -n "$text" ] || continue ;; *) continue ;; esac
+    read -r x0 y0 x1 y1 <<<"$rect"
+    w=$((x1 - x0)) h=$((y1 - y0))
+    # Three times as wide and high, about its centre, within the window.
+    gw=$((w * 3 + 60)) gh=$((h * 3))
+    [ $gw -le $((wx1 - wx0)) ] || gw=$((wx1 - wx0))
+    [ $gh -le $((wy1 - wy0)) ] || gh=$((wy1 - wy0))
+    gx=$((x0 - (gw - w) / 2)) gy=$((y0 - (gh - h) / 2))
+    [ $gx -ge "$wx0" ] || gx=$wx0
+    [ $gy -ge "$wy0" ] || gy=$wy0
+    [ $((gx + gw)) -le "$wx1" ] || gx=$((wx1 - gw))
+    [ $((gy + gh)) -le "$wy1" ] || gy=$((wy1 - gh))
+    drv place "$handle" $gx $gy $gw $gh alone || return 1
+    sleep 0.3  # Wine hands what was drawn to the X server on a timer
+    import -display "$DISPLAY" -window root "$2/$1-$handle.png"
+    echo "$gx $gy $((gx + gw)) $((gy + gh))" >"$2/$1-$handle.txt"
+    drv place "$handle" "$x0" "$y0" "$w" "$h" || return 1
+  done <"$2/$1.txt"
+  sleep 0.3
 }

@@ -288,9 +288,16 @@ TEST_F(FrameGrabberTest, ATargetResizedWhileRecordedIsCopiedWholeAtItsNewSize) {
   ASSERT_EQ(pixel(120, 30), rgb(kGreen));
   // Half as wide: only the red and blue blocks are left, and they fill the
   // whole frame.
-  RECT r = {0, 0, kClientWidth / 2, kClientHeight};
-  AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
-  SetWindowPos(target, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
+  // The frame as the system draws it now, which at display scalings other
+  // than the system's is not what AdjustWindowRect says.
+  RECT outer = {};
+  RECT inner = {};
+  GetWindowRect(target, &outer);
+  GetClientRect(target, &inner);
+  const int borderWidth = (outer.right - outer.left) - inner.right;
+  const int borderHeight = (outer.bottom - outer.top) - inner.bottom;
+  SetWindowPos(target, nullptr, 0, 0, kClientWidth / 2 + borderWidth, kClientHeight + borderHeight,
+               SWP_NOMOVE | SWP_NOZORDER);
   UpdateWindow(target);
   pump();
   RECT client = {};

@@ -285,21 +285,29 @@ TEST_F(FrameGrabberTest, ATargetResizedWhileRecordedIsCopiedWholeAtItsNewSize) {
   makeFrame(160, 120);
   useClientArea();
   grabOneFrame();
-  ASSERT_EQ(pixel(120, 30), rgb(kGreen));
-  // Half as wide: only the red and blue blocks are left, and they fill the
-  // whole frame.
-  RECT r = {0, 0, kClientWidth / 2, kClientHeight};
-  AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
-  SetWindowPos(target, nullptr, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER);
+  ASSERT_EQ(pixel(40, 90), rgb(kBlue));
+  // Half as high: only the red and green blocks are left, and they fill the
+  // whole frame. (Not half as wide: at high display scalings a captioned
+  // window cannot be made narrower than its caption's buttons.) The frame is
+  // the one the system draws now, which at display scalings other than the
+  // system's is not what AdjustWindowRect says.
+  RECT outer = {};
+  RECT inner = {};
+  GetWindowRect(target, &outer);
+  GetClientRect(target, &inner);
+  const int borderWidth = (outer.right - outer.left) - inner.right;
+  const int borderHeight = (outer.bottom - outer.top) - inner.bottom;
+  SetWindowPos(target, nullptr, 0, 0, kClientWidth + borderWidth, kClientHeight / 2 + borderHeight,
+               SWP_NOMOVE | SWP_NOZORDER);
   UpdateWindow(target);
   pump();
   RECT client = {};
   GetClientRect(target, &client);
-  ASSERT_EQ(client.right, kClientWidth / 2) << "the window manager kept another size";
+  ASSERT_EQ(client.bottom, kClientHeight / 2) << "the window manager kept another size";
   grabOneFrame();
-  EXPECT_EQ(captureState.sourceWidth, kClientWidth / 2);
-  EXPECT_EQ(pixel(120, 30), rgb(kRed));
-  EXPECT_EQ(pixel(159, 119), rgb(kBlue));
+  EXPECT_EQ(captureState.sourceHeight, kClientHeight / 2);
+  EXPECT_EQ(pixel(40, 90), rgb(kRed));
+  EXPECT_EQ(pixel(159, 119), rgb(kGreen));
 }
 
 TEST_F(FrameGrabberTest, AFrameThatCannotBeKeptIsReportedNotPassedOver) {

@@ -226,6 +226,8 @@ int watchPause(int ms) {
   }
   printf("%d %.0f %.0f\n", pauses, paused, unsure + 1);
   return 0;
+}
+
 struct ControlList {
   HWND parent;
   int dpi;

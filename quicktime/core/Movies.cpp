@@ -23,6 +23,7 @@ constexpr uint32_t kSecondsFrom1904To1970 = 2082844800u;
 struct Registry {
   std::mutex lock;
   std::unordered_set<const void*> live;
+  std::unordered_set<MovieRecord*> movies;  // of those, the movies
 };
 
 Registry& registry() {
@@ -139,8 +140,11 @@ OSErr CreateMovieInSink(std::shared_ptr<Sink> sink, const MovieOptions& options,
     };
   }
   if (OSErr err = startMovieFile(*m, options.keeperThread)) return done(err);
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  r.live.insert(m.get());
+  r.movies.insert(m.get());
   *movie = m.release();
-  enroll(*movie);
   return done(noErr);
 }
 
@@ -244,8 +248,8 @@ OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param 
   // No fragment may land where the movie atom goes, so the keeper is done
   // for good, whatever becomes of this call.
   stopKeeper(*movie);
-  std::lock_guard<std::mutex> g(movie->lock);
-  if (OSErr err = writeMovieResource(*movie)) return done(err);
+  std::unique_lock<std::mutex> g(movie->lock);
+  if (OSErr err = writeMovieResource(*movie, g)) return done(err);
   movie->resourceWritten = true;
   return done(noErr);
 }
@@ -257,9 +261,25 @@ OSErr DisposeMovie(Movie movie) {
     if (t->media) withdraw(t->media.get());
     withdraw(t.get());
   }
-  withdraw(movie);
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> g(r.lock);
+    r.live.erase(movie);
+    r.movies.erase(movie);
+  }
   delete movie;
   return done(noErr);
+}
+
+void StopMoviesIn(const Sink* sink) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  for (MovieRecord* m : r.movies) {
+    if (m->sink.get() != sink) continue;
+    stopKeeper(*m);
+    std::unique_lock<std::mutex> lock(m->lock);
+    completeFragment(*m, lock);  // a failure leaves what a crash would
+  }
 }
 
 TimeValue GetMovieDuration(Movie movie) {

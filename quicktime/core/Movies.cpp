@@ -140,10 +140,17 @@ OSErr CreateMovieInSink(std::shared_ptr<Sink> sink, const MovieOptions& options,
     };
   }
   if (OSErr err = startMovieFile(*m, options.keeperThread)) return done(err);
-  Registry& r = registry();
-  std::lock_guard<std::mutex> g(r.lock);
-  r.live.insert(m.get());
-  r.movies.insert(m.get());
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> g(r.lock);
+    r.live.insert(m.get());
+    try {
+      r.movies.insert(m.get());
+    } catch (...) {
+      r.live.erase(m.get());
+      throw;
+    }
+  }
   *movie = m.release();
   return done(noErr);
 }
@@ -162,9 +169,11 @@ OSErr NewMovieTrack(Movie movie, Fixed width, Fixed height, int16_t volume, Trac
   t->width = width;
   t->height = height;
   t->volume = volume;
+  // Room first: memory that runs out leaves the movie without the track.
+  movie->tracks.reserve(movie->tracks.size() + 1);
+  enroll(t.get());
   *track = t.get();
   movie->tracks.push_back(std::move(t));
-  enroll(*track);
   return done(noErr);
 }
 
@@ -184,9 +193,9 @@ OSErr NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle d
   m->track = track;
   m->type = mediaType;
   m->timeScale = timeScale;
+  enroll(m.get());
   track->media = std::move(m);
   *media = track->media.get();
-  enroll(*media);
   return done(noErr);
 }
 

@@ -13,6 +13,9 @@
 # 5. skelby.exe killed 90 s into a recording of small frames (Photo - JPEG
 #    at 160 x 120, a frame each 100 ms): the movie plays up to at most 2 s
 #    before the kill, however long the recording.
+# Copies of the file taken during the recordings of 1, and the files their
+# kills leave, also play to their end in VLC 3 (its own mp4 reader), which
+# exits with the frames ffmpeg reads, byte for byte.
 #   survive-e2e.sh BUILD_DIR FULL_DISK_SO
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -38,6 +41,39 @@ movie_facts() {  # MOVIE [W H]
   echo "$count $((decoded / (${2:-320} * ${3:-240} * 3))) $plays"
 }
 
+# VLC plays MOVIE to its end and exits, with the frames ffmpeg reads, byte
+# for byte: prints their count, or why not. VLC refuses to run as root, so
+# it runs as nobody, on a copy in a folder of its own; its stream output
+# reports each frame it read with its MD5.
+vlc_plays() {  # MOVIE
+  local dir rc vlc ff
+  dir=$(mktemp -d)
+  chmod 777 "$dir"
+  cp "$1" "$dir/movie.mov" && chmod 644 "$dir/movie.mov"
+  timeout 60 setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    cvlc --play-and-exit --intf dummy --vout dummy --aout dummy "$dir/movie.mov" \
+    --sout "#stats{output=$dir/stats.txt}" >"$dir/vlc.log" 2>&1
+  rc=$?
+  if [ "$rc" -eq 124 ]; then
+    echo "VLC was still playing after 60 s"
+  elif [ "$rc" -ne 0 ] || [ ! -s "$dir/stats.txt" ]; then
+    echo "VLC failed ($rc): $(tail -n 3 "$dir/vlc.log")"
+  else
+    vlc=$(grep -v '^#' "$dir/stats.txt" | cut -f7)
+    ff=$(ffmpeg -nostdin -v error -i "$dir/movie.mov" -c copy -f framemd5 - | grep -v '^#' | awk -F', *' '{print $6}')
+    if [ "$vlc" != "$ff" ]; then
+      echo "VLC read $(grep -c . <<<"$vlc") frames, ffmpeg $(grep -c . <<<"$ff"), or not the same bytes"
+    else
+      grep -c . <<<"$vlc"
+      rc=0
+      rm -rf "$dir"
+      return 0
+    fi
+  fi
+  rm -rf "$dir"
+  return 1
+}
+
 start_pattern "$pattern"
 
 # 1. Killed mid-recording.
@@ -50,7 +86,14 @@ for kill_after in $(python3 -c 'import random; print(" ".join("%.1f" % random.un
   drv press 989
   wait_status "Grabbing!" || fail "status never read Grabbing!"
   t0=$(now_ms)
-  sleep "$kill_after"
+  # Copies of the file as it stands, about every 0.7 s, until the kill.
+  copies=()
+  while [ $(($(now_ms) - t0)) -lt "$(python3 -c "print(int($kill_after * 1000))")" ]; do
+    sleep 0.7
+    copy=$(mktemp --suffix=.mov)
+    cp "$movie" "$copy"
+    copies+=("$copy")
+  done
   kill -9 "$skelby_pid"
   killed=$(($(now_ms) - t0))
   wait "$skelby_pid" 2>/dev/null
@@ -58,7 +101,14 @@ for kill_after in $(python3 -c 'import random; print(" ".join("%.1f" % random.un
   [ "$frames" -ge 1 ] && [ "$decoded" -eq "$frames" ] \
     || fail "killed after $killed ms: $frames frames, $decoded decoded"
   [ "$sum" -ge $((killed - 2000)) ] || fail "killed after $killed ms: the movie holds only $sum ms"
-  ok "killed $killed ms into a recording: $frames frames, $sum ms play"
+  played=$(vlc_plays "$movie") || fail "killed after $killed ms: $played"
+  [ "$played" -eq "$frames" ] || fail "killed after $killed ms: VLC played $played frames of $frames"
+  ok "killed $killed ms into a recording: $frames frames, $sum ms play, in VLC too"
+  for copy in "${copies[@]}"; do
+    played=$(vlc_plays "$copy") || fail "a copy taken during the recording: $played"
+    rm -f "$copy"
+    ok "a copy taken during the recording plays to its end in VLC: $played frames"
+  done
 done
 
 # 2. The disk fills while recording: what fitted plays.

@@ -356,7 +356,7 @@ OSErr writeMovieResource(MovieRecord& m, std::unique_lock<std::mutex>& g) {
   ByteWriter w;
   buildMovieAtom(m, w, false);
   Sink& sink = *m.sink;
-  // The atom goes inside the open mdat, where no reader sees it until the
+  // The atom goes inside the open region, where no reader sees it until the
   // first mdat is made to end right in front of it; the file is cut after
   // it, in case a failed write had left bytes beyond.
   if (OSErr err = sink.write(m.end, w.data(), w.size())) return err;

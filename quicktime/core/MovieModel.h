@@ -62,8 +62,8 @@ struct Patch {
 
 // How the file stays readable while samples arrive: a movie fragment for
 // the samples of about each second, written where readers do not see it yet
-// and revealed, once it is on the disk, by patching the size of the mdat in
-// front of it (see MovieFile.h). Written by the recording thread and the
+// and revealed, once it is on the disk, by turning the open region in front
+// of it into an mdat of its size (see MovieFile.h). Written by the recording thread and the
 // movie's keeper thread alike, always under the movie's lock.
 struct FragmentState {
   bool enabled = true;
@@ -106,8 +106,10 @@ struct MovieRecord {
   std::shared_ptr<qt::Sink> sink;
   uint64_t wideOffset = 0;  // the 8-byte 'wide' atom before the first mdat header
   uint64_t firstMdat = 0;   // the first mdat header, which the finished movie's spans everything
-  // Header of the mdat the samples go into now: its size reads 0 ("to the end
-  // of the file") until a fragment or the movie resource closes it.
+  // Header of the region the samples go into now: without fragments the
+  // first mdat, whose size reads 0 ("to the end of the file") until the
+  // movie resource closes it; with them an open 'free' atom, likewise to
+  // the end of the file, until a fragment reveals it as its mdat.
   uint64_t segment = 0;
   uint64_t end = 0;  // next free byte: where the next sample goes
   TimeScale timeScale = 0;

@@ -44,7 +44,10 @@ movie_facts() {  # MOVIE [W H]
 # VLC plays MOVIE to its end and exits, with the frames ffmpeg reads, byte
 # for byte: prints their count, or why not. VLC refuses to run as root, so
 # it runs as nobody, on a copy in a folder of its own; its stream output
-# reports each frame it read with its MD5.
+# reports each frame it read with its MD5. That output holds back the last
+# frame of an Animation movie (finished movies too: 29 of 30 for a finished
+# ordinary movie), so the last frame may be missing from its list; any
+# other difference fails.
 vlc_plays() {  # MOVIE
   local dir rc vlc ff
   dir=$(mktemp -d)
@@ -61,7 +64,7 @@ vlc_plays() {  # MOVIE
   else
     vlc=$(grep -v '^#' "$dir/stats.txt" | cut -f7)
     ff=$(ffmpeg -nostdin -v error -i "$dir/movie.mov" -c copy -f framemd5 - | grep -v '^#' | awk -F', *' '{print $6}')
-    if [ "$vlc" != "$ff" ]; then
+    if [ "$vlc" != "$ff" ] && [ "$vlc" != "$(head -n -1 <<<"$ff")" ]; then
       echo "VLC read $(grep -c . <<<"$vlc") frames, ffmpeg $(grep -c . <<<"$ff"), or not the same bytes"
     else
       grep -c . <<<"$vlc"
@@ -88,7 +91,8 @@ for kill_after in $(python3 -c 'import random; print(" ".join("%.1f" % random.un
   t0=$(now_ms)
   # Copies of the file as it stands, about every 0.7 s, until the kill.
   copies=()
-  while [ $(($(now_ms) - t0)) -lt "$(python3 -c "print(int($kill_after * 1000))")" ]; do
+  deadline=$((t0 + $(python3 -c "print(int($kill_after * 1000))")))
+  while [ "$(now_ms)" -lt "$deadline" ]; do
     sleep 0.7
     copy=$(mktemp --suffix=.mov)
     cp "$movie" "$copy"
@@ -102,8 +106,7 @@ for kill_after in $(python3 -c 'import random; print(" ".join("%.1f" % random.un
     || fail "killed after $killed ms: $frames frames, $decoded decoded"
   [ "$sum" -ge $((killed - 2000)) ] || fail "killed after $killed ms: the movie holds only $sum ms"
   played=$(vlc_plays "$movie") || fail "killed after $killed ms: $played"
-  [ "$played" -eq "$frames" ] || fail "killed after $killed ms: VLC played $played frames of $frames"
-  ok "killed $killed ms into a recording: $frames frames, $sum ms play, in VLC too"
+  ok "killed $killed ms into a recording: $frames frames, $sum ms play; VLC plays it to its end ($played frames)"
   for copy in "${copies[@]}"; do
     played=$(vlc_plays "$copy") || fail "a copy taken during the recording: $played"
     rm -f "$copy"
@@ -219,5 +222,6 @@ read -r frames decoded plays < <(movie_facts "$movie" 160 120) || fail "killed a
 size=$(stat -c %s "$movie")
 [ "$frames" -ge 1 ] && [ "$decoded" -eq "$frames" ] || fail "killed after $killed ms: $frames frames, $decoded decoded"
 [ "$plays" -ge $((killed - 2000)) ] || fail "killed after $killed ms of small frames: the movie plays only $plays ms"
-ok "killed $killed ms into a recording of small frames ($frames frames, $((size / frames)) bytes each): $plays ms play"
+played=$(vlc_plays "$movie") || fail "killed after $killed ms of small frames: $played"
+ok "killed $killed ms into a recording of small frames ($frames frames, $((size / frames)) bytes each): $plays ms play; VLC plays it to its end ($played frames)"
 echo "all survival checks passed"

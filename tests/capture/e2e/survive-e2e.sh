@@ -15,7 +15,8 @@
 #    before the kill, however long the recording.
 # Copies of the file taken during the recordings of 1, and the files their
 # kills leave, also play to their end in VLC 3 (its own mp4 reader), which
-# exits with the frames ffmpeg reads, byte for byte.
+# exits with the frames ffmpeg reads, byte for byte; GStreamer reads the
+# killed files' length from their header as that of their frames.
 #   survive-e2e.sh BUILD_DIR FULL_DISK_SO
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -77,6 +78,14 @@ vlc_plays() {  # MOVIE
   return 1
 }
 
+# How long GStreamer says MOVIE plays, in ms: the duration its qtdemux
+# takes from the movie's header ('mehd' while fragments are written).
+gst_ms() {  # MOVIE
+  timeout 60 gst-discoverer-1.0 "$1" 2>/dev/null |
+    sed -n 's/^ *Duration: \([0-9]*\):\([0-9]*\):\([0-9]*\)\.\([0-9]\{3\}\).*/\1 \2 \3 \4/p' |
+    awk '{print (($1 * 60 + $2) * 60 + $3) * 1000 + $4}'
+}
+
 start_pattern "$pattern"
 
 # 1. Killed mid-recording.
@@ -106,7 +115,13 @@ for kill_after in $(python3 -c 'import random; print(" ".join("%.1f" % random.un
     || fail "killed after $killed ms: $frames frames, $decoded decoded"
   [ "$sum" -ge $((killed - 2000)) ] || fail "killed after $killed ms: the movie holds only $sum ms"
   played=$(vlc_plays "$movie") || fail "killed after $killed ms: $played"
-  ok "killed $killed ms into a recording: $frames frames, $sum ms play; VLC plays it to its end ($played frames)"
+  # The header says about how long the frames play: up to the last one's
+  # end, or the fragment before it's when the kill fell between the write
+  # that reveals a fragment and the one after it that updates the header.
+  header=$(gst_ms "$movie")
+  [ -n "$header" ] && [ "$header" -ge $((sum - 1500)) ] && [ "$header" -le $((sum + 1000)) ] \
+    || fail "killed after $killed ms: GStreamer says the movie plays '$header' ms, its frames $sum ms"
+  ok "killed $killed ms into a recording: $frames frames, $sum ms play ($header ms by its header); VLC plays it to its end ($played frames)"
   for copy in "${copies[@]}"; do
     played=$(vlc_plays "$copy") || fail "a copy taken during the recording: $played"
     rm -f "$copy"

@@ -345,7 +345,9 @@ void stopKeeper(MovieRecord& m) {
 
 OSErr completeFragment(MovieRecord& m, std::unique_lock<std::mutex>& g) {
   FragmentState& f = m.fragments;
-  if (!f.enabled || m.finishing || !f.arriving) return noErr;
+  // Also after a movie atom that failed: until the first mdat spans it, the
+  // file shows the fragments, and the patches lie before the atom.
+  if (!f.enabled || m.resourceWritten || !f.arriving) return noErr;
   return arrive(m, g, true);
 }
 

@@ -258,7 +258,12 @@ OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param 
   // for good, whatever becomes of this call.
   stopKeeper(*movie);
   std::unique_lock<std::mutex> g(movie->lock);
-  if (OSErr err = writeMovieResource(*movie, g)) return done(err);
+  if (OSErr err = writeMovieResource(*movie, g)) {
+    // The keeper may have stopped with a fragment half revealed: the file
+    // left as it is plays up to that fragment, as far as the disk lets us.
+    completeFragment(*movie, g);
+    return done(err);
+  }
   movie->resourceWritten = true;
   return done(noErr);
 }

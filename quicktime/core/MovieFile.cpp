@@ -100,13 +100,13 @@ void mvhd(ByteWriter& w, const MovieRecord& m, bool fragmented, uint32_t nextTra
   w.be16(kVolumeOne);                    // preferred volume 1.0
   w.zeros(10);                           // reserved
   matrix(w);
-  w.be32(0);                              // preview time
-  w.be32(0);                              // preview duration
-  w.be32(0);                              // poster time
-  w.be32(0);                              // selection time
-  w.be32(0);                              // selection duration
-  w.be32(0);                              // current time
-  w.be32(nextTrackId);                    // next track id
+  w.be32(0);            // preview time
+  w.be32(0);            // preview duration
+  w.be32(0);            // poster time
+  w.be32(0);            // selection time
+  w.be32(0);            // selection duration
+  w.be32(0);            // current time
+  w.be32(nextTrackId);  // next track id
 }
 
 // tkhd: track header
@@ -315,11 +315,11 @@ void trak(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool fragme
 void trex(ByteWriter& w, const TrackRecord& t) {
   FullAtom a(w, fourCC("trex"), 0, 0);
   const SampleTable& s = t.media->samples;
-  w.be32(t.id);                                                // track id
-  w.be32(1);                                                   // default sample description: the one there is
+  w.be32(t.id);  // track id
+  w.be32(1);     // default sample description: the one there is
   w.be32(s.timeRuns().empty() ? 0 : s.timeRuns()[0].duration);  // default sample duration
-  w.be32(0);                                                   // default sample size: each sample has its own
-  w.be32(kSyncSampleFlags);                                    // default sample flags
+  w.be32(0);                 // default sample size: each sample has its own
+  w.be32(kSyncSampleFlags);  // default sample flags
 }
 
 // mehd: movie extends header, how long the movie plays with the fragments

@@ -271,6 +271,13 @@ OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param 
 OSErr DisposeMovie(Movie movie) {
   if (!isLive(movie)) return done(invalidMovie);
   stopKeeper(*movie);
+  {
+    // A movie let go of unfinished leaves its file showing every fragment
+    // written, whether its file is closed before or after (a closed file
+    // refuses the writes, and the keeper then had completed it already).
+    std::unique_lock<std::mutex> g(movie->lock);
+    completeFragment(*movie, g);
+  }
   for (const auto& t : movie->tracks) {
     if (t->media) withdraw(t->media.get());
     withdraw(t.get());

@@ -86,6 +86,8 @@ OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTim
 OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param name);
 
 // Frees the movie with its tracks and media and drops its hold on the sink.
+// An unfinished movie's keeper ends first, and the fragment it was taking to
+// the disk is completed, so the file shows every fragment written.
 OSErr DisposeMovie(Movie movie);
 
 // Before the file behind `sink` closes: stops the keeper of every movie

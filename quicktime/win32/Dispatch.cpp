@@ -52,11 +52,12 @@ intptr_t callWithSlots(R (*handler)(A...), const uintptr_t* slots, std::index_se
 // others answer null or 0, as they do for any failure).
 template <ResultKind kind, typename R, typename... A>
 intptr_t callWithSlots(R (*handler)(A...), const uintptr_t* slots) {
-  return qt::unlessMemoryRunsOut([&] { return callWithSlots(handler, slots, std::index_sequence_for<A...>{}); },
-                                 [] {
-                                   qtlib::memoryRanOut();
-                                   return kind == ResultKind::ErrorCode ? intptr_t(memFullErr) : intptr_t(0);
-                                 });
+  return qt::unlessMemoryRunsOut(
+      [&] { return callWithSlots(handler, slots, std::index_sequence_for<A...>{}); },
+      [] {
+        qtlib::memoryRanOut();
+        return kind == ResultKind::ErrorCode ? intptr_t(memFullErr) : intptr_t(0);
+      });
 }
 
 }  // namespace

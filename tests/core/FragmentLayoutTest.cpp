@@ -122,11 +122,11 @@ LiveMovie liveMovie(const std::vector<uint8_t>& file) {
 // Every box a strict reader requires of a movie whose tracks may have no
 // samples yet and whose fragments follow.
 void expectWholeMovie(const std::vector<uint8_t>& moov, const std::string& where) {
-  for (const char* path : {"moov/mvhd", "moov/trak/tkhd", "moov/trak/mdia/mdhd", "moov/trak/mdia/hdlr",
-                           "moov/trak/mdia/minf/vmhd", "moov/trak/mdia/minf/dinf/dref",
-                           "moov/trak/mdia/minf/stbl/stsd", "moov/trak/mdia/minf/stbl/stts",
-                           "moov/trak/mdia/minf/stbl/stsc", "moov/trak/mdia/minf/stbl/stsz",
-                           "moov/trak/mdia/minf/stbl/stco", "moov/mvex/mehd", "moov/mvex/trex"})
+  for (const char* path :
+       {"moov/mvhd", "moov/trak/tkhd", "moov/trak/mdia/mdhd", "moov/trak/mdia/hdlr",
+        "moov/trak/mdia/minf/vmhd", "moov/trak/mdia/minf/dinf/dref", "moov/trak/mdia/minf/stbl/stsd",
+        "moov/trak/mdia/minf/stbl/stts", "moov/trak/mdia/minf/stbl/stsc", "moov/trak/mdia/minf/stbl/stsz",
+        "moov/trak/mdia/minf/stbl/stco", "moov/mvex/mehd", "moov/mvex/trex"})
     ASSERT_TRUE(test::findAtom(moov, path).found) << where << ": no " << path;
   const test::AtomRef stsd = test::findAtom(moov, "moov/trak/mdia/minf/stbl/stsd");
   EXPECT_GE(test::be32At(moov, stsd.offset + 12), 1u) << where << ": no sample description";
@@ -145,8 +145,9 @@ TEST(FragmentLayout, TheFileIsAWholeMovieFromItsFirstWriteAndMehdSaysHowLongItPl
   {
     const auto& first = j.sink->journal[0];
     const std::string path = test::saveFile("header-only.mov", first.bytes);
-    EXPECT_EQ(test::run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + path + " && echo opened"),
-              "video\nopened\n");
+    EXPECT_EQ(
+        test::run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + path + " && echo opened"),
+        "video\nopened\n");
     const test::DemuxedMovie read = test::avDemux(first.bytes);
     ASSERT_TRUE(read.opened) << read.error;
     EXPECT_EQ(read.streams, 1u);

@@ -866,6 +866,25 @@ TEST(MovieKeeper, AFileClosedWithoutItsMovieAtomShowsEveryFragmentWritten) {
   ASSERT_TRUE(read.opened) << read.error;
   EXPECT_EQ(read.packets.size(), 5u);
   qt::DisposeMovie(p.movie);
+
+  // The same, the movie let go of while its file is still open.
+  auto second = std::make_shared<SlowDisk>();
+  test::MovieParts q = test::makeMovie(second, 2, 2, 1000, options);
+  ASSERT_TRUE(second->waitForFlushes(1));
+  for (int i = 0; i < 5; ++i) {
+    std::memset(*data, i, 12);
+    ASSERT_EQ(qt::AddMediaSample(q.media, data, 0, 12, 50, desc, 1, 0, nullptr), noErr);
+  }
+  second->hold();
+  ASSERT_TRUE(second->waitForFlushes(2)) << "no fragment a second after the samples";
+  {
+    Background disposing([&] { qt::DisposeMovie(q.movie); });
+    EXPECT_FALSE(disposing.waitDone(1));
+    second->release();
+  }
+  const test::DemuxedMovie left = test::avDemux(second->bytes());
+  ASSERT_TRUE(left.opened) << left.error;
+  EXPECT_EQ(left.packets.size(), 5u) << "the first fragment was left half revealed";
   qt::DisposeHandle(data);
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
 }

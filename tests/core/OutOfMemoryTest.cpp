@@ -99,7 +99,8 @@ TEST(OutOfMemory, EveryCallOfARecordingToldAndRetriedAtEachAllocation) {
   Media media = nullptr;
   int failures = 0;
   failures += failEachAllocation([&] { return qt::CreateMovieInSink(sink, options, &movie); }, "create");
-  failures += failEachAllocation([&] { return qt::NewMovieTrack(movie, 4 << 16, 4 << 16, 0, &track); }, "track");
+  failures +=
+      failEachAllocation([&] { return qt::NewMovieTrack(movie, 4 << 16, 4 << 16, 0, &track); }, "track");
   failures += failEachAllocation(
       [&] { return qt::NewTrackMedia(track, VideoMediaType, 1000, nullptr, 0, &media); }, "media");
   ASSERT_EQ(qt::BeginMediaEdits(media), noErr);
@@ -109,9 +110,9 @@ TEST(OutOfMemory, EveryCallOfARecordingToldAndRetriedAtEachAllocation) {
   for (int i = 0; i < kFrames; ++i) {
     std::memset(*data, i, 48);
     clock.advance(300);  // a fragment every few samples
-    failures += failEachAllocation(
-        [&] { return qt::AddMediaSample(media, data, 0, 48, 300, desc, 1, 0, nullptr); },
-        "sample " + std::to_string(i));
+    failures +=
+        failEachAllocation([&] { return qt::AddMediaSample(media, data, 0, 48, 300, desc, 1, 0, nullptr); },
+                           "sample " + std::to_string(i));
   }
   ASSERT_EQ(qt::EndMediaEdits(media), noErr);
   ASSERT_EQ(qt::InsertMediaIntoTrack(track, 0, 0, qt::GetMediaDuration(media), 0x10000), noErr);

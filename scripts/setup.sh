@@ -9,6 +9,8 @@ packages=(
   chromium  # the help page test renders the page in it
   debootstrap
   ffmpeg mediainfo python3
+  vlc-bin vlc-plugin-base  # a third reader of the movies: cut-short files must play to their end
+  gstreamer1.0-tools gstreamer1.0-plugins-good gstreamer1.0-plugins-base-apps gstreamer1.0-libav
   libz-mingw-w64-dev zlib1g-dev
   clang clang-format libclang-rt-14-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev pkg-config
   libjpeg62-turbo-dev

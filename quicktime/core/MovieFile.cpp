@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace qt {
 namespace {
@@ -89,7 +90,7 @@ uint32_t movieDuration(const MovieRecord& m, bool fragmented) {
 }
 
 // mvhd: movie header
-void mvhd(ByteWriter& w, const MovieRecord& m, bool fragmented) {
+void mvhd(ByteWriter& w, const MovieRecord& m, bool fragmented, uint32_t nextTrackId) {
   FullAtom a(w, fourCC("mvhd"), 0, 0);
   w.be32(m.creationTime);                // creation time
   w.be32(m.creationTime);                // modification time
@@ -99,13 +100,13 @@ void mvhd(ByteWriter& w, const MovieRecord& m, bool fragmented) {
   w.be16(kVolumeOne);                    // preferred volume 1.0
   w.zeros(10);                           // reserved
   matrix(w);
-  w.be32(0);                              // preview time
-  w.be32(0);                              // preview duration
-  w.be32(0);                              // poster time
-  w.be32(0);                              // selection time
-  w.be32(0);                              // selection duration
-  w.be32(0);                              // current time
-  w.be32(uint32_t(m.tracks.size() + 1));  // next track id
+  w.be32(0);            // preview time
+  w.be32(0);            // preview duration
+  w.be32(0);            // poster time
+  w.be32(0);            // selection time
+  w.be32(0);            // selection duration
+  w.be32(0);            // current time
+  w.be32(nextTrackId);  // next track id
 }
 
 // tkhd: track header
@@ -308,21 +309,37 @@ void trak(ByteWriter& w, const MovieRecord& m, const TrackRecord& t, bool fragme
   mdia(w, m, t, fragmented ? noSamples() : t.media->samples);
 }
 
-// trex: track extends, the defaults of the track's fragments
+// trex: track extends, the defaults of the track's fragments. Every
+// fragment gives each sample its own duration; the default is the first
+// sample's, the frame interval a reader that wants one should assume.
 void trex(ByteWriter& w, const TrackRecord& t) {
   FullAtom a(w, fourCC("trex"), 0, 0);
-  w.be32(t.id);              // track id
-  w.be32(1);                 // default sample description: the one there is
-  w.be32(0);                 // default sample duration: each sample has its own
+  const SampleTable& s = t.media->samples;
+  w.be32(t.id);  // track id
+  w.be32(1);     // default sample description: the one there is
+  w.be32(s.timeRuns().empty() ? 0 : s.timeRuns()[0].duration);  // default sample duration
   w.be32(0);                 // default sample size: each sample has its own
   w.be32(kSyncSampleFlags);  // default sample flags
 }
 
+// mehd: movie extends header, how long the movie plays with the fragments
+// the file shows; patched as each one is revealed. Returns where its
+// duration field lies in `w`.
+size_t mehd(ByteWriter& w) {
+  FullAtom a(w, fourCC("mehd"), 0, 0);
+  const size_t at = w.size();
+  w.be32(0);  // fragment duration, movie time scale
+  return at;
+}
+
 // mvex: movie extends; tells readers that movie fragments follow
-void mvex(ByteWriter& w, const MovieRecord& m) {
+size_t mvex(ByteWriter& w, const MovieRecord& m, const TrackRecord* placeholder) {
   Atom a(w, fourCC("mvex"));
+  const size_t duration = mehd(w);
+  if (placeholder) trex(w, *placeholder);
   for (const auto& t : m.tracks)
     if (described(*t, true)) trex(w, *t);
+  return duration;
 }
 
 // mfhd: movie fragment header
@@ -383,9 +400,18 @@ uint32_t toMovieTime(uint64_t mediaTime, TimeScale mediaScale) {
   return uint32_t((mediaTime * kMovieTimeScale + uint64_t(mediaScale) / 2) / uint64_t(mediaScale));
 }
 
-void openMdat(ByteWriter& w) {
+void openRegion(ByteWriter& w) {
   w.be32(0);  // size: to the end of the file
-  w.code(fourCC("mdat"));
+  w.code(fourCC("free"));
+}
+
+void alignForPatch(ByteWriter& w, uint64_t at, size_t bytes) {
+  const uint64_t inSector = (at + w.size()) % kSectorSize;
+  if (inSector + bytes <= kSectorSize) return;
+  // A 'free' atom up to 8 bytes into the next sector: the smallest atom
+  // that takes the patch there.
+  Atom gap(w, fourCC("free"));
+  w.zeros(size_t(kSectorSize + 8 - inSector) - 8);
 }
 
 void buildFileHeader(MovieRecord& movie, ByteWriter& w) {
@@ -402,20 +428,31 @@ void buildFileHeader(MovieRecord& movie, ByteWriter& w) {
     Atom a(w, fourCC("wide"));
   }
   movie.firstMdat = w.size();
-  openMdat(w);
+  w.be32(0);  // size: to the end of the file
+  w.code(fourCC("mdat"));
 }
 
-void buildMovieAtom(const MovieRecord& movie, ByteWriter& w, bool fragmented) {
+size_t buildMovieAtom(const MovieRecord& movie, ByteWriter& w, bool fragmented) {
   // moov: movie
-  Atom a(w, fourCC("moov"));
-  mvhd(w, movie, fragmented);
-  bool any = false;
-  for (const auto& t : movie.tracks) {
-    if (!described(*t, fragmented)) continue;
-    trak(w, movie, *t, fragmented);
-    any = true;
+  // Before any media has a description, a track without samples stands in
+  // the fragmented one, so that the movie is whole and its fragments'
+  // defaults have a track.
+  std::unique_ptr<TrackRecord> placeholder;
+  if (fragmented && std::none_of(movie.tracks.begin(), movie.tracks.end(),
+                                 [](const auto& t) { return described(*t, true); })) {
+    placeholder.reset(new TrackRecord);
+    placeholder->id = uint32_t(movie.tracks.size() + 1);
+    placeholder->media.reset(new MediaRecord);
+    placeholder->media->type = VideoMediaType;
+    placeholder->media->timeScale = kMovieTimeScale;
   }
-  if (fragmented && any) mvex(w, movie);
+  Atom a(w, fourCC("moov"));
+  mvhd(w, movie, fragmented, uint32_t(movie.tracks.size() + (placeholder ? 2 : 1)));
+  for (const auto& t : movie.tracks)
+    if (described(*t, fragmented)) trak(w, movie, *t, fragmented);
+  if (!fragmented) return 0;
+  if (placeholder) trak(w, movie, *placeholder, true);
+  return mvex(w, movie, placeholder.get());
 }
 
 bool buildMovieFragment(const MovieRecord& movie, uint32_t sequence, ByteWriter& w) {

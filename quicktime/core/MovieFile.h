@@ -7,16 +7,27 @@
 //   moov             appended when the movie is finished
 //
 // While samples arrive the file also holds what keeps it readable (written
-// by MovieKeeper.cpp): a movie atom without tracks right after the header
-// (freed once the next one is in place), then, about once a second, a movie
-// fragment ('moof') for the samples written since, each followed by a new
-// open mdat; the first fragment comes after the movie atom with 'mvex':
+// by MovieKeeper.cpp): a movie atom with a placeholder track right after the
+// header (freed once the next one is in place), then, about once a second, a
+// movie fragment ('moof') for the samples written since. The samples after
+// the last fragment lie in an open region, a 'free' atom that runs to the
+// end of the file, so readers skip it; revealing a fragment turns the
+// region's header into an 'mdat' of its size, which brings the fragment
+// after it into view. The first fragment comes after the movie atom with
+// 'mvex':
 //
-//   ftyp wide mdat(empty) free mdat moov(mvex) mdat(empty) moof mdat moof
-//   ... mdat(open, to the end of the file)
+//   ftyp wide mdat(empty) moov(placeholder) free(open)        at first
+//   ftyp wide mdat(empty) free mdat moov(mvex) free moof mdat(empty) mdat
+//   moof mdat(empty) ... free(open, to the end of the file)
 //
-// The finished movie's first mdat spans all of that, so readers see
-// "ftyp wide mdat moov" (or "ftyp mdat moov" with a 64-bit mdat past 4 GiB).
+// (An empty mdat follows each fragment: some readers take a fragment's
+// samples only once they meet an mdat after it.)
+//
+// Every header that is patched later lies within one 512-byte sector (small
+// 'free' atoms move it there), so a write of it reaches the disk whole or
+// not at all. The finished movie's first mdat spans all of that, so readers
+// see "ftyp wide mdat moov" (or "ftyp mdat moov" with a 64-bit mdat past
+// 4 GiB).
 #pragma once
 
 #include <cstdint>
@@ -31,19 +42,31 @@ namespace qt {
 // so track and movie durations equal media durations exactly.
 constexpr TimeScale kMovieTimeScale = 1000;
 
-// ftyp, wide and an open mdat header; sets the movie's wideOffset and
-// firstMdat to where they land when `w` is written at offset 0.
+// The unit a disk writes whole: a patch that stays within one is on the
+// disk entirely or not at all after a power cut.
+constexpr uint64_t kSectorSize = 512;
+
+// ftyp, wide and an mdat header whose size reads 0 ("to the end of the
+// file"); sets the movie's wideOffset and firstMdat to where they land when
+// `w` is written at offset 0.
 void buildFileHeader(MovieRecord& movie, ByteWriter& w);
 
-// An mdat header whose size reads 0, "to the end of the file", so whatever
-// follows it, torn samples or an unfinished atom, is media data that nothing
-// points into until its size is patched.
-void openMdat(ByteWriter& w);
+// The header of an open region: a 'free' atom whose size reads 0, "to the
+// end of the file", so whatever follows it, torn samples or an unfinished
+// atom, is skipped by readers until the header is patched.
+void openRegion(ByteWriter& w);
+
+// When `w` is to be written at file offset `at`: appends a 'free' atom, if
+// needed, so that the next `bytes` (at most 16) written to `w` lie within
+// one sector.
+void alignForPatch(ByteWriter& w, uint64_t at, size_t bytes);
 
 // Serialises the whole moov atom. The finished movie's describes every
 // track with a media, with its edit; the fragmented one only the tracks with
-// a sample description, with no edit, and 'mvex' so fragments may follow.
-void buildMovieAtom(const MovieRecord& movie, ByteWriter& w, bool fragmented);
+// a sample description (or a placeholder track without samples while there
+// is none), with no edit, and 'mvex' so fragments may follow. Returns, for
+// the fragmented one, where in `w` its 'mehd' keeps the fragments' duration.
+size_t buildMovieAtom(const MovieRecord& movie, ByteWriter& w, bool fragmented);
 
 // Serialises a moof atom for each fragmented media's samples after its
 // `fragmentedSamples`; false when there are none.

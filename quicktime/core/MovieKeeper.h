@@ -4,11 +4,11 @@
 //
 // About once a second the samples written since the last time get a movie
 // fragment: the first time a movie atom with 'mvex' describing them, later a
-// 'moof' that points back at them. The fragment and a new open mdat header
-// are written at the end of the file, inside the open mdat, where no reader
-// looks; once they are on the disk, a 4-byte patch of that mdat's size
-// reveals them (a reader that meets half a 'moof' refuses the whole file),
-// and one more flush makes the patch stay. A fragment therefore never
+// 'moof' that points back at them. The fragment and a new open region are
+// written at the end of the file, inside the open region, which readers
+// skip; once they are on the disk, an 8-byte patch turns that region into
+// an mdat of its size and so reveals them (a reader that meets half a
+// 'moof' refuses the whole file), and one more flush makes the patch stay. A fragment therefore never
 // rewrites what came before it: a kill or a power cut after the last flush
 // loses at most the samples of the last second.
 //
@@ -28,9 +28,9 @@ namespace qt {
 // How long a sample may wait for the fragment that covers it.
 constexpr uint64_t kFragmentInterval = 1000;  // ms
 
-// Writes the file header (with the trackless movie atom that lets the file
-// open before its first sample, when fragments are on) and, with `thread`,
-// starts the keeper.
+// Writes the file header (with the movie atom, a placeholder track and
+// 'mvex', that makes the file a whole movie before its first sample, when
+// fragments are on) and, with `thread`, starts the keeper.
 OSErr startMovieFile(MovieRecord& movie, bool thread);
 
 // Under the lock, before a sample of `size` bytes goes at `movie.end`: hands
@@ -49,14 +49,21 @@ void sampleAdded(MovieRecord& movie, const MediaRecord& media);
 // sink flushes. A failed step is tried again at a later turn.
 OSErr keepReadable(MovieRecord& movie, std::unique_lock<std::mutex>& lock, bool force);
 
-// Ends the keeper thread, after the turn it is in. Called without the lock.
+// Ends the keeper thread, after the flush it is in: a fragment on its way
+// may be left half revealed, as a crash would leave it, for the movie's end
+// or `completeFragment` to take further. Called without the lock.
 void stopKeeper(MovieRecord& movie);
+
+// Under the lock, with the keeper stopped: takes the fragment on its way to
+// the disk all the way, so that a file closed without its movie atom shows
+// every fragment written.
+OSErr completeFragment(MovieRecord& movie, std::unique_lock<std::mutex>& lock);
 
 // Under the lock, with the keeper stopped: writes the finished movie atom
 // after the last sample, flushes it, then makes the first mdat span every
 // byte before it with one write inside the file's first sector, and flushes
 // again. Nothing in the movie's record changes before that succeeded, so it
-// can be called again after a failure.
-OSErr writeMovieResource(MovieRecord& movie);
+// can be called again after a failure. Lets go of the lock while flushing.
+OSErr writeMovieResource(MovieRecord& movie, std::unique_lock<std::mutex>& lock);
 
 }  // namespace qt

@@ -49,23 +49,30 @@ struct TrackRecord {
   TimeValue editMediaDuration = 0;
 };
 
-// Four bytes to write over the file once the flush before them is done: the
-// size of the mdat a fragment closes, or the type that frees an atom.
+// Bytes to write over the file once the flush before them is done, all
+// within one sector: the header of the mdat a fragment closes, the size of
+// an atom, the type that frees an atom, the movie's duration. One that goes
+// `withPrevious` is written after the patch before it, under the same flush.
 struct Patch {
   uint64_t offset = 0;
-  uint8_t bytes[4] = {};
+  uint8_t bytes[8] = {};
+  uint32_t size = 0;
+  bool withPrevious = false;
 };
 
 // How the file stays readable while samples arrive: a movie fragment for
 // the samples of about each second, written where readers do not see it yet
-// and revealed, once it is on the disk, by patching the size of the mdat in
-// front of it (see MovieFile.h). Written by the recording thread and the
+// and revealed, once it is on the disk, by turning the open region in front
+// of it into an mdat of its size (see MovieFile.h). Written by the recording thread and the
 // movie's keeper thread alike, always under the movie's lock.
 struct FragmentState {
   bool enabled = true;
-  // The movie atom without tracks written with the file header, so the file
-  // opens before its first sample; freed by the first fragment. 0: none.
+  // The movie atom written with the file header, so the file opens before
+  // its first sample; freed by the first fragment. 0: none.
   uint64_t headerMovie = 0;
+  // Where the fragmented movie atom's 'mehd' keeps the duration of the
+  // fragments revealed; 0 until that atom is written.
+  uint64_t duration = 0;
   // The fragmented movie atom (with 'mvex') is written: later samples go
   // into 'moof' atoms.
   bool movieWritten = false;
@@ -73,7 +80,7 @@ struct FragmentState {
   // The fragment on its way to the disk: each patch goes after a flush, and
   // one more flush after the last; a failed step is tried again.
   bool arriving = false;
-  Patch patches[3];
+  Patch patches[4];
   int patchCount = 0;
   int patchesDone = 0;
   // A sample that no fragment describes yet, and when (keeper clock, ms) the
@@ -99,8 +106,10 @@ struct MovieRecord {
   std::shared_ptr<qt::Sink> sink;
   uint64_t wideOffset = 0;  // the 8-byte 'wide' atom before the first mdat header
   uint64_t firstMdat = 0;   // the first mdat header, which the finished movie's spans everything
-  // Header of the mdat the samples go into now: its size reads 0 ("to the end
-  // of the file") until a fragment or the movie resource closes it.
+  // Header of the region the samples go into now: without fragments the
+  // first mdat, whose size reads 0 ("to the end of the file") until the
+  // movie resource closes it; with them an open 'free' atom, likewise to
+  // the end of the file, until a fragment reveals it as its mdat.
   uint64_t segment = 0;
   uint64_t end = 0;  // next free byte: where the next sample goes
   TimeScale timeScale = 0;

@@ -23,6 +23,7 @@ constexpr uint32_t kSecondsFrom1904To1970 = 2082844800u;
 struct Registry {
   std::mutex lock;
   std::unordered_set<const void*> live;
+  std::unordered_set<MovieRecord*> movies;  // of those, the movies
 };
 
 Registry& registry() {
@@ -139,8 +140,18 @@ OSErr CreateMovieInSink(std::shared_ptr<Sink> sink, const MovieOptions& options,
     };
   }
   if (OSErr err = startMovieFile(*m, options.keeperThread)) return done(err);
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> g(r.lock);
+    r.live.insert(m.get());
+    try {
+      r.movies.insert(m.get());
+    } catch (...) {
+      r.live.erase(m.get());
+      throw;
+    }
+  }
   *movie = m.release();
-  enroll(*movie);
   return done(noErr);
 }
 
@@ -158,9 +169,11 @@ OSErr NewMovieTrack(Movie movie, Fixed width, Fixed height, int16_t volume, Trac
   t->width = width;
   t->height = height;
   t->volume = volume;
+  // Room first: memory that runs out leaves the movie without the track.
+  movie->tracks.reserve(movie->tracks.size() + 1);
+  enroll(t.get());
   *track = t.get();
   movie->tracks.push_back(std::move(t));
-  enroll(*track);
   return done(noErr);
 }
 
@@ -180,9 +193,9 @@ OSErr NewTrackMedia(Track track, OSType mediaType, TimeScale timeScale, Handle d
   m->track = track;
   m->type = mediaType;
   m->timeScale = timeScale;
+  enroll(m.get());
   track->media = std::move(m);
   *media = track->media.get();
-  enroll(*media);
   return done(noErr);
 }
 
@@ -244,8 +257,13 @@ OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param 
   // No fragment may land where the movie atom goes, so the keeper is done
   // for good, whatever becomes of this call.
   stopKeeper(*movie);
-  std::lock_guard<std::mutex> g(movie->lock);
-  if (OSErr err = writeMovieResource(*movie)) return done(err);
+  std::unique_lock<std::mutex> g(movie->lock);
+  if (OSErr err = writeMovieResource(*movie, g)) {
+    // The keeper may have stopped with a fragment half revealed: the file
+    // left as it is plays up to that fragment, as far as the disk lets us.
+    completeFragment(*movie, g);
+    return done(err);
+  }
   movie->resourceWritten = true;
   return done(noErr);
 }
@@ -253,13 +271,36 @@ OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param 
 OSErr DisposeMovie(Movie movie) {
   if (!isLive(movie)) return done(invalidMovie);
   stopKeeper(*movie);
+  {
+    // A movie let go of unfinished leaves its file showing every fragment
+    // written, whether its file is closed before or after (a closed file
+    // refuses the writes, and the keeper then had completed it already).
+    std::unique_lock<std::mutex> g(movie->lock);
+    completeFragment(*movie, g);
+  }
   for (const auto& t : movie->tracks) {
     if (t->media) withdraw(t->media.get());
     withdraw(t.get());
   }
-  withdraw(movie);
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> g(r.lock);
+    r.live.erase(movie);
+    r.movies.erase(movie);
+  }
   delete movie;
   return done(noErr);
+}
+
+void StopMoviesIn(const Sink* sink) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  for (MovieRecord* m : r.movies) {
+    if (m->sink.get() != sink) continue;
+    stopKeeper(*m);
+    std::unique_lock<std::mutex> lock(m->lock);
+    completeFragment(*m, lock);  // a failure leaves what a crash would
+  }
 }
 
 TimeValue GetMovieDuration(Movie movie) {

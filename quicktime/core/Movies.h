@@ -86,7 +86,16 @@ OSErr InsertMediaIntoTrack(Track track, TimeValue trackStart, TimeValue mediaTim
 OSErr AddMovieResource(Movie movie, Sink* file, int16_t resId, ConstStr255Param name);
 
 // Frees the movie with its tracks and media and drops its hold on the sink.
+// An unfinished movie's keeper ends first, and the fragment it was taking to
+// the disk is completed, so the file shows every fragment written.
 OSErr DisposeMovie(Movie movie);
+
+// Before the file behind `sink` closes: stops the keeper of every movie
+// written into it and takes the fragment on its way to the disk all the
+// way, so no keeper writes into a closing file and the file shows every
+// fragment written. The movies take no more fragments (their end still
+// writes the movie atom).
+void StopMoviesIn(const Sink* sink);
 
 TimeValue GetMovieDuration(Movie movie);
 TimeScale GetMovieTimeScale(Movie movie);

@@ -3,6 +3,13 @@
 namespace qt {
 
 void SampleTable::add(uint64_t offset, uint32_t size, uint32_t duration) {
+  // Room first, so that memory running out leaves the tables as they were.
+  const auto room = [](auto& v, size_t more) {
+    if (v.size() + more > v.capacity()) v.reserve(v.size() * 2 + more);
+  };
+  room(timeRuns_, 1);
+  room(sizes_, 1);
+  room(offsets_, 1);
   if (!timeRuns_.empty() && timeRuns_.back().duration == duration)
     ++timeRuns_.back().count;
   else

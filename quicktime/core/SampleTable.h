@@ -17,7 +17,8 @@ struct TimeRun {
 class SampleTable {
  public:
   // Appends one sample. The caller has checked that size and duration are
-  // positive and that the total duration stays within 31 bits.
+  // positive and that the total duration stays within 31 bits. Throws
+  // std::bad_alloc when memory runs out, the table then unchanged.
   void add(uint64_t offset, uint32_t size, uint32_t duration);
 
   uint32_t count() const { return uint32_t(sizes_.size()); }

@@ -10,8 +10,12 @@
 #include <utility>
 
 #include "Operations.h"
+#include "OutOfMemory.h"
 
 namespace {
+
+// What an operation's result is, as the operation table names it.
+enum class ResultKind { ErrorCode, Reference, Number, Nothing };
 
 template <typename T>
 T slotValue(uintptr_t slot) {
@@ -43,20 +47,29 @@ intptr_t callWithSlots(R (*handler)(A...), const uintptr_t* slots, std::index_se
   }
 }
 
-template <typename R, typename... A>
+// Memory that runs out anywhere in the operation is told as memFullErr:
+// the result of an error-code operation, GetMoviesError for every one (the
+// others answer null or 0, as they do for any failure).
+template <ResultKind kind, typename R, typename... A>
 intptr_t callWithSlots(R (*handler)(A...), const uintptr_t* slots) {
-  return callWithSlots(handler, slots, std::index_sequence_for<A...>{});
+  return qt::unlessMemoryRunsOut(
+      [&] { return callWithSlots(handler, slots, std::index_sequence_for<A...>{}); },
+      [] {
+        qtlib::memoryRanOut();
+        return kind == ResultKind::ErrorCode ? intptr_t(memFullErr) : intptr_t(0);
+      });
 }
 
 }  // namespace
 
 // noexcept: an exception must not unwind through the assembly entries into the
-// program, which knows nothing of it; a handler that throws ends the process.
+// program, which knows nothing of it. Memory running out is caught above;
+// the handlers throw nothing else.
 extern "C" intptr_t quickTimeDispatch(uint32_t selector, const uintptr_t* slots) noexcept {
   switch (selector) {
 #define SKELBY_DISPATCH_CASE(group, routine, name, kind, result, params) \
   case quickTimeSelector(group, routine):                                \
-    return callWithSlots(&qtlib::name, slots);
+    return callWithSlots<ResultKind::kind>(&qtlib::name, slots);
     QUICKTIME_OPERATIONS(SKELBY_DISPATCH_CASE)
 #undef SKELBY_DISPATCH_CASE
   }

@@ -121,6 +121,8 @@ void ExitMovies() {
 
 OSErr GetMoviesError() { return lastMoviesError; }
 
+void memoryRanOut() { remember(memFullErr); }
+
 OSErr CreateMovieFile(const FSSpec* spec, OSType, ScriptCode, int32_t flags, int16_t* refNum, Movie* movie) {
   // The creator and script name the file for the Finder; Windows has no
   // place for them.
@@ -133,6 +135,10 @@ OSErr CloseMovieFile(int16_t refNum) {
   if (it == files.end()) return remember(rfNumErr);
   std::shared_ptr<FileSink> sink = std::move(it->second);
   files.erase(it);
+  // A movie let go of without its movie atom keeps what its fragments hold:
+  // its keeper ends, with the fragment on its way in place, before the file
+  // closes under it.
+  qt::StopMoviesIn(sink.get());
   return remember(sink->close());
 }
 

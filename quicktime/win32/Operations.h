@@ -20,6 +20,9 @@ constexpr OSErr unimpErr = -4;
 QUICKTIME_OPERATIONS(SKELBY_DECLARE_QUICKTIME_HANDLER)
 #undef SKELBY_DECLARE_QUICKTIME_HANDLER
 
+// Memory ran out inside an operation: GetMoviesError says memFullErr.
+void memoryRanOut();
+
 // True between the library's own initialisation and its termination.
 bool libraryInitialized();
 

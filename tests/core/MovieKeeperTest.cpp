@@ -499,10 +499,13 @@ namespace {
 
 // A disk whose flushes wait until the test lets them go, written from the
 // recording thread and flushed from the keeper's.
+// Writes of a MiB or more (samples) are only logged, not kept.
 class SlowDisk : public qt::Sink {
  public:
   OSErr write(uint64_t offset, const void* data, size_t size) override {
     std::lock_guard<std::mutex> g(lock_);
+    log_.push_back(size);
+    if (size >= (1u << 20)) return noErr;
     if (bytes_.size() < offset + size) bytes_.resize(size_t(offset + size));
     std::memcpy(bytes_.data() + offset, data, size);
     return noErr;
@@ -515,6 +518,7 @@ class SlowDisk : public qt::Sink {
   OSErr flush() override {
     std::unique_lock<std::mutex> g(lock_);
     ++flushesStarted_;
+    log_.push_back(0);
     changed_.notify_all();
     changed_.wait(g, [this] { return !held_; });
     return failNext_ ? (failNext_ = false, OSErr(ioErr)) : OSErr(noErr);
@@ -540,8 +544,18 @@ class SlowDisk : public qt::Sink {
     std::lock_guard<std::mutex> g(lock_);
     return bytes_;
   }
+  int flushesStarted() {
+    std::lock_guard<std::mutex> g(lock_);
+    return flushesStarted_;
+  }
+  // The size of each write and 0 for each flush begun, in order.
+  std::vector<size_t> log() {
+    std::lock_guard<std::mutex> g(lock_);
+    return log_;
+  }
 
  private:
+  std::vector<size_t> log_;
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<uint8_t> bytes_;
@@ -678,7 +692,9 @@ TEST(MovieKeeper, AFullMdatIsClosedByTheKeeperBeforeTheNextSample) {
   ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
   for (int i = 0; i < 40; ++i)
     ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 10, desc, 1, 0, nullptr), noErr) << i;
-  EXPECT_GE(coveredNow(p.media), 31u) << "the first 31 samples were closed in, and flushed";
+  // The sample that waited went in once the fragment was written; the
+  // fragment reaches the disk on the keeper's time.
+  EXPECT_TRUE(waitForCovered(p.media, 31)) << "the first 31 samples were closed in, and flushed";
   ASSERT_EQ(test::finishMovie(p), noErr);
   qt::DisposeMovie(p.movie);
   qt::DisposeHandle(data);
@@ -741,6 +757,134 @@ TEST(MovieKeeper, ARecordingAcrossFourGiBReadsBackAtEachFragment) {
                       path),
             "2800,70\n");
   std::remove(path.c_str());
+  qt::DisposeHandle(data);
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+}
+
+// Runs `call` on a thread of its own; `done` says whether it has returned.
+class Background {
+ public:
+  explicit Background(std::function<void()> call)
+      : thread_([this, call] {
+          call();
+          std::lock_guard<std::mutex> g(lock_);
+          done_ = true;
+          changed_.notify_all();
+        }) {}
+  ~Background() { thread_.join(); }
+  bool waitDone(int seconds) {
+    std::unique_lock<std::mutex> g(lock_);
+    return changed_.wait_for(g, std::chrono::seconds(seconds), [&] { return done_; });
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// The sample that must wait for its mdat to be closed goes in as soon as
+// the keeper has written the fragment that closes it, while the disk is
+// still flushing it; and Stop, pressed while the keeper flushes, waits for
+// that flush only: the keeper does no further step of its fragment, and the
+// movie atom is the next thing written.
+TEST(MovieKeeper, TheWaitingSampleAndStopWaitForTheFlushInProgressOnly) {
+  auto disk = std::make_shared<SlowDisk>();
+  qt::MovieOptions options;
+  options.creationTime = 0xC0FFEE00u;
+  test::MovieParts p = test::makeMovie(disk, 2, 2, 1000, options);
+  ASSERT_TRUE(disk->waitForFlushes(1));
+  const uint32_t kSample = 64u << 20;
+  Handle data = qt::NewHandle(int32_t(kSample));
+  ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
+  auto add = [&] { return qt::AddMediaSample(p.media, data, 0, kSample, 10, desc, 1, 0, nullptr); };
+  // 31 samples fill the open mdat as far as it goes.
+  for (int i = 0; i < 31; ++i) ASSERT_EQ(add(), noErr) << i;
+  disk->hold();
+  const int flushes = disk->flushesStarted();
+  OSErr added = paramErr;
+  {
+    Background adding([&] { added = add(); });
+    ASSERT_TRUE(disk->waitForFlushes(flushes + 1)) << "the keeper never wrote the fragment";
+    EXPECT_TRUE(adding.waitDone(30)) << "the sample waited for the fragment's flush";
+    disk->release();
+  }
+  EXPECT_EQ(added, noErr);
+  ASSERT_TRUE(waitForCovered(p.media, 31));
+
+  // A fragment on its way: the keeper is in its first flush, its patches
+  // still to come, when Stop is pressed.
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(add(), noErr);
+  disk->hold();
+  const int before = disk->flushesStarted();
+  ASSERT_TRUE(disk->waitForFlushes(before + 1)) << "no fragment a second after the samples";
+  const size_t stopAt = disk->log().size();
+  OSErr finished = paramErr;
+  {
+    Background stopping([&] { finished = test::finishMovie(p); });
+    EXPECT_FALSE(stopping.waitDone(1));
+    disk->release();
+  }
+  EXPECT_EQ(finished, noErr);
+  const std::vector<size_t> log = disk->log();
+  ASSERT_GT(log.size(), stopAt);
+  EXPECT_GT(log[stopAt], 16u) << "after the flush, the keeper wrote a patch instead of stopping";
+  qt::DisposeMovie(p.movie);
+  EXPECT_EQ(test::atomLayout(disk->bytes()), "ftyp wide mdat moov");
+  qt::DisposeHandle(data);
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+}
+
+// A movie let go of without its movie atom (the file closed as it is):
+// the keeper ends before the file closes, with the fragment it was taking
+// to the disk revealed whole, and writes nothing after.
+TEST(MovieKeeper, AFileClosedWithoutItsMovieAtomShowsEveryFragmentWritten) {
+  auto disk = std::make_shared<SlowDisk>();
+  qt::MovieOptions options;
+  options.creationTime = 0xC0FFEE00u;
+  test::MovieParts p = test::makeMovie(disk, 2, 2, 1000, options);
+  ASSERT_TRUE(disk->waitForFlushes(1));
+  ImageDescriptionHandle desc = test::makeDescription(kRawCodecType, 2, 2);
+  Handle data = qt::NewHandle(12);
+  for (int i = 0; i < 5; ++i) {
+    std::memset(*data, i, 12);
+    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, 12, 50, desc, 1, 0, nullptr), noErr);
+  }
+  disk->hold();
+  ASSERT_TRUE(disk->waitForFlushes(2)) << "no fragment a second after the samples";
+  {
+    Background closing([&] { qt::StopMoviesIn(disk.get()); });
+    EXPECT_FALSE(closing.waitDone(1));
+    disk->release();
+  }
+  EXPECT_EQ(coveredNow(p.media), 5u) << "the first fragment was left half revealed";
+  const size_t closedAt = disk->log().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(disk->log().size(), closedAt) << "the keeper went on writing into the closed file";
+  const test::DemuxedMovie read = test::avDemux(disk->bytes());
+  ASSERT_TRUE(read.opened) << read.error;
+  EXPECT_EQ(read.packets.size(), 5u);
+  qt::DisposeMovie(p.movie);
+
+  // The same, the movie let go of while its file is still open.
+  auto second = std::make_shared<SlowDisk>();
+  test::MovieParts q = test::makeMovie(second, 2, 2, 1000, options);
+  ASSERT_TRUE(second->waitForFlushes(1));
+  for (int i = 0; i < 5; ++i) {
+    std::memset(*data, i, 12);
+    ASSERT_EQ(qt::AddMediaSample(q.media, data, 0, 12, 50, desc, 1, 0, nullptr), noErr);
+  }
+  second->hold();
+  ASSERT_TRUE(second->waitForFlushes(2)) << "no fragment a second after the samples";
+  {
+    Background disposing([&] { qt::DisposeMovie(q.movie); });
+    EXPECT_FALSE(disposing.waitDone(1));
+    second->release();
+  }
+  const test::DemuxedMovie left = test::avDemux(second->bytes());
+  ASSERT_TRUE(left.opened) << left.error;
+  EXPECT_EQ(left.packets.size(), 5u) << "the first fragment was left half revealed";
   qt::DisposeHandle(data);
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
 }

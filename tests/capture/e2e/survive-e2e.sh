@@ -13,6 +13,10 @@
 # 5. skelby.exe killed 90 s into a recording of small frames (Photo - JPEG
 #    at 160 x 120, a frame each 100 ms): the movie plays up to at most 2 s
 #    before the kill, however long the recording.
+# Copies of the file taken during the recordings of 1, and the files their
+# kills leave, also play to their end in VLC 3 (its own mp4 reader), which
+# exits with the frames ffmpeg reads, byte for byte; GStreamer reads the
+# killed files' length from their header as that of their frames.
 #   survive-e2e.sh BUILD_DIR FULL_DISK_SO
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -38,6 +42,50 @@ movie_facts() {  # MOVIE [W H]
   echo "$count $((decoded / (${2:-320} * ${3:-240} * 3))) $plays"
 }
 
+# VLC plays MOVIE to its end and exits, with the frames ffmpeg reads, byte
+# for byte: prints their count, or why not. VLC refuses to run as root, so
+# it runs as nobody, on a copy in a folder of its own; its stream output
+# reports each frame it read with its MD5. That output holds back the last
+# frame of an Animation movie (finished movies too: 29 of 30 for a finished
+# ordinary movie), so the last frame may be missing from its list; any
+# other difference fails.
+vlc_plays() {  # MOVIE
+  local dir rc vlc ff
+  dir=$(mktemp -d)
+  chmod 777 "$dir"
+  cp "$1" "$dir/movie.mov" && chmod 644 "$dir/movie.mov"
+  timeout 60 setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    cvlc --play-and-exit --intf dummy --vout dummy --aout dummy "$dir/movie.mov" \
+    --sout "#stats{output=$dir/stats.txt}" >"$dir/vlc.log" 2>&1
+  rc=$?
+  if [ "$rc" -eq 124 ]; then
+    echo "VLC was still playing after 60 s"
+  elif [ "$rc" -ne 0 ] || [ ! -s "$dir/stats.txt" ]; then
+    echo "VLC failed ($rc): $(tail -n 3 "$dir/vlc.log")"
+  else
+    vlc=$(grep -v '^#' "$dir/stats.txt" | cut -f7)
+    ff=$(ffmpeg -nostdin -v error -i "$dir/movie.mov" -c copy -f framemd5 - | grep -v '^#' | awk -F', *' '{print $6}')
+    if [ "$vlc" != "$ff" ] && [ "$vlc" != "$(head -n -1 <<<"$ff")" ]; then
+      echo "VLC read $(grep -c . <<<"$vlc") frames, ffmpeg $(grep -c . <<<"$ff"), or not the same bytes"
+    else
+      grep -c . <<<"$vlc"
+      rc=0
+      rm -rf "$dir"
+      return 0
+    fi
+  fi
+  rm -rf "$dir"
+  return 1
+}
+
+# How long GStreamer says MOVIE plays, in ms: the duration its qtdemux
+# takes from the movie's header ('mehd' while fragments are written).
+gst_ms() {  # MOVIE
+  timeout 60 gst-discoverer-1.0 "$1" 2>/dev/null |
+    sed -n 's/^ *Duration: \([0-9]*\):\([0-9]*\):\([0-9]*\)\.\([0-9]\{3\}\).*/\1 \2 \3 \4/p' |
+    awk '{print (($1 * 60 + $2) * 60 + $3) * 1000 + $4}'
+}
+
 start_pattern "$pattern"
 
 # 1. Killed mid-recording.
@@ -50,7 +98,15 @@ for kill_after in $(python3 -c 'import random; print(" ".join("%.1f" % random.un
   drv press 989
   wait_status "Grabbing!" || fail "status never read Grabbing!"
   t0=$(now_ms)
-  sleep "$kill_after"
+  # Copies of the file as it stands, about every 0.7 s, until the kill.
+  copies=()
+  deadline=$((t0 + $(python3 -c "print(int($kill_after * 1000))")))
+  while [ "$(now_ms)" -lt "$deadline" ]; do
+    sleep 0.7
+    copy=$(mktemp --suffix=.mov)
+    cp "$movie" "$copy"
+    copies+=("$copy")
+  done
   kill -9 "$skelby_pid"
   killed=$(($(now_ms) - t0))
   wait "$skelby_pid" 2>/dev/null
@@ -58,7 +114,19 @@ for kill_after in $(python3 -c 'import random; print(" ".join("%.1f" % random.un
   [ "$frames" -ge 1 ] && [ "$decoded" -eq "$frames" ] \
     || fail "killed after $killed ms: $frames frames, $decoded decoded"
   [ "$sum" -ge $((killed - 2000)) ] || fail "killed after $killed ms: the movie holds only $sum ms"
-  ok "killed $killed ms into a recording: $frames frames, $sum ms play"
+  played=$(vlc_plays "$movie") || fail "killed after $killed ms: $played"
+  # The header says about how long the frames play: up to the last one's
+  # end, or the fragment before it's when the kill fell between the write
+  # that reveals a fragment and the one after it that updates the header.
+  header=$(gst_ms "$movie")
+  [ -n "$header" ] && [ "$header" -ge $((sum - 1500)) ] && [ "$header" -le $((sum + 1000)) ] \
+    || fail "killed after $killed ms: GStreamer says the movie plays '$header' ms, its frames $sum ms"
+  ok "killed $killed ms into a recording: $frames frames, $sum ms play ($header ms by its header); VLC plays it to its end ($played frames)"
+  for copy in "${copies[@]}"; do
+    played=$(vlc_plays "$copy") || fail "a copy taken during the recording: $played"
+    rm -f "$copy"
+    ok "a copy taken during the recording plays to its end in VLC: $played frames"
+  done
 done
 
 # 2. The disk fills while recording: what fitted plays.
@@ -169,5 +237,6 @@ read -r frames decoded plays < <(movie_facts "$movie" 160 120) || fail "killed a
 size=$(stat -c %s "$movie")
 [ "$frames" -ge 1 ] && [ "$decoded" -eq "$frames" ] || fail "killed after $killed ms: $frames frames, $decoded decoded"
 [ "$plays" -ge $((killed - 2000)) ] || fail "killed after $killed ms of small frames: the movie plays only $plays ms"
-ok "killed $killed ms into a recording of small frames ($frames frames, $((size / frames)) bytes each): $plays ms play"
+played=$(vlc_plays "$movie") || fail "killed after $killed ms of small frames: $played"
+ok "killed $killed ms into a recording of small frames ($frames frames, $((size / frames)) bytes each): $plays ms play; VLC plays it to its end ($played frames)"
 echo "all survival checks passed"

@@ -89,6 +89,7 @@ namespace qtlib {
 OSErr EnterMovies() { return noErr; }
 void ExitMovies() {}
 OSErr GetMoviesError() { return state.moviesErrorAfterCreateFailure; }
+void memoryRanOut() { state.moviesErrorAfterCreateFailure = memFullErr; }
 
 void DisposeMovie(Movie movie) {
   note("DisposeMovie");

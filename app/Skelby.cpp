@@ -30,7 +30,10 @@ bool isChecked(int id) { return IsDlgButtonChecked(captureState.mainWindow, id) 
 void findTarget() {
   CaptureState& s = captureState;
   s.targetWindow = findWindowByTitle(s.recordingTitle);
-  if (!s.targetWindow) return;
+  if (!s.targetWindow) {
+    s.targetSearch = TargetSearch::notFound;
+    return;
+  }
   // The options of a recording are those of its first device context: a
   // target that closes and comes back is copied as it was before.
   if (!s.captureOptionsTaken) {
@@ -44,9 +47,16 @@ void findTarget() {
   // the status keeps saying it is being looked for.
   int32_t width = 0;
   int32_t height = 0;
-  if (!measureTarget(s.targetWindow, borders, width, height)) return;
+  if (!measureTarget(s.targetWindow, borders, width, height)) {
+    s.targetSearch = TargetSearch::minimised;
+    return;
+  }
   s.targetDC = borders ? GetWindowDC(s.targetWindow) : GetDC(s.targetWindow);
-  if (!s.targetDC) return;
+  if (!s.targetDC) {
+    s.targetSearch = TargetSearch::noDeviceContext;
+    return;
+  }
+  s.targetSearch = TargetSearch::found;
   SendMessageA(s.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>("Grabbing!"));
   // Colour-on-colour: lines dropped when shrinking, not blended.
   SetStretchBltMode(s.targetDC, COLORONCOLOR);

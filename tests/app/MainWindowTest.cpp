@@ -527,7 +527,7 @@ class MainWindowGrabTest : public MainWindowTest {
   }
 
   void TearDown() override {
-    if (captureState.grabbing) command(IDC_GRAB, BN_CLICKED);
+    stopGrabbing();
     stopRecording();
     if (target) DestroyWindow(target);
     DeleteFileA(kMovie);
@@ -535,6 +535,16 @@ class MainWindowGrabTest : public MainWindowTest {
   }
 
   void grab() { command(IDC_GRAB, BN_CLICKED); }
+  // Stop before any frame (the loop is not turned here): nothing was
+  // recorded, which a box says. The next Grab comes after the double-click
+  // time, as a deliberate one would.
+  void stopBeforeAnyFrame() {
+    MessageBoxWatcher told;
+    grab();
+    EXPECT_TRUE(told.waitForBox());
+    EXPECT_EQ(told.text.rfind("Nothing was recorded: ", 0), 0u) << told.text;
+    Sleep(GetDoubleClickTime() + 20);
+  }
   std::string fields() {
     return windowText(captureState.widthField) + "x" + windowText(captureState.heightField);
   }
@@ -556,7 +566,7 @@ TEST_F(MainWindowGrabTest, EveryGrabRecordsTheSizeTheFieldsShow) {
   grab();  // fields untouched since start
   ASSERT_EQ(captureState.grabbing, 1);
   EXPECT_EQ(frameSize(), "640x480");
-  grab();
+  stopBeforeAnyFrame();
 
   SetWindowTextA(captureState.widthField, "16");
   SetWindowTextA(captureState.heightField, "");
@@ -568,7 +578,7 @@ TEST_F(MainWindowGrabTest, EveryGrabRecordsTheSizeTheFieldsShow) {
   select("Skelby grab target", LBN_DBLCLK);
   const std::string shown = fields();
   EXPECT_NE(shown, "320x240");
-  grab();
+  stopBeforeAnyFrame();
   grab();
   EXPECT_EQ(frameSize(), shown);
   EXPECT_EQ(captureState.grabbing, 1);
@@ -606,7 +616,7 @@ TEST_F(MainWindowGrabTest, WhatCannotChangeWhileGrabbingIsDisabled) {
   EXPECT_FALSE(IsWindowEnabled(chooser));
   EXPECT_FALSE(IsWindowEnabled(captureState.widthField));
   EXPECT_TRUE(IsWindowEnabled(captureState.listBox)) << "the list stays live";
-  grab();
+  stopBeforeAnyFrame();
   EXPECT_FALSE(settingsGrayed());
   EXPECT_TRUE(IsWindowEnabled(chooser));
   EXPECT_TRUE(IsWindowEnabled(captureState.widthField));

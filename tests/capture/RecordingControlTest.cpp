@@ -1,5 +1,5 @@
-// Starts that must fail before any movie is made: quietly for no path, with
-// a message for a size that cannot be recorded. No QuickTime is loaded here,
+// Starts that must fail before any movie is made, each with its message: no
+// path, a size that cannot be recorded. No QuickTime is loaded here,
 // so a start that got as far as QuickTime would show a message of its own.
 #include <windows.h>
 #include <gtest/gtest.h>
@@ -21,16 +21,18 @@ class RecordingControlTest : public ::testing::Test {
   }
 };
 
-TEST_F(RecordingControlTest, AnEmptyOrMissingPathFailsSilentlyAndTouchesNothing) {
-  MessageBoxWatcher boxes;
+TEST_F(RecordingControlTest, AnEmptyOrMissingPathIsToldAndTouchesNothing) {
   auto* previous = new OffscreenFrame();
   captureState.currentFrame = previous;
   captureState.outputWidth = 0;
-  EXPECT_FALSE(startRecording(""));
-  EXPECT_FALSE(startRecording(nullptr));
+  for (const char* path : {"", static_cast<const char*>(nullptr)}) {
+    MessageBoxWatcher told;
+    EXPECT_FALSE(startRecording(path));
+    ASSERT_TRUE(told.waitForBox());
+    EXPECT_EQ(told.text, kNoDestinationMessage);
+  }
   EXPECT_EQ(captureState.currentFrame, previous);  // not even the old frame is freed
   EXPECT_EQ(captureState.outputWidth, 0);          // nor the size corrected
-  EXPECT_FALSE(boxes.waitForBox(300)) << boxes.text;
 }
 
 TEST_F(RecordingControlTest, SizesThatCannotBeRecordedAreRefusedWithAMessage) {

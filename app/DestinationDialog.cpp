@@ -114,7 +114,7 @@ void chooseDestination() {
     const DWORD failure = CommDlgExtendedError();
     if (failure != 0) {
       char text[128];
-      std::snprintf(text, sizeof text, "The save dialog could not be shown : Error 0x%04lX",
+      std::snprintf(text, sizeof text, "The save dialog could not be shown : Error %lu",
                     static_cast<unsigned long>(failure));
       MessageBoxA(s.mainWindow, text, "error", MB_OK);
     }

@@ -162,19 +162,20 @@ void markStop() {
 // destination is as it was. The user hears why, with the failure that ended
 // it if there was one.
 void tellNothingRecorded(const char* cause) {
-  const CaptureState& s = captureState;
+  const TargetSearch search = captureState.targetSearch;
+  const char* title = captureState.recordingTitle;
   char text[512];
   if (cause) {
     snprintf(text, sizeof text, "%s\n\nNothing was recorded.", cause);
-  } else if (s.targetSearch == TargetSearch::notFound) {
+  } else if (search == TargetSearch::notFound) {
     snprintf(text, sizeof text, "Nothing was recorded: no window titled \"%s\" could be found.",
-             s.recordingTitle);
-  } else if (s.targetSearch == TargetSearch::minimised) {
+             title);
+  } else if (search == TargetSearch::minimised) {
     snprintf(text, sizeof text, "Nothing was recorded: the window titled \"%s\" stayed minimised.",
-             s.recordingTitle);
-  } else if (s.targetSearch == TargetSearch::noDeviceContext) {
+             title);
+  } else if (search == TargetSearch::noDeviceContext) {
     snprintf(text, sizeof text, "Nothing was recorded: the window titled \"%s\" could not be copied.",
-             s.recordingTitle);
+             title);
   } else {
     snprintf(text, sizeof text, "Nothing was recorded: Stop came before the first frame.");
   }

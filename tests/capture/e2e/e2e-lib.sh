@@ -23,7 +23,6 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-skip() { echo "SKIPPED: $*"; exit 77; }
 ok() { echo "ok: $*"; }
 now_ms() { date +%s%3N; }
 

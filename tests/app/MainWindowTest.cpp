@@ -428,6 +428,43 @@ TEST_F(MainWindowTest, CaptureBordersMeasuresOnlyASelectedEntryAndNeverRefillsTh
   DestroyWindow(later);
 }
 
+// The list also reports focus changes: they measure nothing and never
+// refill the list under the user, even when the title read last names a
+// window that is gone.
+TEST_F(MainWindowTest, FocusChangesInTheListProbeNothing) {
+  HWND gone = makeWindow("Skelby focus target", 220, 160, true);
+  command(IDC_REFRESH);
+  select("Skelby focus target");
+  const std::string label = windowText(captureState.sizeLabel);
+  DestroyWindow(gone);
+  pumpMessages();
+  HWND later = makeWindow("Skelby window opened after", 220, 160, true);
+  for (int notification : {LBN_SETFOCUS, LBN_KILLFOCUS, LBN_SELCANCEL}) {
+    command(IDC_WINDOWLIST, notification, captureState.listBox);
+    EXPECT_TRUE(listed("Skelby focus target")) << notification << ": the list was refilled";
+    EXPECT_FALSE(listed("Skelby window opened after")) << notification << ": the list was refilled";
+    EXPECT_EQ(windowText(captureState.sizeLabel), label) << notification;
+  }
+  // A selection change does look, and finds the window gone.
+  select("Skelby focus target");
+  EXPECT_FALSE(listed("Skelby focus target"));
+  DestroyWindow(later);
+}
+
+// A help page the shell cannot open is told, with where it was looked for.
+TEST_F(MainWindowTest, AHelpPageThatCannotBeOpenedIsTold) {
+  char saved[sizeof programFolder];
+  lstrcpynA(saved, programFolder, sizeof saved);
+  lstrcpynA(programFolder, "c:\\no such skelby folder", sizeof programFolder);
+  MessageBoxWatcher told;
+  command(IDM_HELP);
+  ASSERT_TRUE(told.waitForBox());
+  EXPECT_EQ(told.text.rfind("The help page could not be opened : Error ", 0), 0u) << told.text;
+  EXPECT_NE(told.text.find("c:\\no such skelby folder\\help\\index.html"), std::string::npos) << told.text;
+  EXPECT_EQ(told.owner, window);
+  lstrcpynA(programFolder, saved, sizeof programFolder);
+}
+
 TEST_F(MainWindowTest, AboutShowsTheYearInABoxOwnedByTheMainWindow) {
   formatAboutText(currentYear());
   MessageBoxWatcher watcher;

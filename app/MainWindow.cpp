@@ -351,7 +351,7 @@ void saveForEndOfSession() {
   if (!busy()) return;
   SessionEndBlock block(captureState.mainWindow);
   stopGrabbing();
-  OSErr error = stopRecording();
+  const OSErr error = stopRecording();
   if (error != noErr && movieAwaitsFinish()) abandonRecording();
   showFinished(error);
   markStop();

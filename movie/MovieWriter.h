@@ -17,8 +17,9 @@ class MovieWriter {
 
   // Makes ready everything a movie of the frame's size needs, except its
   // file: the codec's answer to the frame and the blocks a frame is
-  // compressed into. True when it is ready to take frames; every failure is
-  // told, and leaves nothing held. The file at path is not touched: the
+  // compressed into. True when it is ready to take frames; a failure is
+  // told (all but a caller's mistake: no path, or a frame never made), and
+  // leaves nothing held. The file at path is not touched: the
   // first frame that is appended creates it (replacing any file there), so a
   // recording that never gets a frame leaves the destination as it was.
   bool open(const char* path, OffscreenFrame* frame);

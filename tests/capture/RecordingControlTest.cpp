@@ -4,10 +4,13 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "TestSupport.h"
 #include "app/CaptureState.h"
 #include "capture/FrameGrabber.h"
 #include "capture/RecordingControl.h"
+#include "movie/CompressionSettings.h"
 #include "movie/OffscreenFrame.h"
 
 namespace {
@@ -33,6 +36,23 @@ TEST_F(RecordingControlTest, AnEmptyOrMissingPathIsToldAndTouchesNothing) {
   }
   EXPECT_EQ(captureState.currentFrame, previous);  // not even the old frame is freed
   EXPECT_EQ(captureState.outputWidth, 0);          // nor the size corrected
+}
+
+// A frame interval the movie cannot be paced by is refused before anything
+// is made, never turned into another.
+TEST_F(RecordingControlTest, AFrameDurationBelowOneIsRefusedWithAMessage) {
+  const CompressionSettings saved = compressionSettings;
+  for (int32_t ms : {0, -1, INT32_MIN}) {
+    compressionSettings.frameDurationMs = ms;
+    MessageBoxWatcher told;
+    EXPECT_FALSE(startRecording("c:\\never-written.mov")) << ms;
+    ASSERT_TRUE(told.waitForBox()) << ms;
+    EXPECT_EQ(told.text, kFrameDurationRefusedMessage);
+    EXPECT_EQ(captureState.currentFrame, nullptr);
+    EXPECT_EQ(captureState.frameInterval, 0u) << "no interval was fixed";
+  }
+  compressionSettings = saved;
+  EXPECT_EQ(GetFileAttributesA("c:\\never-written.mov"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(RecordingControlTest, SizesThatCannotBeRecordedAreRefusedWithAMessage) {

@@ -168,14 +168,11 @@ void tellNothingRecorded(const char* cause) {
   if (cause) {
     snprintf(text, sizeof text, "%s\n\nNothing was recorded.", cause);
   } else if (search == TargetSearch::notFound) {
-    snprintf(text, sizeof text, "Nothing was recorded: no window titled \"%s\" could be found.",
-             title);
+    snprintf(text, sizeof text, "Nothing was recorded: no window titled \"%s\" could be found.", title);
   } else if (search == TargetSearch::minimised) {
-    snprintf(text, sizeof text, "Nothing was recorded: the window titled \"%s\" stayed minimised.",
-             title);
+    snprintf(text, sizeof text, "Nothing was recorded: the window titled \"%s\" stayed minimised.", title);
   } else if (search == TargetSearch::noDeviceContext) {
-    snprintf(text, sizeof text, "Nothing was recorded: the window titled \"%s\" could not be copied.",
-             title);
+    snprintf(text, sizeof text, "Nothing was recorded: the window titled \"%s\" could not be copied.", title);
   } else {
     snprintf(text, sizeof text, "Nothing was recorded: Stop came before the first frame.");
   }
@@ -322,8 +319,8 @@ class SessionEndBlock {
  public:
   explicit SessionEndBlock(HWND window) : window_(window) {
     HMODULE user32 = GetModuleHandleA("user32.dll");
-    create_ = reinterpret_cast<Create>(reinterpret_cast<void (*)()>(
-        user32 ? GetProcAddress(user32, "ShutdownBlockReasonCreate") : nullptr));
+    create_ = reinterpret_cast<Create>(
+        reinterpret_cast<void (*)()>(user32 ? GetProcAddress(user32, "ShutdownBlockReasonCreate") : nullptr));
     destroy_ = reinterpret_cast<Destroy>(reinterpret_cast<void (*)()>(
         user32 ? GetProcAddress(user32, "ShutdownBlockReasonDestroy") : nullptr));
     blocked_ = create_ && destroy_ && create_(window_, L"Skelby is saving the movie it was recording.");
@@ -393,7 +390,7 @@ void stopAfterFailedFrame(GrabResult failure) {
   // The first frame makes the movie file: a file that could not be made
   // gets the words of any other file that cannot be made.
   snprintf(cause, sizeof cause,
-           !failure.inFile      ? "Recording stopped: a frame could not be recorded : Error %d"
+           !failure.inFile       ? "Recording stopped: a frame could not be recorded : Error %d"
            : !recordingHasFile() ? "Impossible To Create Movie File : Error %d"
                                  : "Recording stopped: the movie file could not take more frames : Error %d",
            int(failure.error));

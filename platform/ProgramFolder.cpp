@@ -44,7 +44,8 @@ const char* programPath(const char* relative) {
 }
 
 INT_PTR openWithShell(const char* file, bool maximised, HWND owner) {
-  return reinterpret_cast<INT_PTR>(ShellExecuteA(owner, "open", file, nullptr, nullptr, maximised ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL));
+  return reinterpret_cast<INT_PTR>(
+      ShellExecuteA(owner, "open", file, nullptr, nullptr, maximised ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL));
 }
 
 int currentYear() {

@@ -297,7 +297,8 @@ TEST_F(RecordingFailuresTest, AStopBeforeAnyFrameLeavesTheDestinationAsItWasAndS
   MessageBoxWatcher told;
   command(IDC_GRAB);  // Stop
   ASSERT_TRUE(told.waitForBox());
-  EXPECT_EQ(told.text, std::string("Nothing was recorded: no window titled \"") + kTarget + "\" could be found.");
+  EXPECT_EQ(told.text,
+            std::string("Nothing was recorded: no window titled \"") + kTarget + "\" could be found.");
   EXPECT_EQ(told.owner, window);
   EXPECT_EQ(fileBytes(captureState.destinationPath), kOld);
   EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0);
@@ -320,7 +321,8 @@ TEST_F(RecordingFailuresTest, AWindowThatStaysMinimisedIsNamedAsTheReason) {
   MessageBoxWatcher told;
   command(IDC_GRAB);  // Stop
   ASSERT_TRUE(told.waitForBox());
-  EXPECT_EQ(told.text, std::string("Nothing was recorded: the window titled \"") + kTarget + "\" stayed minimised.");
+  EXPECT_EQ(told.text,
+            std::string("Nothing was recorded: the window titled \"") + kTarget + "\" stayed minimised.");
   EXPECT_FALSE(fileExists(captureState.destinationPath));
 }
 
@@ -467,8 +469,8 @@ struct DialogWatcher {
 TEST_F(RecordingFailuresTest, TheDestinationDialogAndSettingsAreRefusedUnderAModalBox) {
   qt->codecCount = 1;
   qt->codecs[0] = {fourCC("rle "), 9, "Animation"};
-  for (const auto& c : {std::make_pair(IDC_CHOOSEFILE, "Mov destination"),
-                        std::make_pair(IDM_SETTINGS, "Export Settings")}) {
+  for (const auto& c :
+       {std::make_pair(IDC_CHOOSEFILE, "Mov destination"), std::make_pair(IDM_SETTINGS, "Export Settings")}) {
     const int cancel = c.first == IDM_SETTINGS ? IDC_CANCEL : IDCANCEL;
     {
       DialogWatcher refused(c.second, cancel);

@@ -5,6 +5,12 @@
 
 class OffscreenFrame;
 
+enum class TargetSearch : uint8_t {
+  notFound,   // no window has the recorded title
+  minimised,  // it has, but it is minimised (or has no size)
+  found,      // it is recorded, a frame at a time
+};
+
 // What every capture step reads and writes: one process-wide record, alive for
 // the whole run, owned by nobody in particular. One thread touches it.
 struct CaptureState {
@@ -30,6 +36,15 @@ struct CaptureState {
   // taken for the running recording, when its target was first found; a
   // target that comes back is copied the same way.
   uint8_t captureOptionsTaken = 0;
+  // How far the look for the target of the running recording got, so that a
+  // Stop before any frame can say why nothing was recorded.
+  TargetSearch targetSearch = TargetSearch::notFound;
+  // When the last Stop ended (a tick count), so that the second click of a
+  // double-click on Stop, or a second press while the movie was being
+  // saved, which lands on Grab, does not start a new movie over the one
+  // just saved.
+  uint8_t stopMarked = 0;
+  uint32_t stopEndedAt = 0;
   HWND mainWindow = nullptr;
   HWND listBox = nullptr;
   HWND grabButton = nullptr;

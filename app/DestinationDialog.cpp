@@ -108,8 +108,19 @@ void chooseDestination() {
   ofn.lpfnHook = saveDialogHook;
   ofn.lpstrDefExt = kDefaultExtension;
   // Only an accepted dialog gives a name: after cancel the buffer is as it
-  // was, and after a failure its first bytes hold a required size, not a path.
-  if (!GetSaveFileNameA(&ofn) || name[0] == '\0') return;
+  // was, and after a failure its first bytes hold a required size, not a
+  // path. A dialog that failed (rather than was cancelled) is told.
+  if (!GetSaveFileNameA(&ofn)) {
+    const DWORD failure = CommDlgExtendedError();
+    if (failure != 0) {
+      char text[128];
+      std::snprintf(text, sizeof text, "The save dialog could not be shown : Error %lu",
+                    static_cast<unsigned long>(failure));
+      MessageBoxA(s.mainWindow, text, "error", MB_OK);
+    }
+    return;
+  }
+  if (name[0] == '\0') return;
   if (std::strlen(name.data()) > kLongestDestination) {
     tellNameTooLong(s.mainWindow);
     return;

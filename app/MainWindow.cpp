@@ -143,7 +143,12 @@ void onSizeFieldChanged(int id) {
   }
 }
 
+// Only a choice the user made is measured: the list also reports focus
+// changes, and a title read before a Refresh may name a window that is gone,
+// and looking for it would refill the list under the user.
 void onWindowList(WORD notification) {
+  if (notification != LBN_SELCHANGE && notification != LBN_DBLCLK) return;
+  if (SendMessageA(captureState.listBox, LB_GETCURSEL, 0, 0) == LB_ERR) return;
   probeTargetSize(false);
   if (notification == LBN_DBLCLK) probeTargetSize(true);
 }
@@ -162,8 +167,15 @@ void onExit() {
 }
 
 // Whatever the shell shows (a choice of program, an error) sits over the
-// main window.
-void onHelp() { openWithShell(programPath("help\\index.html"), false, captureState.mainWindow); }
+// main window; a page it could not open at all is told.
+void onHelp() {
+  const char* page = programPath("help\\index.html");
+  const INT_PTR result = openWithShell(page, false, captureState.mainWindow);
+  if (result > 32) return;
+  char text[400];
+  snprintf(text, sizeof text, "The help page could not be opened : Error %d\n\n%s", int(result), page);
+  MessageBoxA(captureState.mainWindow, text, kMainWindowTitle, MB_OK | MB_ICONWARNING);
+}
 
 void onAbout() { MessageBoxA(captureState.mainWindow, aboutTextBuffer, kAboutCaption, MB_OK); }
 
@@ -232,6 +244,30 @@ void formatNotSaved(char* text, size_t size, OSErr error) {
   }
 }
 
+void markStop() {
+  captureState.stopMarked = 1;
+  captureState.stopEndedAt = GetTickCount();
+}
+
+// A recording stopped before its first frame: there is no file, and the
+// destination is as it was. The user hears why, with the failure that ended
+// it if there was one.
+void tellNothingRecorded(const char* cause) {
+  const TargetSearch search = captureState.targetSearch;
+  const char* title = captureState.recordingTitle;
+  char text[512];
+  if (cause) {
+    snprintf(text, sizeof text, "%s\n\nNothing was recorded.", cause);
+  } else if (search == TargetSearch::notFound) {
+    snprintf(text, sizeof text, "Nothing was recorded: no window titled \"%s\" could be found.", title);
+  } else if (search == TargetSearch::minimised) {
+    snprintf(text, sizeof text, "Nothing was recorded: the window titled \"%s\" stayed minimised.", title);
+  } else {
+    snprintf(text, sizeof text, "Nothing was recorded: Stop came before the first frame.");
+  }
+  tell(text);
+}
+
 // After the movie was written (noErr) the window goes idle; a movie kept
 // for another try keeps the button on Stop, which tries again; neither that
 // nor a file that did not close ever reads "idle.".
@@ -254,8 +290,16 @@ void showFinished(OSErr error) {
 // and any failure to save in one box.
 void endRecording(const char* cause) {
   stopGrabbing();
+  const bool recorded = recordingHasFile();
   const OSErr error = stopRecording();
   showFinished(error);
+  // A Stop the user pressed; a recording that ended on a failure says so
+  // in a box, which takes any second click.
+  if (!cause) markStop();
+  if (!recorded) {
+    tellNothingRecorded(cause);
+    return;
+  }
   if (!cause && error == noErr) return;
   char saved[320] = "The movie keeps everything recorded up to then.";
   if (error != noErr) formatNotSaved(saved, sizeof saved, error);
@@ -272,6 +316,8 @@ void onStop() { endRecording(nullptr); }
 // gone and refilled the list, the title read before names nothing chosen.
 void onGrab() {
   CaptureState& s = captureState;
+  if (s.stopMarked && grabFollowsStop(s.stopEndedAt, GetTickCount(), GetDoubleClickTime())) return;
+  s.stopMarked = 0;
   if (!readSelectedTitle() || s.targetTitle[0] == '\0') {
     MessageBoxA(s.mainWindow, kChooseWindowMessage, kMainWindowTitle, MB_OK);
     return;
@@ -285,6 +331,7 @@ void onGrab() {
   if (!started) return;
   lstrcpynA(s.recordingTitle, s.targetTitle, sizeof s.recordingTitle);
   s.captureOptionsTaken = 0;
+  s.targetSearch = TargetSearch::notFound;
   s.grabbing = 1;
   SetWindowTextA(s.grabButton, "Stop");
   setStatus("Grabbing.");
@@ -399,6 +446,61 @@ LRESULT onHotKey(WPARAM id) {
   return 0;
 }
 
+// Says why the session is held up while the movie is saved (Windows Vista
+// and later show it; older systems have no such call, so it is looked up).
+class SessionEndBlock {
+ public:
+  explicit SessionEndBlock(HWND window) : window_(window) {
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    create_ = reinterpret_cast<Create>(
+        reinterpret_cast<void (*)()>(user32 ? GetProcAddress(user32, "ShutdownBlockReasonCreate") : nullptr));
+    destroy_ = reinterpret_cast<Destroy>(reinterpret_cast<void (*)()>(
+        user32 ? GetProcAddress(user32, "ShutdownBlockReasonDestroy") : nullptr));
+    blocked_ = create_ && destroy_ && create_(window_, L"Skelby is saving the movie it was recording.");
+  }
+  ~SessionEndBlock() {
+    if (blocked_) destroy_(window_);
+  }
+  SessionEndBlock(const SessionEndBlock&) = delete;
+  SessionEndBlock& operator=(const SessionEndBlock&) = delete;
+
+ private:
+  using Create = BOOL(WINAPI*)(HWND, LPCWSTR);
+  using Destroy = BOOL(WINAPI*)(HWND);
+  HWND window_;
+  Create create_;
+  Destroy destroy_;
+  bool blocked_;
+};
+
+// Logoff, restart or shutdown: the recording is finished and its movie
+// written before Skelby lets the session end. Nobody is there to answer a
+// box: a movie that cannot be written is let go of, and its file plays up
+// to its last fragment.
+void saveForEndOfSession() {
+  if (!busy()) return;
+  SessionEndBlock block(captureState.mainWindow);
+  stopGrabbing();
+  const OSErr error = stopRecording();
+  if (error != noErr && movieAwaitsFinish()) abandonRecording();
+  showFinished(error);
+  markStop();
+}
+
+LRESULT onQueryEndSession() {
+  saveForEndOfSession();
+  return TRUE;
+}
+
+// The session ends (ending is true) once this returns, and the process with
+// it: whatever the query did not save is saved now, and the loop ends.
+LRESULT onEndSession(bool ending) {
+  if (!ending) return 0;
+  saveForEndOfSession();
+  captureState.quitRequested = 1;
+  return 0;
+}
+
 LRESULT onDestroy() {
   captureState.quitRequested = 1;
   PostQuitMessage(0);
@@ -418,9 +520,12 @@ void stopGrabbing() {
 
 void stopAfterFailedFrame(GrabResult failure) {
   char cause[160];
+  // The first frame makes the movie file: a file that could not be made
+  // gets the words of any other file that cannot be made.
   snprintf(cause, sizeof cause,
-           failure.inFile ? "Recording stopped: the movie file could not take more frames : Error %d"
-                          : "Recording stopped: a frame could not be recorded : Error %d",
+           !failure.inFile       ? "Recording stopped: a frame could not be recorded : Error %d"
+           : !recordingHasFile() ? "Impossible To Create Movie File : Error %d"
+                                 : "Recording stopped: the movie file could not take more frames : Error %d",
            int(failure.error));
   endRecording(cause);
 }
@@ -447,6 +552,10 @@ void finishBeforeExit() {
       return;
     }
   }
+}
+
+bool grabFollowsStop(uint32_t stopEndedAt, uint32_t now, uint32_t doubleClickTime) {
+  return now - stopEndedAt < doubleClickTime;
 }
 
 int32_t sizeFromText(const char* text) {
@@ -538,6 +647,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       return onDpiChanged(window, wParam, lParam);
     case kGetDpiScaledSize:
       return onGetDpiScaledSize(wParam, lParam);
+    case WM_QUERYENDSESSION:
+      return onQueryEndSession();
+    case WM_ENDSESSION:
+      return onEndSession(wParam != FALSE);
     default:
       return DefWindowProcA(window, message, wParam, lParam);
   }

@@ -31,6 +31,11 @@ void stopAfterFailedFrame(GrabResult failure);
 // asks (over the main window, whose commands are refused from now on)
 // whether to try again or to leave the file as its last fragment left it.
 void finishBeforeExit();
+// Whether a Grab at now (milliseconds, a wrapping tick count) comes within
+// the double-click time of the end of the last Stop: then it is the second
+// click of a double-click on Stop, or a second press while the movie was
+// being saved, and is ignored.
+bool grabFollowsStop(uint32_t stopEndedAt, uint32_t now, uint32_t doubleClickTime);
 // The number a Width or Height field shows. Empty reads 0 (a start replaces
 // it); text that is not a plain number, or one past INT32_MAX, reads
 // INT32_MAX: a size no start accepts, so it is refused, not cut or wrapped.

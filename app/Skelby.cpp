@@ -32,7 +32,10 @@ bool isChecked(int id) { return IsDlgButtonChecked(captureState.mainWindow, id) 
 void findTarget() {
   CaptureState& s = captureState;
   HWND window = findWindowByTitle(s.recordingTitle);
-  if (!window) return;
+  if (!window) {
+    s.targetSearch = TargetSearch::notFound;
+    return;
+  }
   // The options of a recording are those of the first time its target is
   // found: a target that closes and comes back is copied as it was before.
   if (!s.captureOptionsTaken) {
@@ -45,8 +48,12 @@ void findTarget() {
   // the status keeps saying it is being looked for.
   int32_t width = 0;
   int32_t height = 0;
-  if (!measureTarget(window, bordersCaptured != 0, width, height)) return;
+  if (!measureTarget(window, bordersCaptured != 0, width, height)) {
+    s.targetSearch = TargetSearch::minimised;
+    return;
+  }
   s.targetWindow = window;
+  s.targetSearch = TargetSearch::found;
   SendMessageA(s.statusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>("Grabbing!"));
 }
 

@@ -1,5 +1,8 @@
 #include "capture/RecordingControl.h"
 
+#include <windows.h>
+
+#include <cstdio>
 #include <new>
 
 #include "app/CaptureState.h"
@@ -8,6 +11,10 @@
 #include "movie/OffscreenFrame.h"
 #include "platform/ProgramFolder.h"
 
+const char kNoDestinationMessage[] = "Choose the movie file to record into first: click \"...\".";
+const char kOutOfMemoryMessage[] = "Not enough memory to start recording.";
+const char kFrameDurationRefusedMessage[] =
+    "The frame duration must be a number of milliseconds from 1 to 2147483647: choose one in Settings.";
 const char kSizeRefusedMessage[] =
     "This size cannot be recorded. Width and Height must be numbers up to 32767, and Width x Height "
     "at most 67108864 pixels (for example 8192 x 8192).";
@@ -16,6 +23,48 @@ namespace {
 
 // Sizes at or below this read as "not set" and fall back to 320 x 240.
 constexpr int32_t kSmallestSize = 16;
+
+void tell(const char* text) { MessageBoxA(captureState.mainWindow, text, nullptr, MB_OK); }
+
+// The movie writer's words for a file it cannot make, so a destination
+// refused here reads as one refused when the file is created.
+void tellCannotWrite(OSErr error) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Impossible To Create Movie File : Error %d", int(error));
+  MessageBoxA(captureState.mainWindow, text, "error", MB_OK);
+}
+
+// The library's own answers to the same failures of the file system.
+OSErr osErrFromWin32(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+      return fnfErr;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_DRIVE:
+      return dirNFErr;
+    case ERROR_ACCESS_DENIED:
+      return permErr;
+    case ERROR_WRITE_PROTECT:
+      return wPrErr;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return fBsyErr;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_DIRECTORY:
+      return bdNamErr;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return dskFulErr;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return memFullErr;
+    default:
+      return ioErr;
+  }
+}
 
 void freeFrame() {
   delete captureState.currentFrame;
@@ -29,10 +78,38 @@ bool outputSizeRecordable(int32_t width, int32_t height) {
   return int64_t(width) * height <= kLargestFramePixels;
 }
 
+OSErr probeDestination(const char* path) {
+  // A read-only file is never replaced, whatever the file system would let
+  // its owner do (the library refuses it the same way).
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return bdNamErr;
+    if (attributes & FILE_ATTRIBUTE_READONLY) return wrPermErr;
+  }
+  // Opened as the movie will be, but kept as it is: no truncation, no write.
+  HANDLE file = CreateFileA(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return osErrFromWin32(GetLastError());
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  CloseHandle(file);
+  // The probe leaves no file where there was none.
+  if (!existed) DeleteFileA(path);
+  return noErr;
+}
+
 bool startRecording(const char* path) {
   CaptureState& s = captureState;
-  if (!path || path[0] == '\0') return false;
+  if (!path || path[0] == '\0') {
+    tell(kNoDestinationMessage);
+    return false;
+  }
   freeFrame();
+  // The settings dialog takes no other; anything else would be a frame
+  // interval the movie cannot hold.
+  if (movieWriter.frameDuration() < 1) {
+    tell(kFrameDurationRefusedMessage);
+    return false;
+  }
   if (s.outputWidth <= kSmallestSize) s.outputWidth = 320;
   if (s.outputHeight <= kSmallestSize) s.outputHeight = 240;
   // Refused out loud: cut to the 16 bits that the graphics world takes, the
@@ -41,19 +118,27 @@ bool startRecording(const char* path) {
     MessageBoxA(s.mainWindow, kSizeRefusedMessage, nullptr, MB_OK);
     return false;
   }
-  // The program has no message for an allocation failure: the start fails
-  // and the window stays idle.
+  // A destination that cannot be written is told now, not at the first
+  // frame; the file there is not changed by asking.
+  if (const OSErr error = probeDestination(path)) {
+    tellCannotWrite(error);
+    return false;
+  }
   s.currentFrame = new (std::nothrow) OffscreenFrame();
-  if (!s.currentFrame) return false;
-  // A failed frame or movie stays until the next start or stop frees it.
+  if (!s.currentFrame) {
+    tell(kOutOfMemoryMessage);
+    return false;
+  }
+  // The frame and the movie writer tell their own failures; a failed start
+  // holds nothing that a later Stop could save.
   if (!s.currentFrame->create(static_cast<int16_t>(s.outputWidth), static_cast<int16_t>(s.outputHeight),
-                              true)) {
+                              true) ||
+      !movieWriter.open(path, s.currentFrame)) {
+    freeFrame();
     return false;
   }
   SetStretchBltMode(s.currentFrame->dc, COLORONCOLOR);
-  if (!movieWriter.open(path, s.currentFrame)) return false;
-  const int32_t duration = movieWriter.frameDuration();
-  s.frameInterval = static_cast<uint32_t>(duration < 1 ? 1 : duration);
+  s.frameInterval = static_cast<uint32_t>(movieWriter.frameDuration());
   // Each recording starts its own timing: without this, the first grab of a
   // later recording would measure from the last frame of the previous one
   // and hand the whole pause to its first frame.
@@ -72,6 +157,8 @@ OSErr stopRecording() {
   // left to try again with.
   return movieWriter.lastError != noErr ? movieWriter.lastError : OSErr(ioErr);
 }
+
+bool recordingHasFile() { return movieWriter.fileCreated(); }
 
 bool movieAwaitsFinish() { return movieWriter.movie != nullptr; }
 

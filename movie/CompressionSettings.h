@@ -43,9 +43,11 @@ INT_PTR CALLBACK exportSettingsDialogProc(HWND dialog, UINT message, WPARAM wPar
 void codecDisplayName(const CodecNameSpec& entry, char (&text)[300]);
 // Brings qualityIndex into 0..5, stores it back and returns it.
 int32_t clampQualityIndex();
-// The frame duration typed in the dialog: an unsigned decimal number; empty,
-// unreadable, zero or 2^31 and above give 1.
+// The frame duration typed in the dialog: an unsigned decimal number from 1
+// to 2^31-1; anything else (empty, not all digits, zero, 2^31 and above)
+// gives 0, which the dialog refuses with kFrameDurationRefused.
 int32_t parseFrameDuration(const char* text);
+extern const char kFrameDurationRefused[];
 // What the frame duration field takes of a paste: true, with digits set,
 // when text is a whole number once spaces and line ends around it are
 // dropped; false (a paste to refuse) for anything else.

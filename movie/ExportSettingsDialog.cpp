@@ -203,11 +203,19 @@ INT_PTR onInitDialog(HWND dialog) {
 
 void onOk(HWND dialog) {
   CompressionSettings& settings = compressionSettings;
+  // A duration no movie can be paced by is refused, and the dialog stays
+  // open with nothing changed, for another.
+  const int32_t duration = parseFrameDuration(controlText(dialog, IDC_FRAMEDURATION).c_str());
+  if (duration < 1) {
+    MessageBoxA(dialog, kFrameDurationRefused, "Export Settings", MB_OK | MB_ICONWARNING);
+    SetFocus(GetDlgItem(dialog, IDC_FRAMEDURATION));
+    return;
+  }
   GetDlgItemTextA(dialog, IDC_CODEC, settings.codecName, sizeof settings.codecName);
   const LRESULT quality = SendDlgItemMessageA(dialog, IDC_QUALITY, CB_GETCURSEL, 0, 0);
   // No selection cannot come from the list itself; "Lossless" is the default.
   settings.qualityIndex = quality >= 0 && quality <= 5 ? static_cast<int32_t>(quality) : 0;
-  settings.frameDurationMs = parseFrameDuration(controlText(dialog, IDC_FRAMEDURATION).c_str());
+  settings.frameDurationMs = duration;
   EndDialog(dialog, 1);
 }
 
@@ -224,13 +232,18 @@ bool pastedDuration(const char* text, std::string& digits) {
   return true;
 }
 
+const char kFrameDurationRefused[] =
+    "The frame duration must be a whole number of milliseconds from 1 to 2147483647.";
+
 int32_t parseFrameDuration(const char* text) {
+  if (!text || *text == '\0') return 0;
   uint64_t value = 0;
-  for (const char* c = text; c && *c >= '0' && *c <= '9'; ++c) {
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return 0;
     value = value * 10 + static_cast<uint64_t>(*c - '0');
-    if (value > INT32_MAX) return 1;  // would read as 0 or less as a signed number
+    if (value > INT32_MAX) return 0;  // would read as 0 or less as a signed number
   }
-  return value == 0 ? 1 : static_cast<int32_t>(value);
+  return static_cast<int32_t>(value);
 }
 
 // Only the two buttons end the dialog: the cancel command that Escape sends

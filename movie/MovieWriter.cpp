@@ -30,6 +30,12 @@ void tellCannotCreateFile(OSErr error) {
   MessageBoxA(captureState.mainWindow, text, "error", MB_OK);
 }
 
+void tellCodecRefused(OSErr error) {
+  char text[96];
+  std::snprintf(text, sizeof text, "The codec cannot compress frames of this size : Error %d", int(error));
+  MessageBoxA(captureState.mainWindow, text, "error", MB_OK);
+}
+
 void tellCannotAllocate() {
   MessageBoxA(captureState.mainWindow, "Could not allocate handle", nullptr, MB_OK);
 }
@@ -54,6 +60,8 @@ MovieWriter::MovieWriter()
       frameCompressed(false),
       appendedDuration(0),
       appendedBytes(0),
+      width_(0),
+      height_(0),
       editing_(false),
       inserted_(false) {}
 
@@ -62,9 +70,11 @@ MovieWriter::MovieWriter()
 MovieWriter::~MovieWriter() = default;
 
 bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
-  if (!path || !frame) return false;
-  // A movie left half-open by an earlier failed start is completed, or let
-  // go of, before its references are overwritten.
+  // Only a caller's mistake gets here without a path or a made frame: the
+  // frame has told its own failure.
+  if (!path || !frame || !frame->gworld) return false;
+  // A movie left by an earlier recording whose finish failed is completed,
+  // or let go of, before its references are overwritten.
   if (movie || dataHandle || imageDescription) {
     finish();
     abandon();
@@ -81,31 +91,16 @@ bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
   }
   std::strcpy(fileName, path);
   c2pstr(fileName);
-  const ConstStr255Param name = reinterpret_cast<const unsigned char*>(fileName);
-
-  FSSpec spec = {};
-  FSMakeFSSpec(0, 0, name, &spec);  // the file usually does not exist yet
-  const OSErr created = CreateMovieFile(
-      &spec, kMovieCreator, kCurrentScript,
-      int32_t(createMovieFileDeleteCurFile | createMovieFileDontCreateResFile), &fileRefNum, &movie);
-  if (created != noErr || !movie) {
-    const OSErr error = GetMoviesError();
-    // A file opened without a movie to write into it is closed again.
-    if (created == noErr && fileRefNum != 0) CloseMovieFile(fileRefNum);
-    tellCannotCreateFile(error);
-    movie = nullptr;
-    fileRefNum = 0;
-    return false;
-  }
-
-  if (!createTrackAndMedia(frame->width, frame->height)) return false;
+  width_ = frame->width;
+  height_ = frame->height;
   MacSetRect(&bounds, 0, 0, frame->width, frame->height);
   resolveCodecType(compressionSettings.codecName);
-  if (!frame->gworld) return false;
 
   const CodecQ quality = qualityLevels[clampQualityIndex()].value;
-  if (GetMaxCompressionSize(pixMapOf(*frame), &bounds, 0, quality, compressionSettings.codecType, anyCodec,
-                            &maxCompressedSize) != noErr) {
+  const OSErr sized = GetMaxCompressionSize(pixMapOf(*frame), &bounds, 0, quality,
+                                            compressionSettings.codecType, anyCodec, &maxCompressedSize);
+  if (sized != noErr || maxCompressedSize <= 0) {
+    tellCodecRefused(sized != noErr ? sized : OSErr(codecErr));
     return false;
   }
 
@@ -122,6 +117,35 @@ bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
   imageDescription = reinterpret_cast<ImageDescriptionHandle>(NewHandle(4));
   if (!imageDescription) {
     tellCannotAllocate();
+    finish();  // lets go of the data block; there is no movie yet
+    return false;
+  }
+  return true;
+}
+
+// The file is made only once a frame is ready to go into it. Whatever fails
+// here leaves no movie held: the recording cannot go on, and nothing of it
+// is left to save or to try again.
+bool MovieWriter::createFile() {
+  const ConstStr255Param name = reinterpret_cast<const unsigned char*>(fileName);
+  FSSpec spec = {};
+  FSMakeFSSpec(0, 0, name, &spec);  // the file usually does not exist yet
+  const OSErr created = CreateMovieFile(
+      &spec, kMovieCreator, kCurrentScript,
+      int32_t(createMovieFileDeleteCurFile | createMovieFileDontCreateResFile), &fileRefNum, &movie);
+  if (created != noErr || !movie) {
+    const OSErr error = GetMoviesError();
+    // A file opened without a movie to write into it is closed again.
+    if (created == noErr && fileRefNum != 0) CloseMovieFile(fileRefNum);
+    movie = nullptr;
+    fileRefNum = 0;
+    lastError = error != noErr ? error : created != noErr ? created : OSErr(ioErr);
+    return false;
+  }
+  if (!createTrackAndMedia(width_, height_)) {
+    const OSErr error = GetMoviesError();
+    lastError = error != noErr ? error : OSErr(memFullErr);
+    abandon();
     return false;
   }
   return true;
@@ -143,7 +167,7 @@ bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
   const CodecQ quality = qualityLevels[clampQualityIndex()].value;
   frameCompressed = false;
   // Only an open writer has somewhere to put the frame.
-  if (!frame || !frame->gworld || !media || !data || !imageDescription) {
+  if (!frame || !frame->gworld || !data || !imageDescription) {
     lastError = paramErr;
     return false;
   }
@@ -157,7 +181,7 @@ bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
   // failed frame is not appended: its time goes to the next one.
   lastError = CompressImage(pixels, &bounds, quality, compressionSettings.codecType, imageDescription, data);
   frameCompressed = lastError == noErr;
-  if (frameCompressed) {
+  if (frameCompressed && (movie || createFile())) {
     const int32_t size = (*imageDescription)->dataSize;
     lastError =
         AddMediaSample(media, dataHandle, 0, uint32_t(size), sampleDuration, imageDescription, 1, 0, nullptr);

@@ -15,15 +15,23 @@ class MovieWriter {
   MovieWriter(const MovieWriter&) = delete;
   MovieWriter& operator=(const MovieWriter&) = delete;
 
-  // Creates the movie file at path (replacing any file there) for frames of
-  // the frame's size; true when it is ready to take frames.
+  // Makes ready everything a movie of the frame's size needs, except its
+  // file: the codec's answer to the frame and the blocks a frame is
+  // compressed into. True when it is ready to take frames; a failure is
+  // told (all but a caller's mistake: no path, or a frame never made), and
+  // leaves nothing held. The file at path is not touched: the
+  // first frame that is appended creates it (replacing any file there), so a
+  // recording that never gets a frame leaves the destination as it was.
   bool open(const char* path, OffscreenFrame* frame);
+  // True once the movie file exists, made by the first frame.
+  bool fileCreated() const { return movie != nullptr; }
   // Compresses the frame and appends it as one sample of duration ms, plus
   // the time of the frames before it that could not be appended, so that the
   // movie lasts as long as the recording. False when the frame is not in the
   // movie; lastError then says why (paramErr when there is no frame or no
-  // open movie), and frameCompressed whether it was the append that failed
-  // (the file takes no more frames) or what came before it.
+  // open movie), and frameCompressed whether it was the file that failed
+  // (it could not be created, or takes no more frames) or what came before
+  // it. A file that could not be created is let go of at once.
   bool addFrame(OffscreenFrame* frame, int32_t duration);
   // Writes the movie into its file and closes it; false when nothing is open
   // or when it fails. After a failure (lastError says why) the movie and its
@@ -58,8 +66,11 @@ class MovieWriter {
   uint64_t appendedBytes;
 
  private:
+  bool createFile();
   bool createTrackAndMedia(int16_t width, int16_t height);
 
+  int16_t width_;
+  int16_t height_;
   // How far finish got, so that trying again does not repeat a step.
   bool editing_;
   bool inserted_;

@@ -36,7 +36,16 @@ bool OffscreenFrame::create(int16_t frameWidth, int16_t frameHeight, bool useDef
     MessageBoxA(owner, "Impossible to create  GWorld", nullptr, MB_OK);
     return false;
   }
-  // Not tested: an empty context only makes drawing into the frame a no-op.
+  // Without its device context nothing could be copied into the frame: a
+  // recording of it would hold only a blank picture.
   dc = static_cast<HDC>(GetPortHDC(gworld));
+  if (!dc) {
+    DisposeGWorld(gworld);
+    gworld = nullptr;
+    HWND owner = captureState.mainWindow ? captureState.mainWindow : GetForegroundWindow();
+    MessageBoxA(owner, "Impossible to draw into the frame: QuickTime gave no device context.", nullptr,
+                MB_OK);
+    return false;
+  }
   return true;
 }

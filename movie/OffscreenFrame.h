@@ -18,7 +18,8 @@ class OffscreenFrame {
   // Makes the graphics world (pixel format 0 with useDefaultFormat, else
   // 'BGRA') and its device context. False, silently, for a size below 1;
   // false after a message box (owned by the main window, or without one by
-  // the foreground window) when QuickTime cannot make the world.
+  // the foreground window) when QuickTime cannot make the world or give its
+  // device context; nothing is held then.
   bool create(int16_t width, int16_t height, bool useDefaultFormat);
 
   GWorldPtr gworld;

@@ -43,8 +43,9 @@ const char* programPath(const char* relative) {
   return programPathBuffer;
 }
 
-void openWithShell(const char* file, bool maximised, HWND owner) {
-  ShellExecuteA(owner, "open", file, nullptr, nullptr, maximised ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+INT_PTR openWithShell(const char* file, bool maximised, HWND owner) {
+  return reinterpret_cast<INT_PTR>(
+      ShellExecuteA(owner, "open", file, nullptr, nullptr, maximised ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL));
 }
 
 int currentYear() {

@@ -15,9 +15,9 @@ int recordProgramFolder();
 // next call; results longer than 259 characters are cut.
 const char* programPath(const char* relative);
 // Asks the shell to open file with its "open" verb, with owner (may be null)
-// as the window anything the shell shows belongs to; the result is not
-// checked.
-void openWithShell(const char* file, bool maximised, HWND owner = nullptr);
+// as the window anything the shell shows belongs to. The shell's answer:
+// above 32 when it opened the file, else the code of its failure.
+INT_PTR openWithShell(const char* file, bool maximised, HWND owner = nullptr);
 // The current local year, read the way the calendar text spells it.
 int currentYear();
 

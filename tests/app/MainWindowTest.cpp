@@ -566,6 +566,43 @@ TEST_F(MainWindowTest, CaptureBordersMeasuresOnlyASelectedEntryAndNeverRefillsTh
   DestroyWindow(later);
 }
 
+// The list also reports focus changes: they measure nothing and never
+// refill the list under the user, even when the title read last names a
+// window that is gone.
+TEST_F(MainWindowTest, FocusChangesInTheListProbeNothing) {
+  HWND gone = makeWindow("Skelby focus target", 220, 160, true);
+  command(IDC_REFRESH);
+  select("Skelby focus target");
+  const std::string label = windowText(captureState.sizeLabel);
+  DestroyWindow(gone);
+  pumpMessages();
+  HWND later = makeWindow("Skelby window opened after", 220, 160, true);
+  for (int notification : {LBN_SETFOCUS, LBN_KILLFOCUS, LBN_SELCANCEL}) {
+    command(IDC_WINDOWLIST, notification, captureState.listBox);
+    EXPECT_TRUE(listed("Skelby focus target")) << notification << ": the list was refilled";
+    EXPECT_FALSE(listed("Skelby window opened after")) << notification << ": the list was refilled";
+    EXPECT_EQ(windowText(captureState.sizeLabel), label) << notification;
+  }
+  // A selection change does look, and finds the window gone.
+  select("Skelby focus target");
+  EXPECT_FALSE(listed("Skelby focus target"));
+  DestroyWindow(later);
+}
+
+// A help page the shell cannot open is told, with where it was looked for.
+TEST_F(MainWindowTest, AHelpPageThatCannotBeOpenedIsTold) {
+  char saved[sizeof programFolder];
+  lstrcpynA(saved, programFolder, sizeof saved);
+  lstrcpynA(programFolder, "c:\\no such skelby folder", sizeof programFolder);
+  MessageBoxWatcher told;
+  command(IDM_HELP);
+  ASSERT_TRUE(told.waitForBox());
+  EXPECT_EQ(told.text.rfind("The help page could not be opened : Error ", 0), 0u) << told.text;
+  EXPECT_NE(told.text.find("c:\\no such skelby folder\\help\\index.html"), std::string::npos) << told.text;
+  EXPECT_EQ(told.owner, window);
+  lstrcpynA(programFolder, saved, sizeof programFolder);
+}
+
 TEST_F(MainWindowTest, AboutShowsTheYearInABoxOwnedByTheMainWindow) {
   formatAboutText(currentYear());
   MessageBoxWatcher watcher;
@@ -665,7 +702,7 @@ class MainWindowGrabTest : public MainWindowTest {
   }
 
   void TearDown() override {
-    if (captureState.grabbing) command(IDC_GRAB, BN_CLICKED);
+    stopGrabbing();
     stopRecording();
     if (target) DestroyWindow(target);
     DeleteFileA(kMovie);
@@ -673,6 +710,16 @@ class MainWindowGrabTest : public MainWindowTest {
   }
 
   void grab() { command(IDC_GRAB, BN_CLICKED); }
+  // Stop before any frame (the loop is not turned here): nothing was
+  // recorded, which a box says. The next Grab comes after the double-click
+  // time, as a deliberate one would.
+  void stopBeforeAnyFrame() {
+    MessageBoxWatcher told;
+    grab();
+    EXPECT_TRUE(told.waitForBox());
+    EXPECT_EQ(told.text.rfind("Nothing was recorded: ", 0), 0u) << told.text;
+    Sleep(GetDoubleClickTime() + 20);
+  }
   std::string fields() {
     return windowText(captureState.widthField) + "x" + windowText(captureState.heightField);
   }
@@ -694,7 +741,7 @@ TEST_F(MainWindowGrabTest, EveryGrabRecordsTheSizeTheFieldsShow) {
   grab();  // fields untouched since start
   ASSERT_EQ(captureState.grabbing, 1);
   EXPECT_EQ(frameSize(), "640x480");
-  grab();
+  stopBeforeAnyFrame();
 
   SetWindowTextA(captureState.widthField, "16");
   SetWindowTextA(captureState.heightField, "");
@@ -706,7 +753,7 @@ TEST_F(MainWindowGrabTest, EveryGrabRecordsTheSizeTheFieldsShow) {
   select("Skelby grab target", LBN_DBLCLK);
   const std::string shown = fields();
   EXPECT_NE(shown, "320x240");
-  grab();
+  stopBeforeAnyFrame();
   grab();
   EXPECT_EQ(frameSize(), shown);
   EXPECT_EQ(captureState.grabbing, 1);
@@ -744,7 +791,7 @@ TEST_F(MainWindowGrabTest, WhatCannotChangeWhileGrabbingIsDisabled) {
   EXPECT_FALSE(IsWindowEnabled(chooser));
   EXPECT_FALSE(IsWindowEnabled(captureState.widthField));
   EXPECT_TRUE(IsWindowEnabled(captureState.listBox)) << "the list stays live";
-  grab();
+  stopBeforeAnyFrame();
   EXPECT_FALSE(settingsGrayed());
   EXPECT_TRUE(IsWindowEnabled(chooser));
   EXPECT_TRUE(IsWindowEnabled(captureState.widthField));

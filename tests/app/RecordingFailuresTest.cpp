@@ -5,7 +5,10 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -144,6 +147,7 @@ TEST_F(RecordingFailuresTest, AFileThatDoesNotCloseIsNotReportedSaved) {
 
   // At exit the same failure is told once, with no Retry that could not help.
   qt->closeMovieFileResult = noErr;
+  Sleep(GetDoubleClickTime() + 20);
   recordFrames(qt->samples + 2);
   qt->closeMovieFileResult = ioErr;
   MessageBoxWatcher atExit;
@@ -237,6 +241,249 @@ TEST_F(RecordingFailuresTest, GrabAndStopAtExitsRetryBoxAreRefusedAndTheMovieIsS
   EXPECT_EQ(qt->openFiles, 0);
   EXPECT_EQ(captureState.grabbing, 0);
   EXPECT_EQ(captureState.targetWindow, nullptr) << "the target is forgotten";
+}
+
+std::string fileBytes(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool fileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+TEST(GrabAfterStop, WithinTheDoubleClickTimeOfAStopIsIgnored) {
+  EXPECT_TRUE(grabFollowsStop(1000, 1000, 500));
+  EXPECT_TRUE(grabFollowsStop(1000, 1499, 500));
+  EXPECT_FALSE(grabFollowsStop(1000, 1500, 500));
+  EXPECT_FALSE(grabFollowsStop(1000, 90000, 500));
+  // The tick count wraps after 49.7 days.
+  EXPECT_TRUE(grabFollowsStop(0xFFFFFF00u, 0x00000010u, 500));
+  EXPECT_FALSE(grabFollowsStop(0xFFFFFF00u, 0x00000200u, 500));
+}
+
+// The second click of a double-click on Stop lands on Grab: it must not
+// start a new movie over the one just saved. A Grab a moment later does.
+TEST_F(RecordingFailuresTest, AGrabRightAfterAStopIsIgnoredAndOneAMomentLaterRecords) {
+  recordFrames(2);
+  MessageBoxWatcher quiet;
+  command(IDC_GRAB);  // Stop
+  command(IDC_GRAB);  // the second click
+  EXPECT_EQ(captureState.grabbing, 0);
+  EXPECT_EQ(status(), "idle.");
+  EXPECT_EQ(windowText(captureState.grabButton), "Grab");
+  EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 1) << "no new movie over the saved one";
+  EXPECT_EQ(occurrences(qt->log, "GetMaxCompressionSize"), 1) << "no start was tried";
+  EXPECT_FALSE(quiet.waitForBox(300)) << quiet.text;
+
+  Sleep(GetDoubleClickTime() + 50);
+  recordFrames(qt->samples + 1);
+  EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 2);
+}
+
+// The window to record closed after it was chosen: Grab goes on looking for
+// it, and Stop finds nothing recorded. The file at the destination is as it
+// was, and the user hears why.
+TEST_F(RecordingFailuresTest, AStopBeforeAnyFrameLeavesTheDestinationAsItWasAndSaysWhy) {
+  const char kOld[] = "an earlier movie, kept byte for byte";
+  {
+    std::ofstream out(captureState.destinationPath, std::ios::binary);
+    out << kOld;
+  }
+  DestroyWindow(target);
+  target = nullptr;
+  command(IDC_GRAB);
+  ASSERT_EQ(captureState.grabbing, 1);
+  turnUntil([] { return false; }, 50);
+  EXPECT_EQ(status(), "Grabbing.");
+  MessageBoxWatcher told;
+  command(IDC_GRAB);  // Stop
+  ASSERT_TRUE(told.waitForBox());
+  EXPECT_EQ(told.text,
+            std::string("Nothing was recorded: no window titled \"") + kTarget + "\" could be found.");
+  EXPECT_EQ(told.owner, window);
+  EXPECT_EQ(fileBytes(captureState.destinationPath), kOld);
+  EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0);
+  EXPECT_EQ(status(), "idle.");
+  EXPECT_EQ(captureState.unsaved, 0);
+  // Nothing is left to save at exit either.
+  MessageBoxWatcher atExit;
+  finishBeforeExit();
+  EXPECT_FALSE(atExit.waitForBox(300)) << atExit.text;
+  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 0);
+  DeleteFileA(captureState.destinationPath);
+}
+
+TEST_F(RecordingFailuresTest, AWindowThatStaysMinimisedIsNamedAsTheReason) {
+  ShowWindow(target, SW_MINIMIZE);
+  pumpMessages();
+  command(IDC_GRAB);
+  ASSERT_EQ(captureState.grabbing, 1);
+  turnUntil([] { return false; }, 50);
+  MessageBoxWatcher told;
+  command(IDC_GRAB);  // Stop
+  ASSERT_TRUE(told.waitForBox());
+  EXPECT_EQ(told.text,
+            std::string("Nothing was recorded: the window titled \"") + kTarget + "\" stayed minimised.");
+  EXPECT_FALSE(fileExists(captureState.destinationPath));
+}
+
+// Asking whether the destination can be written changes nothing there; one
+// that cannot be written is told at Grab with the library's code.
+TEST_F(RecordingFailuresTest, ADestinationThatCannotBeWrittenIsToldAtGrabAndLeftAlone) {
+  std::strcpy(captureState.destinationPath, "c:\\no such folder\\out.mov");
+  MessageBoxWatcher told;
+  command(IDC_GRAB);
+  ASSERT_TRUE(told.waitForBox());
+  EXPECT_EQ(told.text, "Impossible To Create Movie File : Error -120");
+  EXPECT_EQ(captureState.grabbing, 0);
+  EXPECT_EQ(captureState.currentFrame, nullptr);
+
+  // A read-only file is refused, and stays as it was.
+  std::strcpy(captureState.destinationPath, "c:\\read-only.mov");
+  {
+    std::ofstream out(captureState.destinationPath, std::ios::binary);
+    out << "kept";
+  }
+  SetFileAttributesA(captureState.destinationPath, FILE_ATTRIBUTE_READONLY);
+  MessageBoxWatcher readOnly;
+  command(IDC_GRAB);
+  ASSERT_TRUE(readOnly.waitForBox());
+  EXPECT_EQ(readOnly.text, "Impossible To Create Movie File : Error -61");
+  EXPECT_EQ(fileBytes(captureState.destinationPath), "kept");
+  SetFileAttributesA(captureState.destinationPath, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(captureState.destinationPath);
+  EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0);
+
+  // A writable one: asked, and no file is left where there was none.
+  EXPECT_EQ(probeDestination("c:\\probed.mov"), noErr);
+  EXPECT_FALSE(fileExists("c:\\probed.mov"));
+}
+
+// Everything a start needs is checked before the movie file is made, and a
+// start that failed (there, or at the first frame) leaves no movie to save
+// or to try again.
+TEST_F(RecordingFailuresTest, AFailedStartIsToldAndLeavesNothingToSave) {
+  qt->maxCompressionSizeResult = codecSizeErr;
+  MessageBoxWatcher codec;
+  command(IDC_GRAB);
+  ASSERT_TRUE(codec.waitForBox());
+  EXPECT_EQ(codec.text, "The codec cannot compress frames of this size : Error -8963");
+  EXPECT_EQ(captureState.grabbing, 0);
+
+  qt = resetFakeQuickTime();
+  qt->portHDCFails = true;
+  MessageBoxWatcher frame;
+  command(IDC_GRAB);
+  ASSERT_TRUE(frame.waitForBox());
+  EXPECT_EQ(frame.text, "Impossible to draw into the frame: QuickTime gave no device context.");
+  EXPECT_EQ(captureState.grabbing, 0);
+  EXPECT_EQ(captureState.currentFrame, nullptr);
+
+  // The file cannot be made when the first frame is ready.
+  qt = resetFakeQuickTime();
+  qt->createMovieFileResult = dskFulErr;
+  qt->moviesErrorAfterCreateFailure = dskFulErr;
+  command(IDC_GRAB);
+  ASSERT_EQ(captureState.grabbing, 1);
+  MessageBoxWatcher told;
+  ASSERT_TRUE(turnUntil([] { return captureState.grabbing == 0; }));
+  ASSERT_TRUE(told.waitForBox());
+  EXPECT_EQ(told.text, "Impossible To Create Movie File : Error -34\n\nNothing was recorded.");
+  EXPECT_EQ(status(), "idle.");
+  EXPECT_EQ(windowText(captureState.grabButton), "Grab");
+  EXPECT_EQ(captureState.unsaved, 0);
+
+  MessageBoxWatcher atExit;
+  finishBeforeExit();
+  EXPECT_FALSE(atExit.waitForBox(300)) << "asked to save a movie never made: " << atExit.text;
+  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 0);
+  EXPECT_EQ(qt->liveMovies, 0);
+  EXPECT_EQ(qt->liveHandles, 0);
+}
+
+// Logoff, restart or shutdown: the movie is finished before the answer.
+TEST_F(RecordingFailuresTest, TheEndOfTheSessionSavesTheMovieBeforeItIsLetGo) {
+  recordFrames(3);
+  MessageBoxWatcher quiet;
+  EXPECT_EQ(SendMessageA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1) << "saved before the answer";
+  EXPECT_EQ(occurrences(qt->log, "CloseMovieFile"), 1);
+  EXPECT_EQ(captureState.grabbing, 0);
+  EXPECT_EQ(captureState.targetWindow, nullptr);
+  EXPECT_EQ(status(), "idle.");
+  SendMessageA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  EXPECT_EQ(captureState.quitRequested, 1);
+  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1) << "saved once";
+  EXPECT_FALSE(quiet.waitForBox(300)) << "nobody is there to answer: " << quiet.text;
+}
+
+TEST_F(RecordingFailuresTest, AtTheEndOfTheSessionAMovieThatCannotBeSavedKeepsItsLastFragment) {
+  recordFrames(3);
+  qt->addMovieResourceResult = dskFulErr;
+  MessageBoxWatcher quiet;
+  SendMessageA(window, WM_ENDSESSION, TRUE, 0);  // without a query first
+  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1);
+  EXPECT_EQ(occurrences(qt->log, "CloseMovieFile"), 1) << "let go of: the file keeps its fragments";
+  EXPECT_EQ(qt->liveMovies, 0);
+  EXPECT_EQ(captureState.unsaved, 0) << "nothing is left to retry";
+  EXPECT_EQ(captureState.quitRequested, 1);
+  EXPECT_FALSE(quiet.waitForBox(300)) << quiet.text;
+}
+
+// Watches for one of Skelby's own dialogs (by caption) from a thread of its
+// own, and ends it with the command given, so no test waits for a person.
+struct DialogWatcher {
+  const char* caption;
+  int closeWith;
+  volatile LONG seen = 0;
+  volatile LONG stop = 0;
+  HANDLE thread = nullptr;
+
+  DialogWatcher(const char* c, int id) : caption(c), closeWith(id) {
+    thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
+  }
+  ~DialogWatcher() {
+    InterlockedExchange(&stop, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  static DWORD WINAPI run(void* param) {
+    auto* self = static_cast<DialogWatcher*>(param);
+    while (!self->stop) {
+      HWND dialog = FindWindowA("#32770", self->caption);
+      if (dialog && IsWindowVisible(dialog)) {
+        InterlockedExchange(&self->seen, 1);
+        Sleep(100);
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(self->closeWith, BN_CLICKED), 0);
+        while (IsWindow(dialog) && !self->stop) Sleep(20);
+        return 0;
+      }
+      Sleep(20);
+    }
+    return 0;
+  }
+};
+
+// Under one of Skelby's modal boxes the main window is disabled; a command
+// that reaches it all the same (posted) must not open the save dialog or
+// Settings over the box. Enabled again, the same commands open them.
+TEST_F(RecordingFailuresTest, TheDestinationDialogAndSettingsAreRefusedUnderAModalBox) {
+  qt->codecCount = 1;
+  qt->codecs[0] = {fourCC("rle "), 9, "Animation"};
+  for (const auto& c :
+       {std::make_pair(IDC_CHOOSEFILE, "Mov destination"), std::make_pair(IDM_SETTINGS, "Export Settings")}) {
+    const int cancel = c.first == IDM_SETTINGS ? IDC_CANCEL : IDCANCEL;
+    {
+      DialogWatcher refused(c.second, cancel);
+      EnableWindow(window, FALSE);
+      command(c.first);
+      Sleep(500);
+      EXPECT_EQ(refused.seen, 0) << c.second << " opened under a modal box";
+      EnableWindow(window, TRUE);
+    }
+    DialogWatcher opened(c.second, cancel);
+    command(c.first);
+    EXPECT_EQ(opened.seen, 1) << c.second << " did not open";
+  }
 }
 
 }  // namespace

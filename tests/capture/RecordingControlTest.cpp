@@ -1,13 +1,16 @@
-// Starts that must fail before any movie is made: quietly for no path, with
-// a message for a size that cannot be recorded. No QuickTime is loaded here,
+// Starts that must fail before any movie is made, each with its message: no
+// path, a size that cannot be recorded. No QuickTime is loaded here,
 // so a start that got as far as QuickTime would show a message of its own.
 #include <windows.h>
 #include <gtest/gtest.h>
+
+#include <cstdint>
 
 #include "TestSupport.h"
 #include "app/CaptureState.h"
 #include "capture/FrameGrabber.h"
 #include "capture/RecordingControl.h"
+#include "movie/CompressionSettings.h"
 #include "movie/OffscreenFrame.h"
 
 namespace {
@@ -21,16 +24,35 @@ class RecordingControlTest : public ::testing::Test {
   }
 };
 
-TEST_F(RecordingControlTest, AnEmptyOrMissingPathFailsSilentlyAndTouchesNothing) {
-  MessageBoxWatcher boxes;
+TEST_F(RecordingControlTest, AnEmptyOrMissingPathIsToldAndTouchesNothing) {
   auto* previous = new OffscreenFrame();
   captureState.currentFrame = previous;
   captureState.outputWidth = 0;
-  EXPECT_FALSE(startRecording(""));
-  EXPECT_FALSE(startRecording(nullptr));
+  for (const char* path : {"", static_cast<const char*>(nullptr)}) {
+    MessageBoxWatcher told;
+    EXPECT_FALSE(startRecording(path));
+    ASSERT_TRUE(told.waitForBox());
+    EXPECT_EQ(told.text, kNoDestinationMessage);
+  }
   EXPECT_EQ(captureState.currentFrame, previous);  // not even the old frame is freed
   EXPECT_EQ(captureState.outputWidth, 0);          // nor the size corrected
-  EXPECT_FALSE(boxes.waitForBox(300)) << boxes.text;
+}
+
+// A frame interval the movie cannot be paced by is refused before anything
+// is made, never turned into another.
+TEST_F(RecordingControlTest, AFrameDurationBelowOneIsRefusedWithAMessage) {
+  const CompressionSettings saved = compressionSettings;
+  for (int32_t ms : {0, -1, INT32_MIN}) {
+    compressionSettings.frameDurationMs = ms;
+    MessageBoxWatcher told;
+    EXPECT_FALSE(startRecording("c:\\never-written.mov")) << ms;
+    ASSERT_TRUE(told.waitForBox()) << ms;
+    EXPECT_EQ(told.text, kFrameDurationRefusedMessage);
+    EXPECT_EQ(captureState.currentFrame, nullptr);
+    EXPECT_EQ(captureState.frameInterval, 0u) << "no interval was fixed";
+  }
+  compressionSettings = saved;
+  EXPECT_EQ(GetFileAttributesA("c:\\never-written.mov"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(RecordingControlTest, SizesThatCannotBeRecordedAreRefusedWithAMessage) {

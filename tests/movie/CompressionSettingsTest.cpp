@@ -136,28 +136,29 @@ TEST(FrameDurationText, APasteIsTakenOnlyAsAWholeNumber) {
   }
 }
 
-TEST(FrameDurationText, UnsignedDecimalWithOneForNothingOrTooMuch) {
+TEST(FrameDurationText, UnsignedDecimalFrom1To2To31Minus1AndZeroForAnythingElse) {
   const struct {
     const char* text;
     int32_t ms;
   } cases[] = {
-      {"", 1},
-      {"0", 1},
-      {"000", 1},
-      {"abc", 1},
+      {"", 0},
+      {"0", 0},
+      {"000", 0},
+      {"abc", 0},
       {"1", 1},
       {"250", 250},
       {"0042", 42},
       {"2147483647", 2147483647},
-      {"2147483648", 1},
-      {"4294967295", 1},
-      {"4294967296", 1},
-      {"4294967396", 1},
-      {"99999999999999999999999999999999999999999", 1},
-      {"12x", 12},
+      {"2147483648", 0},
+      {"4294967295", 0},
+      {"4294967296", 0},
+      {"4294967297", 0},
+      {"99999999999999999999999999999999999999999", 0},
+      {"12x", 0},
+      {"-5", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(parseFrameDuration(c.text), c.ms) << '"' << c.text << '"';
-  EXPECT_EQ(parseFrameDuration(nullptr), 1);
+  EXPECT_EQ(parseFrameDuration(nullptr), 0);
 }
 
 TEST(QualityIndex, BroughtIntoTheTableAndStoredBack) {

@@ -98,18 +98,61 @@ TEST_F(ExportSettingsDialogTest, OkStoresWhatWasChosen) {
   expectSettings("PNG", fourCC("rle "), 4, 40);
 }
 
-TEST_F(ExportSettingsDialogTest, DurationsThatReadZeroOrNegativeStoreOne) {
+// The box the dialog shows over itself, read and dismissed from the
+// driver's thread; empty when none came within the time-out.
+BOOL CALLBACK boxText(HWND child, LPARAM param) {
+  auto* text = reinterpret_cast<std::string*>(param);
+  const std::string t = windowText(child);
+  if (className(child) == "Static" && t.size() > text->size()) *text = t;
+  return TRUE;
+}
+
+std::string dismissBoxOver(HWND dialog, DWORD timeoutMs = 10000) {
+  for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
+    for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+      if (GetWindow(w, GW_OWNER) != dialog || className(w) != "#32770" || !IsWindowVisible(w)) continue;
+      Sleep(50);
+      std::string text;
+      EnumChildWindows(w, boxText, reinterpret_cast<LPARAM>(&text));
+      PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      while (IsWindow(w)) Sleep(20);
+      return text;
+    }
+    Sleep(20);
+  }
+  return std::string();
+}
+
+// A duration no movie can be paced by is refused out loud, as a size is at
+// Grab: the dialog stays open and nothing changes.
+TEST_F(ExportSettingsDialogTest, DurationsOfZeroOrPast2To31Minus1AreRefusedAndTheDialogStays) {
   for (const char* typed : {"", "0", "2147483648", "4294967295", "4294967296",
                             "99999999999999999999999999999999999999999999999999"}) {
-    setSettings("", fourCC("rle "), 0, 100);
+    setSettings("PNG", fourCC("png "), 3, 100);
+    std::string told;
+    bool stillOpen = false;
     const DialogRun run = runExportSettings([&](HWND dialog) {
+      selectComboItem(dialog, IDC_QUALITY, 4);
       SetDlgItemTextA(dialog, IDC_FRAMEDURATION, typed);
-      clickButton(dialog, IDC_OK);
+      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+      told = dismissBoxOver(dialog);
+      Sleep(100);
+      stillOpen = IsWindow(dialog) && IsWindowVisible(dialog);
+      clickButton(dialog, IDC_CANCEL);
     });
     ASSERT_TRUE(run.shown) << typed;
-    EXPECT_TRUE(run.result) << typed;
-    EXPECT_EQ(compressionSettings.frameDurationMs, 1) << '"' << typed << '"';
+    EXPECT_EQ(told, kFrameDurationRefused) << '"' << typed << '"';
+    EXPECT_TRUE(stillOpen) << '"' << typed << '"';
+    EXPECT_FALSE(run.result) << typed;
+    expectSettings("PNG", fourCC("png "), 3, 100);
   }
+  // The largest duration is taken.
+  const DialogRun run = runExportSettings([](HWND dialog) {
+    SetDlgItemTextA(dialog, IDC_FRAMEDURATION, "2147483647");
+    clickButton(dialog, IDC_OK);
+  });
+  EXPECT_TRUE(run.result);
+  EXPECT_EQ(compressionSettings.frameDurationMs, 2147483647);
 }
 
 // Puts text on the clipboard, as a user's copy would.
@@ -135,7 +178,7 @@ TEST_F(ExportSettingsDialogTest, APastedDurationIsTakenWholeOrRefused) {
     const char* shown;
     int32_t ms;
   } cases[] = {{" 50", "50", 50},   {"12.5", "100", 100}, {"-40", "100", 100}, {"1e3", "100", 100},
-               {"50x", "100", 100}, {"abc", "100", 100},  {"0", "0", 1}};
+               {"50x", "100", 100}, {"abc", "100", 100},  {"0042", "0042", 42}};
   for (const auto& c : cases) {
     setSettings("", fourCC("rle "), 0, 100);
     std::string shown = "not read";

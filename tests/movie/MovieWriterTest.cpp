@@ -55,6 +55,13 @@ class MovieWriterTest : public ::testing::Test {
 TEST_F(MovieWriterTest, WritesOneTrackOfTheFrameSizeWithTheGivenDurations) {
   MovieWriter writer;
   ASSERT_TRUE(writer.open("c:\\movies\\out.mov", &frame));
+  // Everything but the file: the first frame makes it.
+  EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0) << qt->log;
+  EXPECT_FALSE(writer.fileCreated());
+  EXPECT_TRUE(writer.addFrame(&frame, 100));
+  EXPECT_TRUE(writer.fileCreated());
+  EXPECT_NE(std::strstr(qt->log, "CompressImage FSMakeFSSpec CreateMovieFile NewMovieTrack"), nullptr)
+      << qt->log;
   EXPECT_EQ(pascalText(qt->specName), "c:\\movies\\out.mov");
   EXPECT_EQ(qt->creator, fourCC("TVOD"));
   EXPECT_EQ(qt->script, -2);
@@ -73,7 +80,7 @@ TEST_F(MovieWriterTest, WritesOneTrackOfTheFrameSizeWithTheGivenDurations) {
   EXPECT_NE(std::strstr(qt->log, "NewHandle MoveHHi HLock NewHandle"), nullptr) << qt->log;
   EXPECT_EQ(writer.frameDuration(), 100);
 
-  for (int32_t ms : {100, 120, 95}) EXPECT_TRUE(writer.addFrame(&frame, ms));
+  for (int32_t ms : {120, 95}) EXPECT_TRUE(writer.addFrame(&frame, ms));
   EXPECT_EQ(qt->samples, 3);
   EXPECT_EQ(qt->sampleDurations[0], 100);
   EXPECT_EQ(qt->sampleDurations[1], 120);
@@ -111,32 +118,48 @@ TEST_F(MovieWriterTest, FinishOnAWriterNeverOpenedReleasesNothing) {
   expectNothingHeld(writer);
 }
 
-TEST_F(MovieWriterTest, ACreateFailureTellsTheLibrarysCode) {
+// The file is made at the first frame; a file that cannot be made stops the
+// recording (the window tells it) and leaves no movie to save.
+TEST_F(MovieWriterTest, ACreateFailureAtTheFirstFrameGivesTheLibrarysCodeAndHoldsNothing) {
   for (OSErr error : {wrPermErr, dirNFErr, fBsyErr}) {
+    qt = resetFakeQuickTime();
     qt->createMovieFileResult = error;
     qt->moviesErrorAfterCreateFailure = error;
     MovieWriter writer;
     MessageBoxWatcher watcher;
-    EXPECT_FALSE(writer.open("c:\\locked\\out.mov", &frame));
-    ASSERT_TRUE(watcher.waitForBox());
-    EXPECT_EQ(watcher.text, "Impossible To Create Movie File : Error " + std::to_string(error));
-    EXPECT_EQ(watcher.caption, "error");
-    EXPECT_EQ(watcher.owner, nullptr);
-    EXPECT_TRUE(watcher.hasOkButton);
+    ASSERT_TRUE(writer.open("c:\\locked\\out.mov", &frame));
+    EXPECT_FALSE(writer.addFrame(&frame, 100));
+    EXPECT_EQ(writer.lastError, error);
+    EXPECT_TRUE(writer.frameCompressed) << "the failure is the file's";
+    EXPECT_FALSE(writer.fileCreated());
     EXPECT_EQ(occurrences(qt->log, "NewMovieTrack"), 0);
+    EXPECT_FALSE(watcher.waitForBox(200)) << "the writer itself shows nothing: " << watcher.text;
+    EXPECT_FALSE(writer.finish()) << "nothing to save";
+    EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 0);
     expectNothingHeld(writer);
   }
+  // A create that gives no movie is a failure too; the file it opened is
+  // closed again.
+  qt = resetFakeQuickTime();
+  qt->createMovieFileGivesMovie = false;
+  qt->moviesErrorAfterCreateFailure = ioErr;
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  EXPECT_FALSE(writer.addFrame(&frame, 100));
+  EXPECT_EQ(writer.lastError, ioErr);
+  EXPECT_EQ(qt->openFiles, 0);
+  writer.finish();
+  expectNothingHeld(writer);
 }
 
 TEST_F(MovieWriterTest, ItsMessagesAreModalToTheMainWindow) {
   ForegroundWindow main;  // stands in for Skelby's main window
   captureState.mainWindow = main.handle;
   {
-    qt->createMovieFileResult = dirNFErr;
-    qt->moviesErrorAfterCreateFailure = dirNFErr;
+    qt->maxCompressionSizeResult = codecSizeErr;
     MovieWriter writer;
     MessageBoxWatcher watcher;
-    EXPECT_FALSE(writer.open("c:\\missing\\out.mov", &frame));
+    EXPECT_FALSE(writer.open("c:\\out.mov", &frame));
     ASSERT_TRUE(watcher.waitForBox());
     EXPECT_EQ(watcher.owner, main.handle);
   }
@@ -152,19 +175,6 @@ TEST_F(MovieWriterTest, ItsMessagesAreModalToTheMainWindow) {
     writer.finish();
   }
   captureState.mainWindow = nullptr;
-}
-
-TEST_F(MovieWriterTest, ACreateThatGivesNoMovieIsAFailureToo) {
-  qt->createMovieFileGivesMovie = false;
-  qt->moviesErrorAfterCreateFailure = ioErr;
-  MovieWriter writer;
-  MessageBoxWatcher watcher;
-  EXPECT_FALSE(writer.open("c:\\out.mov", &frame));
-  ASSERT_TRUE(watcher.waitForBox());
-  EXPECT_EQ(watcher.text, "Impossible To Create Movie File : Error -36");
-  EXPECT_EQ(writer.movie, nullptr);
-  EXPECT_EQ(qt->openFiles, 0) << "the file opened without a movie is closed again";
-  expectNothingHeld(writer);
 }
 
 TEST_F(MovieWriterTest, PathsTooLongForALengthByteAreRefusedAsBadNames) {
@@ -184,70 +194,54 @@ TEST_F(MovieWriterTest, PathsTooLongForALengthByteAreRefusedAsBadNames) {
   const std::string longest = "c:\\" + std::string(248, 'b') + ".mov";
   MovieWriter writer;
   ASSERT_TRUE(writer.open(longest.c_str(), &frame));
+  ASSERT_TRUE(writer.addFrame(&frame, 100));
   EXPECT_EQ(pascalText(qt->specName), longest);
   EXPECT_TRUE(writer.finish());
   EXPECT_EQ(pascalText(qt->resourceName), longest);
 }
 
-TEST_F(MovieWriterTest, AHalfOpenWriterIsFinishedByTheNextFinish) {
-  qt->maxCompressionSizeResult = paramErr;
-  MovieWriter writer;
-  MessageBoxWatcher watcher;
-  EXPECT_FALSE(writer.open("c:\\half.mov", &frame));
-  EXPECT_FALSE(watcher.waitForBox(300)) << "no message: " << watcher.text;
-  EXPECT_NE(writer.movie, nullptr);
-  EXPECT_NE(writer.media, nullptr);
-  EXPECT_EQ(writer.dataHandle, nullptr);
-  EXPECT_EQ(qt->openFiles, 1);
-
-  qt->log[0] = 0;
-  EXPECT_TRUE(writer.finish());
-  EXPECT_STREQ(qt->log,
-               "EndMediaEdits GetMediaDuration InsertMediaIntoTrack AddMovieResource "
-               "CloseMovieFile DisposeMovie ");
-  EXPECT_EQ(qt->insertedDuration, 0) << "a movie without samples";
-  expectNothingHeld(writer);
-}
-
-TEST_F(MovieWriterTest, TrackMediaOrEditFailuresLeaveItHalfOpenWithoutAMessage) {
-  for (int failing = 0; failing < 3; ++failing) {
+// A codec that cannot take the frame is told before any file is made.
+TEST_F(MovieWriterTest, ACodecThatRefusesTheFrameIsToldAndNoFileIsMade) {
+  for (OSErr error : {paramErr, codecSizeErr, memFullErr}) {
     qt = resetFakeQuickTime();
-    if (failing == 0) qt->newMovieTrackFails = true;
-    if (failing == 1) qt->newTrackMediaFails = true;
-    if (failing == 2) qt->beginMediaEditsResult = invalidMedia;
+    qt->maxCompressionSizeResult = error;
     MovieWriter writer;
     MessageBoxWatcher watcher;
-    EXPECT_FALSE(writer.open("c:\\half.mov", &frame)) << failing;
-    EXPECT_FALSE(watcher.waitForBox(200)) << failing << ": " << watcher.text;
-    EXPECT_NE(writer.movie, nullptr);
-    EXPECT_EQ(occurrences(qt->log, "GetMaxCompressionSize"), 0);
-
-    // The next open completes or lets go of the old movie before it makes a new one.
-    qt->newMovieTrackFails = qt->newTrackMediaFails = false;
-    qt->beginMediaEditsResult = noErr;
-    ASSERT_TRUE(writer.open("c:\\again.mov", &frame)) << failing;
-    EXPECT_EQ(qt->liveMovies, 1) << failing;
-    EXPECT_EQ(qt->openFiles, 1) << failing;
-    EXPECT_TRUE(writer.finish());
+    EXPECT_FALSE(writer.open("c:\\refused.mov", &frame));
+    ASSERT_TRUE(watcher.waitForBox()) << error;
+    EXPECT_EQ(watcher.text, "The codec cannot compress frames of this size : Error " + std::to_string(error));
+    EXPECT_EQ(watcher.caption, "error");
+    EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0);
+    EXPECT_FALSE(writer.finish()) << "nothing to save or to try again";
     expectNothingHeld(writer);
   }
 }
 
-// Before the library stops: a half-open writer's file becomes a movie
-// without samples rather than a header with nothing after it.
-TEST_F(MovieWriterTest, AHalfOpenWriterIsWrittenWhateverStepFailed) {
+// A track, media or edit that cannot be made at the first frame ends the
+// movie there: it is let go of, never left for a later Stop to save empty.
+TEST_F(MovieWriterTest, TrackMediaOrEditFailuresAtTheFirstFrameLeaveNoMovie) {
   for (int failing = 0; failing < 3; ++failing) {
     qt = resetFakeQuickTime();
     if (failing == 0) qt->newMovieTrackFails = true;
     if (failing == 1) qt->newTrackMediaFails = true;
     if (failing == 2) qt->beginMediaEditsResult = invalidMedia;
     MovieWriter writer;
-    EXPECT_FALSE(writer.open("c:\\half.mov", &frame)) << failing;
-    qt->log[0] = 0;
-    EXPECT_TRUE(writer.finish()) << failing;
-    EXPECT_EQ(occurrences(qt->log, "EndMediaEdits"), 0) << "edits that never began are not ended";
-    EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1) << failing;
-    EXPECT_EQ(occurrences(qt->log, "CloseMovieFile"), 1) << failing;
+    ASSERT_TRUE(writer.open("c:\\half.mov", &frame)) << failing;
+    EXPECT_FALSE(writer.addFrame(&frame, 100)) << failing;
+    EXPECT_NE(writer.lastError, noErr) << failing;
+    EXPECT_FALSE(writer.fileCreated()) << failing;
+    EXPECT_EQ(qt->liveMovies, 0) << failing;
+    EXPECT_EQ(qt->openFiles, 0) << failing;
+    EXPECT_EQ(occurrences(qt->log, "AddMediaSample"), 0) << failing;
+    EXPECT_FALSE(writer.finish()) << failing;
+    EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 0) << failing;
+    expectNothingHeld(writer);
+
+    qt->newMovieTrackFails = qt->newTrackMediaFails = false;
+    qt->beginMediaEditsResult = noErr;
+    ASSERT_TRUE(writer.open("c:\\again.mov", &frame)) << failing;
+    EXPECT_TRUE(writer.addFrame(&frame, 100)) << failing;
+    EXPECT_TRUE(writer.finish());
     expectNothingHeld(writer);
   }
 }
@@ -266,7 +260,8 @@ TEST_F(MovieWriterTest, BlockAllocationFailuresAreToldAndFinishReleasesTheRest) 
     // Without a description there is nothing to compress into.
     EXPECT_FALSE(writer.addFrame(&frame, 100));
     EXPECT_EQ(occurrences(qt->log, "CompressImage"), 0);
-    EXPECT_TRUE(writer.finish());
+    EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0);
+    EXPECT_FALSE(writer.finish()) << "no movie was made";
     expectNothingHeld(writer);
   }
 }
@@ -274,6 +269,7 @@ TEST_F(MovieWriterTest, BlockAllocationFailuresAreToldAndFinishReleasesTheRest) 
 TEST_F(MovieWriterTest, FailingToEndTheEditsKeepsTheMovieUntilALaterFinish) {
   MovieWriter writer;
   ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  ASSERT_TRUE(writer.addFrame(&frame, 100));
   qt->endMediaEditsResult = invalidEditState;
   EXPECT_FALSE(writer.finish());
   EXPECT_EQ(writer.dataHandle, nullptr);
@@ -296,17 +292,19 @@ TEST_F(MovieWriterTest, AFrameWithoutAWorldAppendsNothing) {
   EXPECT_FALSE(writer.addFrame(nullptr, 100));
   EXPECT_STREQ(qt->log, "");
   EXPECT_EQ(qt->samples, 0);
-  EXPECT_TRUE(writer.finish());
+  EXPECT_FALSE(writer.finish()) << "no frame, so no movie and no file";
+  EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0);
+  expectNothingHeld(writer);
 }
 
-TEST_F(MovieWriterTest, OpenOnAFrameWithoutAWorldFailsHalfOpen) {
+TEST_F(MovieWriterTest, OpenOnAFrameWithoutAWorldFailsAndHoldsNothing) {
   OffscreenFrame empty;
   MovieWriter writer;
   EXPECT_FALSE(writer.open("c:\\out.mov", &empty));
   EXPECT_FALSE(writer.open("c:\\out.mov", nullptr));
   EXPECT_FALSE(writer.open(nullptr, &frame));
   EXPECT_EQ(occurrences(qt->log, "GetMaxCompressionSize"), 0);
-  EXPECT_TRUE(writer.finish());
+  EXPECT_FALSE(writer.finish());
   expectNothingHeld(writer);
 }
 
@@ -387,6 +385,7 @@ TEST_F(MovieWriterTest, AMovieThatCannotBeWrittenIsKeptAndWrittenByALaterFinish)
 TEST_F(MovieWriterTest, AFileThatFailsToCloseIsReportedButTheMovieIsWritten) {
   MovieWriter writer;
   ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  ASSERT_TRUE(writer.addFrame(&frame, 100));
   qt->closeMovieFileResult = ioErr;
   EXPECT_FALSE(writer.finish());
   EXPECT_EQ(writer.lastError, ioErr);
@@ -397,6 +396,7 @@ TEST_F(MovieWriterTest, AFileThatFailsToCloseIsReportedButTheMovieIsWritten) {
 TEST_F(MovieWriterTest, AbandonLetsGoOfAMovieThatCannotBeWritten) {
   MovieWriter writer;
   ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
+  ASSERT_TRUE(writer.addFrame(&frame, 100));
   qt->addMovieResourceResult = dskFulErr;
   EXPECT_FALSE(writer.finish());
   writer.abandon();
@@ -423,7 +423,7 @@ TEST_F(MovieWriterTest, TheCodecNameBecomesItsTypeWhenTheMovieOpens) {
   EXPECT_EQ(qt->maxSizeType, fourCC("png "));
   EXPECT_EQ(qt->maxSizeQuality, 0x200u);
   EXPECT_EQ(writer.frameDuration(), 40);
-  EXPECT_TRUE(writer.finish());
+  writer.finish();
 
   // The codec went away between the dialog and this movie: Animation, silently.
   qt->codecs[3].name[0] = 'X';
@@ -431,7 +431,7 @@ TEST_F(MovieWriterTest, TheCodecNameBecomesItsTypeWhenTheMovieOpens) {
   ASSERT_TRUE(writer.open("c:\\out.mov", &frame));
   EXPECT_EQ(compressionSettings.codecType, fourCC("rle "));
   EXPECT_FALSE(watcher.waitForBox(200)) << watcher.text;
-  EXPECT_TRUE(writer.finish());
+  writer.finish();
 }
 
 TEST_F(MovieWriterTest, TheProcessWriterStartsClosedWithDefaults) {

@@ -95,6 +95,24 @@ TEST_F(OffscreenFrameTest, WorldFailureTellsTheForegroundWindowAndHoldsNothing) 
   EXPECT_EQ(qt->doubleReleases, 0);
 }
 
+// A world without a device context could never be drawn into: the frame
+// says so and keeps nothing, so a recording of a blank picture never starts.
+TEST_F(OffscreenFrameTest, AWorldWithoutADeviceContextIsToldAndReleased) {
+  qt->portHDCFails = true;
+  ForegroundWindow main;
+  captureState.mainWindow = main.handle;
+  OffscreenFrame frame;
+  MessageBoxWatcher watcher;
+  EXPECT_FALSE(frame.create(32, 24, true));
+  ASSERT_TRUE(watcher.waitForBox());
+  EXPECT_EQ(watcher.text, "Impossible to draw into the frame: QuickTime gave no device context.");
+  EXPECT_EQ(watcher.owner, main.handle);
+  EXPECT_EQ(frame.gworld, nullptr);
+  EXPECT_EQ(frame.dc, nullptr);
+  EXPECT_EQ(qt->liveWorlds, 0) << "the world is disposed of";
+  captureState.mainWindow = nullptr;
+}
+
 TEST_F(OffscreenFrameTest, WithAMainWindowTheFailureIsModalToIt) {
   qt->newGWorldResult = memFullErr;
   ForegroundWindow main;

@@ -32,6 +32,7 @@ sleep 1.5
 click 989  # Stop
 wait_status "idle." || fail "Stop did not go back to idle"
 wall=$(($(now_ms) - record_started))
+after_stop
 check "$movie" 640 480 100 "$wall"
 ok "untouched fields record 640 x 480, as they show"
 
@@ -50,6 +51,7 @@ sleep 0.5
 [ "$(fields)" = "400x300" ] || fail "the double-click should show 400 x 300, the fields show $(fields)"
 drv press 989
 wait_status "idle." || fail "Stop did not go back to idle"
+after_stop
 record_for 1.2
 check "$movie" 400 300 100 "$wall"
 ok "after a double-click while grabbing, the next Grab records the 400 x 300 shown"
@@ -103,6 +105,7 @@ label=$(drv text 1001)
 click 989
 wait_status "idle." || fail "Stop did not go back to idle"
 wall=$(($(now_ms) - record_started))
+after_stop
 check "$movie" 320 240 100 "$wall"
 ok "the pattern's client area is recorded whole after a list click and a border click"
 case $label in
@@ -132,6 +135,7 @@ sleep 1.5
 click 989
 wait_status "idle." || fail "Stop did not go back to idle"
 wall=$(($(now_ms) - record_started))
+after_stop
 check "$movie" 320 240 100 "$wall"
 ok "the target came back by its title and was copied whole at its new size"
 
@@ -149,6 +153,7 @@ sleep 1.5
 click 989
 wait_status "idle." || fail "Stop did not go back to idle"
 wall=$(($(now_ms) - record_started))
+after_stop
 check "$movie" 320 240 100 "$wall"
 ok "a target resized mid-recording is recorded whole at its new size"
 

@@ -176,6 +176,7 @@ ok "not saved: button Stop, status '$(status)'"
 echo $((1 << 30)) >"$limit_file"  # the user makes room
 drv press 989
 wait_status "idle." || fail "Stop did not save the movie (status '$(status)')"
+after_stop
 [ "$(drv text 989)" = "Grab" ] || fail "the button should read Grab once saved"
 read -r frames decoded sum < <(movie_facts "$full") || fail "the movie saved by the second Stop does not open"
 [ "$frames" -ge 3 ] && [ "$decoded" -eq "$frames" ] || fail "saved late: $frames frames, $decoded decoded"

@@ -274,7 +274,7 @@ OSErr QTNewGWorld(GWorldPtr* out, OSType format, const Rect* bounds, CTabHandle,
 
 void* GetPortHDC(CGrafPtr port) {
   note("GetPortHDC");
-  if (!liveWorlds.count(port)) return nullptr;
+  if (state.portHDCFails || !liveWorlds.count(port)) return nullptr;
   return static_cast<World*>(port->platformData)->dc;
 }
 

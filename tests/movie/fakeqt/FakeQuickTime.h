@@ -36,6 +36,7 @@ struct FakeQuickTimeState {
   OSErr addMovieResourceResult;
   OSErr closeMovieFileResult;
   OSErr newGWorldResult;
+  bool portHDCFails;  // GetPortHDC gives no device context
   OSErr codecNameListResult;
   int16_t codecCount;
   FakeCodec codecs[8];

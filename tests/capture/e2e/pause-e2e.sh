@@ -129,6 +129,7 @@ click 990
 wait_status "Paused." 100 || fail "Pause did not pause"
 click 989  # Stop, while paused
 wait_status "idle." || fail "Stop while paused did not go back to idle"
+after_stop
 frames=$(ffprobe -v error -select_streams v -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$movie")
 [ "${frames:-0}" -ge 3 ] || fail "Stop while paused left $frames frames"
 ok "Stop while paused saves the movie ($frames frames)"
@@ -155,6 +156,7 @@ if [ "$single" != --single ]; then
   [ "$(status)" = "Grabbing!" ] || fail "after twenty pairs the status reads '$(status)'"
   click 989
   wait_status "idle." || fail "Stop did not go back to idle"
+  after_stop
   watch_result
   [ "$pauses" = 20 ] || fail "the watcher saw $pauses pauses, not 20"
   python3 "$here/check-pause.py" "$movie" 640 480 $interval "$pauses" "$paused" "$unsure" || exit 1

@@ -72,7 +72,11 @@ class RecordingCommandsTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (captureState.grabbing) command(IDC_GRAB);
+    if (captureState.grabbing) {
+      // Whatever the recording holds, a box that says so is answered.
+      MessageBoxWatcher any;
+      command(IDC_GRAB);
+    }
     stopRecording();
     unregisterHotKeys(window);
     if (IsWindow(window)) DestroyWindow(window);
@@ -92,6 +96,15 @@ class RecordingCommandsTest : public ::testing::Test {
     SendMessageA(captureState.listBox, LB_SETCURSEL, i, 0);
     SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_WINDOWLIST, LBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(captureState.listBox));
+  }
+  // A recording stopped before its first frame leaves the destination as
+  // it was and says so; the box is answered here. Sends what `send` sends.
+  template <typename Send>
+  void stopBeforeAnyFrame(Send send) {
+    MessageBoxWatcher nothing;
+    send();
+    ASSERT_TRUE(nothing.waitForBox());
+    EXPECT_EQ(nothing.text.rfind("Nothing was recorded", 0), 0u) << nothing.text;
   }
   void grab() {
     select();
@@ -217,7 +230,7 @@ TEST_F(RecordingCommandsTest, TheMiscMenuFollowsTheStateWithTheKeys) {
   EXPECT_FALSE(grayed);
   command(IDC_PAUSE);
   EXPECT_EQ(menuItem(IDC_PAUSE), "&Resume\tCtrl+Alt+F10");
-  command(IDC_GRAB);
+  stopBeforeAnyFrame([this] { command(IDC_GRAB); });
   EXPECT_EQ(menuItem(IDC_PAUSE, &grayed), "&Pause\tCtrl+Alt+F10");
   EXPECT_TRUE(grayed);
 }
@@ -254,7 +267,7 @@ TEST_F(RecordingCommandsTest, AKeyIsTheClickWithItsRefusals) {
   EXPECT_TRUE(recordingPaused());
   EXPECT_EQ(captureState.grabbing, 1) << "the key stopped a recording under a dialog";
   EnableWindow(window, TRUE);
-  SendMessageA(window, WM_HOTKEY, 1, 0);
+  stopBeforeAnyFrame([this] { SendMessageA(window, WM_HOTKEY, 1, 0); });
   EXPECT_EQ(captureState.grabbing, 0);
   EXPECT_EQ(status(), "idle.");
 }
@@ -273,7 +286,7 @@ TEST_F(RecordingCommandsTest, AKeyHeldElsewhereIsToldOnceAndLeftOffTheMenu) {
   // The click still records.
   grab();
   EXPECT_EQ(status(), "Grabbing.");
-  command(IDC_GRAB);
+  stopBeforeAnyFrame([this] { command(IDC_GRAB); });
   EXPECT_EQ(status(), "idle.");
   unregisterHotKeys(window);
 

@@ -35,8 +35,9 @@ def screen(png):
     return int(parts[1]), int(parts[2]), parts[4]
 
 
-def dark(shot, box, others=()):
-    """The dark pixels inside box and outside others: their count and extent."""
+def dark(shot, box, others=(), limit=3 * 90):
+    """The dark pixels (RGB sum under limit) inside box and outside others:
+    their count and extent."""
     sw, sh, pixels = shot
     xs, ys = [], []
     for y in range(max(0, box[1]), min(sh, box[3])):
@@ -45,7 +46,7 @@ def dark(shot, box, others=()):
             if any(r[0] <= x < r[2] and r[1] <= y < r[3] for r in others):
                 continue
             o = row + x * 3
-            if pixels[o] + pixels[o + 1] + pixels[o + 2] < 3 * 90:
+            if pixels[o] + pixels[o + 1] + pixels[o + 2] < limit:
                 xs.append(x)
                 ys.append(y)
     return len(xs), (min(xs), min(ys), max(xs) + 1, max(ys) + 1) if xs else None
@@ -97,14 +98,16 @@ for c in controls:
     # reaches over (a status bar's edge) only adds dark pixels.
     others = [o["rect"] for o in controls
               if o is not c and (o["texty"] or o["picture"]) and overlap(o["rect"], c["rect"])]
-    shown, extent = dark(laid_out, (x0 + edge, y0 + edge, x1 - edge, y1 - edge), others)
+    # A disabled control (Pause while idle) writes its text in grey.
+    limit = 3 * 200 if c["style"] & 0x08000000 else 3 * 90
+    shown, extent = dark(laid_out, (x0 + edge, y0 + edge, x1 - edge, y1 - edge), others, limit)
     grown = os.path.join(folder, "%s-%s" % (name, c["handle"]))
     if not os.path.exists(grown + ".png"):
         fail("%s: no screenshot of it with room" % label)
         continue
     # With room and alone, all of its dark pixels show.
     gx0, gy0, gx1, gy1 = (int(v) for v in open(grown + ".txt").read().split())
-    whole, _ = dark(screen(grown + ".png"), (gx0 + edge, gy0 + edge, gx1 - edge, gy1 - edge))
+    whole, _ = dark(screen(grown + ".png"), (gx0 + edge, gy0 + edge, gx1 - edge, gy1 - edge), (), limit)
     if whole == 0:
         fail("%s: no text to be seen even with room" % label)
     elif shown < whole * 0.97 - 2:

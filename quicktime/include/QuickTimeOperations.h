@@ -52,6 +52,16 @@
   OP(0x03, 0x0006, CompressImage, ErrorCode, OSErr, \
      (PixMapHandle, const Rect*, CodecQ, CodecType, ImageDescriptionHandle, Ptr)) \
   OP(0x03, 0x000F, DisposeCodecNameList, ErrorCode, OSErr, (CodecNameSpecListPtr)) \
+  /* compression sequences: CompressSequenceBegin(sequence, source, previous, source rectangle, \
+     previous rectangle, depth, type, codec, spatial quality, temporal quality, key frame rate, \
+     colour table, flags, description); CompressSequenceFrame(sequence, source, rectangle, flags, \
+     data, data size, similarity, completion) */ \
+  OP(0x03, 0x0010, CompressSequenceBegin, ErrorCode, OSErr, \
+     (ImageSequence*, PixMapHandle, PixMapHandle, const Rect*, const Rect*, int16_t, CodecType, \
+      CompressorComponent, CodecQ, CodecQ, int32_t, CTabHandle, CodecFlags, ImageDescriptionHandle)) \
+  OP(0x03, 0x0011, CompressSequenceFrame, ErrorCode, OSErr, \
+     (ImageSequence, PixMapHandle, const Rect*, CodecFlags, Ptr, int32_t*, uint8_t*, ICMCompletionProcRecordPtr)) \
+  OP(0x03, 0x001A, CDSequenceEnd, ErrorCode, OSErr, (ImageSequence)) \
   /* graphics world, device and flags are unused by the program: always null and 0 */ \
   OP(0x03, 0x0080, QTNewGWorld, ErrorCode, OSErr, (GWorldPtr*, OSType, const Rect*, CTabHandle, void*, uint32_t)) \
   /* file specifications */ \

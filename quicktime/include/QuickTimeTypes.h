@@ -116,11 +116,25 @@ enum : uint32_t {
 
 enum : int16_t { movieInDataForkResID = -1 };
 
+// AddMediaSample's flags: a sample that is not a key frame (it decodes only
+// after the ones before it).
+enum : int16_t { mediaSampleNotSync = 1 };
+
+// A compression sequence: frames compressed one after the other, each
+// possibly coded against the ones before it. 0 is no sequence.
+typedef int32_t ImageSequence;
+typedef uint16_t CodecFlags;
+typedef CodecComponent CompressorComponent;
+// No completion routine is ever passed: every compression is synchronous.
+typedef void* ICMCompletionProcRecordPtr;
+
 constexpr OSType VideoMediaType = fourCC("vide");
 constexpr OSType kAnimationCodecType = fourCC("rle ");
 constexpr OSType kRawCodecType = fourCC("raw ");
 constexpr OSType kJPEGCodecType = fourCC("jpeg");
 constexpr OSType kPNGCodecType = fourCC("png ");
+// H.264, offered only when the OpenH264 library beside QuickTime.qts loads.
+constexpr OSType kH264CodecType = fourCC("avc1");
 constexpr OSType k32BGRAPixelFormat = fourCC("BGRA");
 constexpr CodecComponent anyCodec = nullptr;
 

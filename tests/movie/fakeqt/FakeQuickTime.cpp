@@ -234,6 +234,25 @@ OSErr CompressImage(PixMapHandle, const Rect* bounds, CodecQ quality, CodecType 
   return noErr;
 }
 
+OSErr CompressSequenceBegin(ImageSequence* seq, PixMapHandle, PixMapHandle, const Rect*, const Rect*, int16_t,
+                            CodecType, CompressorComponent, CodecQ, CodecQ, int32_t, CTabHandle, CodecFlags,
+                            ImageDescriptionHandle) {
+  note("CompressSequenceBegin");
+  if (seq) *seq = 0;
+  return unimpErr;
+}
+
+OSErr CompressSequenceFrame(ImageSequence, PixMapHandle, const Rect*, CodecFlags, Ptr, int32_t*, uint8_t*,
+                            ICMCompletionProcRecordPtr) {
+  note("CompressSequenceFrame");
+  return unimpErr;
+}
+
+OSErr CDSequenceEnd(ImageSequence) {
+  note("CDSequenceEnd");
+  return unimpErr;
+}
+
 OSErr QTNewGWorld(GWorldPtr* out, OSType format, const Rect* bounds, CTabHandle, void*, uint32_t) {
   note("QTNewGWorld");
   state.worldPixelFormat = format;

@@ -14,6 +14,7 @@ packages=(
   libz-mingw-w64-dev zlib1g-dev
   clang clang-format libclang-rt-14-dev libavcodec-dev libavformat-dev libavutil-dev libswscale-dev pkg-config
   libjpeg62-turbo-dev
+  nasm dpkg-dev libopenh264-7  # OpenH264: built for Windows from Debian's source; the host tests load Debian's own
 )
 
 missing=()
@@ -22,7 +23,9 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  exec "$(dirname "$0")/openh264.sh"
+fi
 
 echo "setup: installing ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
@@ -36,3 +39,4 @@ $sudo apt-get update -q
 # The 32-bit build runs under the 32-bit Wine of an i386 root instead, which
 # debootstrap builds once per machine (scripts/i686-root.sh), not on the host.
 $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+"$(dirname "$0")/openh264.sh"

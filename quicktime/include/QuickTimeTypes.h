@@ -124,6 +124,9 @@ enum : int16_t { mediaSampleNotSync = 1 };
 // possibly coded against the ones before it. 0 is no sequence.
 typedef int32_t ImageSequence;
 typedef uint16_t CodecFlags;
+// CompressSequenceFrame's flags: make this frame a key frame (after a frame
+// that could not be stored, say, which later frames must not refer to).
+enum : CodecFlags { codecFlagForceKeyFrame = 0x0080 };
 typedef CodecComponent CompressorComponent;
 // No completion routine is ever passed: every compression is synchronous.
 typedef void* ICMCompletionProcRecordPtr;

@@ -46,6 +46,7 @@ bool sameLowBytes(uint64_t expected, const T& actual) {
 template <typename R, typename... A, size_t... I>
 std::string checkRoundTrip(R (*entry)(A...), uint32_t selector, const char* name,
                            const RecordingLibrary& library, std::index_sequence<I...>) {
+  static_assert(sizeof...(A) <= kRecordedSlots, "the recording library keeps too few argument slots");
   std::ostringstream problems;
   const uint64_t values[] = {testPattern(selector, I)..., 0};
   const uint64_t resultPattern = testPattern(selector, 99);

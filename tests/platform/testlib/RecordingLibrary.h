@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-constexpr int kRecordedSlots = 12;  // more than any operation takes
+constexpr int kRecordedSlots = 16;  // more than any operation takes (CompressSequenceBegin: 14)
 constexpr int kRecordedCallCapacity = 4096;
 
 struct RecordedCall {

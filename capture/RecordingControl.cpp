@@ -10,6 +10,7 @@
 #include "movie/MovieWriter.h"
 #include "movie/OffscreenFrame.h"
 #include "platform/ProgramFolder.h"
+#include "Win32FileErrors.h"
 
 const char kNoDestinationMessage[] = "Choose the movie file to record into first: click \"...\".";
 const char kOutOfMemoryMessage[] = "Not enough memory to start recording.";
@@ -32,38 +33,6 @@ void tellCannotWrite(OSErr error) {
   char text[64];
   std::snprintf(text, sizeof text, "Impossible To Create Movie File : Error %d", int(error));
   MessageBoxA(captureState.mainWindow, text, "error", MB_OK);
-}
-
-// The library's own answers to the same failures of the file system.
-OSErr osErrFromWin32(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-      return fnfErr;
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_BAD_NETPATH:
-    case ERROR_INVALID_DRIVE:
-      return dirNFErr;
-    case ERROR_ACCESS_DENIED:
-      return permErr;
-    case ERROR_WRITE_PROTECT:
-      return wPrErr;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return fBsyErr;
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE:
-    case ERROR_DIRECTORY:
-      return bdNamErr;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return dskFulErr;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return memFullErr;
-    default:
-      return ioErr;
-  }
 }
 
 void freeFrame() {

@@ -35,18 +35,21 @@ OSErr CompressImage(PixMapHandle src, const Rect* srcRect, CodecQ quality, Codec
 }
 
 OSErr CompressSequenceBegin(ImageSequence* seq, PixMapHandle src, PixMapHandle prev, const Rect* srcRect,
-                            const Rect* prevRect, int16_t colorDepth, CodecType cType, CompressorComponent codec,
-                            CodecQ spatialQuality, CodecQ temporalQuality, int32_t keyFrameRate, CTabHandle ctable,
-                            CodecFlags flags, ImageDescriptionHandle desc) {
+                            const Rect* prevRect, int16_t colorDepth, CodecType cType,
+                            CompressorComponent codec, CodecQ spatialQuality, CodecQ temporalQuality,
+                            int32_t keyFrameRate, CTabHandle ctable, CodecFlags flags,
+                            ImageDescriptionHandle desc) {
   (void)src, (void)prev, (void)srcRect, (void)prevRect, (void)colorDepth, (void)cType, (void)codec;
   (void)spatialQuality, (void)temporalQuality, (void)keyFrameRate, (void)ctable, (void)flags, (void)desc;
   if (seq) *seq = 0;
   return unimpErr;
 }
 
-OSErr CompressSequenceFrame(ImageSequence seq, PixMapHandle src, const Rect* srcRect, CodecFlags flags, Ptr data,
-                            int32_t* dataSize, uint8_t* similarity, ICMCompletionProcRecordPtr completion) {
-  (void)seq, (void)src, (void)srcRect, (void)flags, (void)data, (void)dataSize, (void)similarity, (void)completion;
+OSErr CompressSequenceFrame(ImageSequence seq, PixMapHandle src, const Rect* srcRect, CodecFlags flags,
+                            Ptr data, int32_t* dataSize, uint8_t* similarity,
+                            ICMCompletionProcRecordPtr completion) {
+  (void)seq, (void)src, (void)srcRect, (void)flags, (void)data, (void)dataSize, (void)similarity,
+      (void)completion;
   return unimpErr;
 }
 

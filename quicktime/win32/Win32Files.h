@@ -10,15 +10,10 @@
 #include <string>
 
 #include "QuickTimeTypes.h"
+#include "Win32FileErrors.h"
 #include "Sink.h"
 
 namespace qtlib {
-
-// Not in the shared list: only file creation answers it.
-constexpr OSErr dupFNErr = -48;  // a file of that name already exists
-
-// The classic code that tells the user the truth about a failed file call.
-OSErr osErrFromWin32(DWORD error);
 
 // The path inside a length-prefixed name, when it is one Windows could name a
 // file by: 1 to 255 characters, no control characters, none of < > " | ? *,

@@ -499,6 +499,56 @@ TEST(MovieKeeper, EightHoursLoseAtMostASecondAtAnyMomentAndCostTheSameEachHour) 
 
 namespace {
 
+// What readers say of an H.264 movie file: per packet, whether it is a key
+// frame ("K" or "_"), and each decoded frame's MD5.
+struct H264Reading {
+  std::string keys;
+  std::vector<std::string> frames;
+};
+
+H264Reading readH264(const std::string& path) {
+  H264Reading r;
+  // Without its parser, which would key IDRs from the bitstream whatever
+  // the file says.
+  const std::string flags = test::run(
+      "ffprobe -v error -fflags +noparse+nofillin -select_streams v -show_entries packet=flags -of csv=p=0 " +
+      path);
+  for (const std::string& k : test::csvColumn(flags, 0)) r.keys += k == "K_" ? "K" : k == "__" ? "_" : "?";
+  r.frames = test::csvColumn(test::run("ffmpeg -nostdin -v error -i " + path + " -f framemd5 -"), 5);
+  return r;
+}
+
+// The same as GStreamer's qtdemux says it: "K" for a buffer without the
+// delta-unit flag, "_" for one with it.
+std::string gstreamerKeys(const std::string& path) {
+  const std::string log = test::run("timeout 60 gst-launch-1.0 -v filesrc location=" + path +
+                                    " ! qtdemux ! identity silent=false ! fakesink 2>&1");
+  std::string keys;
+  for (size_t at = log.find("chain "); at != std::string::npos; at = log.find("chain ", at + 1)) {
+    const size_t flags = log.find("flags: ", at);
+    const size_t end = log.find(')', flags);
+    if (flags == std::string::npos || end == std::string::npos) break;
+    keys += log.substr(flags, end - flags).find("delta-unit") == std::string::npos ? "K" : "_";
+  }
+  return keys;
+}
+
+// The duration (ms) of each frame VLC's mp4 reader takes from the file,
+// played to its end, as its stream statistics list them. VLC refuses to
+// run as root, so then it runs as nobody on a copy in a folder of its own.
+std::vector<std::string> vlcDurations(const std::string& path) {
+  char dir[] = "/tmp/skelby-vlc-XXXXXX";
+  if (!mkdtemp(dir)) return {"no folder"};
+  const std::string d = dir;
+  const std::string as = geteuid() == 0 ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+  const std::string out = test::run(
+      "chmod 777 " + d + " && cp " + path + " " + d + "/movie.mov && chmod 644 " + d + "/movie.mov && timeout 60 " +
+      as + "cvlc --play-and-exit --intf dummy --vout dummy --aout dummy " + d + "/movie.mov --sout '#stats{output=" +
+      d + "/stats.txt}' >" + d + "/vlc.log 2>&1; grep -v '^#' " + d + "/stats.txt | cut -f6 | sed 's/000$//'; rm -rf " +
+      d);
+  return test::csvColumn(out, 0);
+}
+
 // A disk whose flushes wait until the test lets them go, written from the
 // recording thread and flushed from the keeper's.
 // Writes of a MiB or more (samples) are only logged, not kept.
@@ -730,7 +780,8 @@ class SparseFile : public qt::Sink {
 
 // 70 samples of 64 MiB, a second apart, so each gets its fragment and the
 // later ones lie past 4 GiB: at each fragment ffprobe reads the file as it
-// stands for every sample covered; the finished file has them all.
+// stands for every sample covered; the finished file has them all; their
+// key frames stay flagged on either side of 2 and 4 GiB.
 TEST(MovieKeeper, ARecordingAcrossFourGiBReadsBackAtEachFragment) {
   const std::string path = test::outputPath("across-4-gib.mov");
   auto sink = std::make_shared<SparseFile>(path);
@@ -742,18 +793,54 @@ TEST(MovieKeeper, ARecordingAcrossFourGiBReadsBackAtEachFragment) {
   const std::string probe =
       "ffprobe -v error -select_streams v -show_entries stream=duration_ts -of csv=p=0 " + path;
   uint32_t checked = 0;
+  // A key frame every fifth sample; ffprobe reads the flags of the
+  // fragments on either side of the mdat closed short of 2 GiB, past 4 GiB,
+  // and of the finished file (64-bit offsets and stss).
+  // (GStreamer refuses samples this large.)
+  // The flags of the samples from about `from` on (a seek there lands on
+  // the key frame before it, so only a few samples are read), each at its
+  // place: "." before the first read.
+  const auto keysRead = [&](int from) {
+    const std::string out =
+        test::run("ffprobe -v error -fflags +noparse+nofillin -read_intervals " + std::to_string(from * 40) +
+                  "ms% -show_entries packet=pts,flags -of csv=p=0 " + path);
+    const std::vector<std::string> pts = test::csvColumn(out, 0), flags = test::csvColumn(out, 1);
+    std::string read(pts.empty() ? 0 : size_t(std::stoi(pts.front()) / 40), '.');
+    for (size_t i = 0; i < pts.size() && i < flags.size(); ++i) {
+      EXPECT_EQ(std::stoi(pts[i]), int(read.size()) * 40) << out;
+      read += flags[i] == "K_" ? "K" : flags[i] == "__" ? "_" : "?";
+    }
+    return read;
+  };
+  // What keysRead says when the flags are right.
+  const auto keysFrom = [](const std::string& keys, int from) {
+    const size_t key = keys.rfind('K', size_t(from));
+    return std::string(key, '.') + keys.substr(key);
+  };
+  std::string keys;
+  for (int i = 0; i < 70; ++i) keys += i % 5 == 0 ? "K" : "_";
+  std::vector<uint32_t> keysChecked;
   for (int i = 0; i < 70; ++i) {
     clock.advance(1000);
-    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 40, desc, 1, 0, nullptr), noErr) << i;
+    const int16_t flags = i % 5 == 0 ? int16_t(0) : int16_t(mediaSampleNotSync);
+    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 40, desc, 1, flags, nullptr), noErr) << i;
     const uint32_t covered = coveredNow(p.media);
     if (covered == checked) continue;
     checked = covered;
     EXPECT_EQ(test::run(probe), std::to_string(covered * 40) + "\n") << covered << " samples covered";
+    if ((covered > 31 && keysChecked.empty()) || covered == 69) {
+      EXPECT_EQ(keysRead(int(covered) - 9), keysFrom(keys.substr(0, covered), int(covered) - 9))
+          << covered << " samples covered";
+      keysChecked.push_back(covered);
+    }
   }
   EXPECT_GE(checked, 69u);
+  EXPECT_EQ(keysChecked.size(), 2u);
   ASSERT_EQ(test::finishMovie(p), noErr);
   qt::DisposeMovie(p.movie);
   sink.reset();
+  EXPECT_EQ(keysRead(0).substr(0, 12), keys.substr(0, 12));
+  EXPECT_EQ(keysRead(58), keysFrom(keys, 58));
   EXPECT_EQ(test::run("ffprobe -v error -show_entries stream=nb_frames,duration_ts "
                       "-of csv=p=0 " +
                       path),
@@ -889,56 +976,6 @@ TEST(MovieKeeper, AFileClosedWithoutItsMovieAtomShowsEveryFragmentWritten) {
   EXPECT_EQ(left.packets.size(), 5u) << "the first fragment was left half revealed";
   qt::DisposeHandle(data);
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
-}
-
-// What readers say of an H.264 movie file: per packet, whether it is a key
-// frame ("K" or "_"), and each decoded frame's MD5.
-struct H264Reading {
-  std::string keys;
-  std::vector<std::string> frames;
-};
-
-H264Reading readH264(const std::string& path) {
-  H264Reading r;
-  // Without its parser, which would key IDRs from the bitstream whatever
-  // the file says.
-  const std::string flags = test::run(
-      "ffprobe -v error -fflags +noparse+nofillin -select_streams v -show_entries packet=flags -of csv=p=0 " +
-      path);
-  for (const std::string& k : test::csvColumn(flags, 0)) r.keys += k == "K_" ? "K" : k == "__" ? "_" : "?";
-  r.frames = test::csvColumn(test::run("ffmpeg -nostdin -v error -i " + path + " -f framemd5 -"), 5);
-  return r;
-}
-
-// The same as GStreamer's qtdemux says it: "K" for a buffer without the
-// delta-unit flag, "_" for one with it.
-std::string gstreamerKeys(const std::string& path) {
-  const std::string log = test::run("timeout 60 gst-launch-1.0 -v filesrc location=" + path +
-                                    " ! qtdemux ! identity silent=false ! fakesink 2>&1");
-  std::string keys;
-  for (size_t at = log.find("chain "); at != std::string::npos; at = log.find("chain ", at + 1)) {
-    const size_t flags = log.find("flags: ", at);
-    const size_t end = log.find(')', flags);
-    if (flags == std::string::npos || end == std::string::npos) break;
-    keys += log.substr(flags, end - flags).find("delta-unit") == std::string::npos ? "K" : "_";
-  }
-  return keys;
-}
-
-// The duration (ms) of each frame VLC's mp4 reader takes from the file,
-// played to its end, as its stream statistics list them. VLC refuses to
-// run as root, so then it runs as nobody on a copy in a folder of its own.
-std::vector<std::string> vlcDurations(const std::string& path) {
-  char dir[] = "/tmp/skelby-vlc-XXXXXX";
-  if (!mkdtemp(dir)) return {"no folder"};
-  const std::string d = dir;
-  const std::string as = geteuid() == 0 ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
-  const std::string out = test::run(
-      "chmod 777 " + d + " && cp " + path + " " + d + "/movie.mov && chmod 644 " + d + "/movie.mov && timeout 60 " +
-      as + "cvlc --play-and-exit --intf dummy --vout dummy --aout dummy " + d + "/movie.mov --sout '#stats{output=" +
-      d + "/stats.txt}' >" + d + "/vlc.log 2>&1; grep -v '^#' " + d + "/stats.txt | cut -f6 | sed 's/000$//'; rm -rf " +
-      d);
-  return test::csvColumn(out, 0);
 }
 
 // An H.264 recording with an IDR every 12 frames and a fragment about every

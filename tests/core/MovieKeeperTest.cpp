@@ -978,6 +978,63 @@ TEST(MovieKeeper, AFileClosedWithoutItsMovieAtomShowsEveryFragmentWritten) {
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
 }
 
+// An H.264 recording through the program's calls, each sample added when
+// its duration has passed on the keeper's clock; the samples that are not
+// IDRs marked as such when `markNonSync`.
+struct H264Recording {
+  std::shared_ptr<test::JournalSink> sink = std::make_shared<test::JournalSink>();
+  std::vector<TimeValue> durations;
+  // After each sample: the journal's length and the samples a reader was promised.
+  std::vector<size_t> callEnds;
+  std::vector<uint32_t> covered;
+};
+
+H264Recording recordH264(const test::H264Stream& h, bool markNonSync) {
+  H264Recording r;
+  test::ManualClock clock;
+  test::MovieParts p = test::makeMovie(r.sink, h.width, h.height, 1000, test::drivenOptions(clock));
+  ImageDescriptionHandle desc = test::makeH264Description(h);
+  for (size_t i = 0; i < h.samples.size(); ++i) {
+    const TimeValue duration = TimeValue(90 + (i * 37) % 40);
+    r.durations.push_back(duration);
+    clock.advance(uint64_t(duration));
+    Handle data = qt::NewHandle(int32_t(h.samples[i].size()));
+    std::memcpy(*data, h.samples[i].data(), h.samples[i].size());
+    const int16_t flags = markNonSync && !h.idr[i] ? int16_t(mediaSampleNotSync) : int16_t(0);
+    EXPECT_EQ(qt::AddMediaSample(p.media, data, 0, uint32_t(h.samples[i].size()), duration, desc, 1, flags,
+                                 nullptr),
+              noErr)
+        << i;
+    qt::DisposeHandle(data);
+    qt::CheckpointReport report;
+    EXPECT_EQ(qt::GetCheckpointReport(p.media, &report), noErr);
+    r.callEnds.push_back(r.sink->journal.size());
+    r.covered.push_back(report.coveredSamples);
+  }
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+  EXPECT_EQ(test::finishMovie(p), noErr);
+  qt::DisposeMovie(p.movie);
+  return r;
+}
+
+// Every track run in `file` (the finished file keeps its fragments' bytes
+// inside its mdat): its flags, and whether its size is that of its samples
+// with (true) or without per-sample flags.
+std::vector<std::pair<uint32_t, bool>> trackRuns(const std::vector<uint8_t>& file) {
+  std::vector<std::pair<uint32_t, bool>> runs;
+  for (size_t at = 4; at + 16 <= file.size(); ++at) {
+    if (std::memcmp(file.data() + at, "trun", 4) != 0) continue;
+    const uint32_t size = test::be32At(file, at - 4);
+    const uint32_t flags = test::be32At(file, at + 4) & 0xFFFFFF;
+    const uint32_t count = test::be32At(file, at + 8);
+    if (size == 20 + 12 * count)
+      runs.emplace_back(flags, true);
+    else if (size == 20 + 8 * count)
+      runs.emplace_back(flags, false);
+  }
+  return runs;
+}
+
 // An H.264 recording with an IDR every 12 frames and a fragment about every
 // ten: fragments that begin with a key frame, hold one in their middle, or
 // hold none. The file as it stands after each fragment reached the disk, and
@@ -994,32 +1051,12 @@ TEST(MovieKeeper, FragmentsFlagTheKeyFramesOfH264AtEveryCut) {
       test::csvColumn(test::run("ffmpeg -nostdin -v error -i " + h.rawPath + " -f framemd5 -"), 5);
   ASSERT_EQ(rawFrames.size(), 60u);
 
-  auto sink = std::make_shared<test::JournalSink>();
-  test::ManualClock clock;
-  test::MovieParts p = test::makeMovie(sink, h.width, h.height, 1000, test::drivenOptions(clock));
-  ImageDescriptionHandle desc = test::makeH264Description(h);
-  std::vector<size_t> callEnds;
-  std::vector<uint32_t> covered;
-  std::vector<TimeValue> durations;
-  for (size_t i = 0; i < h.samples.size(); ++i) {
-    const TimeValue duration = TimeValue(90 + (i * 37) % 40);
-    durations.push_back(duration);
-    clock.advance(uint64_t(duration));
-    Handle data = qt::NewHandle(int32_t(h.samples[i].size()));
-    std::memcpy(*data, h.samples[i].data(), h.samples[i].size());
-    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, uint32_t(h.samples[i].size()), duration, desc, 1,
-                                 h.idr[i] ? int16_t(0) : int16_t(mediaSampleNotSync), nullptr),
-              noErr)
-        << i;
-    qt::DisposeHandle(data);
-    qt::CheckpointReport report;
-    ASSERT_EQ(qt::GetCheckpointReport(p.media, &report), noErr);
-    callEnds.push_back(sink->journal.size());
-    covered.push_back(report.coveredSamples);
-  }
-  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
-  ASSERT_EQ(test::finishMovie(p), noErr);
-  qt::DisposeMovie(p.movie);
+  const H264Recording rec = recordH264(h, true);
+  if (HasFatalFailure()) return;
+  const auto& sink = rec.sink;
+  const std::vector<size_t>& callEnds = rec.callEnds;
+  const std::vector<uint32_t>& covered = rec.covered;
+  const std::vector<TimeValue>& durations = rec.durations;
 
   // The file after `entries` calls of the journal and `partial` bytes of the next.
   const auto fileAt = [&](size_t entries, size_t partial) {
@@ -1075,6 +1112,36 @@ TEST(MovieKeeper, FragmentsFlagTheKeyFramesOfH264AtEveryCut) {
   check(sink->bytes, 60, "keeper-keys-finished");
   const H264Reading finished = readH264(test::outputPath("keeper-keys-finished.mov"));
   EXPECT_EQ(finished.keys, idrs);
+}
+
+// Fragments whose samples are all key frames keep the runs they had before
+// key frames were told apart: no per-sample flags, the track's default
+// (sync) for every sample; runs with a frame that is not one flag each.
+TEST(MovieKeeper, RunsOfKeyFramesOnlyKeepTheTrackDefaultAndOthersFlagEachSample) {
+  const test::H264Stream h = test::makeH264Stream("keeper-runs", 30, 12);
+  ASSERT_EQ(h.samples.size(), 30u);
+  const H264Recording all = recordH264(h, false);
+  const std::vector<std::pair<uint32_t, bool>> plain = trackRuns(all.sink->bytes);
+  ASSERT_GE(plain.size(), 2u);
+  for (const auto& run : plain) {
+    EXPECT_EQ(run.first, 0x000301u);
+    EXPECT_FALSE(run.second);
+  }
+  // The track's default in 'trex': a sync sample.
+  const std::vector<uint8_t>& f = all.sink->bytes;
+  size_t trex = 0;
+  for (size_t at = 0; at + 4 <= f.size() && !trex; ++at)
+    if (std::memcmp(f.data() + at, "trex", 4) == 0 && test::be32At(f, at + 8) == 1) trex = at;
+  ASSERT_NE(trex, 0u);
+  EXPECT_EQ(test::be32At(f, trex + 24), 0x02000000u) << "default sample flags";
+
+  const H264Recording marked = recordH264(h, true);
+  const std::vector<std::pair<uint32_t, bool>> flagged = trackRuns(marked.sink->bytes);
+  ASSERT_EQ(flagged.size(), plain.size());
+  for (const auto& run : flagged) {
+    EXPECT_EQ(run.first, 0x000701u);
+    EXPECT_TRUE(run.second);
+  }
 }
 
 }  // namespace

@@ -542,10 +542,10 @@ std::vector<std::string> vlcDurations(const std::string& path) {
   const std::string d = dir;
   const std::string as = geteuid() == 0 ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
   const std::string out = test::run(
-      "chmod 777 " + d + " && cp " + path + " " + d + "/movie.mov && chmod 644 " + d + "/movie.mov && timeout 60 " +
-      as + "cvlc --play-and-exit --intf dummy --vout dummy --aout dummy " + d + "/movie.mov --sout '#stats{output=" +
-      d + "/stats.txt}' >" + d + "/vlc.log 2>&1; grep -v '^#' " + d + "/stats.txt | cut -f6 | sed 's/000$//'; rm -rf " +
-      d);
+      "chmod 777 " + d + " && cp " + path + " " + d + "/movie.mov && chmod 644 " + d +
+      "/movie.mov && timeout 60 " + as + "cvlc --play-and-exit --intf dummy --vout dummy --aout dummy " + d +
+      "/movie.mov --sout '#stats{output=" + d + "/stats.txt}' >" + d + "/vlc.log 2>&1; grep -v '^#' " + d +
+      "/stats.txt | cut -f6 | sed 's/000$//'; rm -rf " + d);
   return test::csvColumn(out, 0);
 }
 
@@ -1080,7 +1080,8 @@ TEST(MovieKeeper, FragmentsFlagTheKeyFramesOfH264AtEveryCut) {
     EXPECT_EQ(gstreamerKeys(path), r.keys) << name;
     const std::vector<std::string> vlc = vlcDurations(path);
     ASSERT_EQ(vlc.size(), r.keys.size()) << name;
-    for (size_t i = 0; i < vlc.size(); ++i) EXPECT_EQ(vlc[i], std::to_string(durations[i])) << name << " frame " << i;
+    for (size_t i = 0; i < vlc.size(); ++i)
+      EXPECT_EQ(vlc[i], std::to_string(durations[i])) << name << " frame " << i;
   };
   int cuts = 0, midFragment = 0;
   std::string fragmentsSeen;

@@ -217,7 +217,8 @@ bool MovieWriter::createFile() {
   if (!createTrackAndMedia(width_, height_)) {
     const OSErr error = GetMoviesError();
     lastError = error != noErr ? error : OSErr(memFullErr);
-    abandon();
+    // The sequence stays: the next frame, a key frame, may make the file.
+    releaseMovie();
     return false;
   }
   return true;
@@ -316,6 +317,10 @@ bool MovieWriter::finish() {
 
 void MovieWriter::abandon() {
   endSequence();
+  releaseMovie();
+}
+
+void MovieWriter::releaseMovie() {
   if (fileRefNum != 0) CloseMovieFile(fileRefNum);
   if (movie) DisposeMovie(movie);
   fileRefNum = 0;

@@ -81,6 +81,7 @@ class MovieWriter {
   bool createFile();
   bool beginSequence(PixMapHandle pixels, CodecQ quality);
   void endSequence();
+  void releaseMovie();
   OSErr compress(PixMapHandle pixels, CodecQ quality, int32_t sampleDuration, int16_t& sampleFlags);
   bool createTrackAndMedia(int16_t width, int16_t height);
 

@@ -118,10 +118,14 @@ ok("%d key frames, the first at 0, %s; non-key frames reach back at most %d ms" 
 # libavcodec's own decoder, each frame once with its own time: the times the
 # decoder gives the pictures are the frames' times.
 decode = ["ffmpeg", "-nostdin", "-v", "error", "-c:v", "h264", "-i", movie, "-vsync", "passthrough"]
-done = run(decode + ["-f", "framemd5", "-"])
+# -enc_time_base -1 keeps the movie's own time base (milliseconds) for them.
+done = run(decode + ["-enc_time_base", "-1", "-f", "framemd5", "-"])
 if done.stderr.strip():
     fail("the decoder complained: %s" % done.stderr.decode(errors="replace").strip()[-400:])
-lines = [l.split(",") for l in done.stdout.decode().splitlines() if l and not l.startswith("#")]
+text = done.stdout.decode()
+if "#tb 0: 1/1000\n" not in text:
+    fail("the decoded pictures are not timed in milliseconds")
+lines = [l.split(",") for l in text.splitlines() if l and not l.startswith("#")]
 decoded_pts = [int(l[2]) for l in lines]
 if decoded_pts != pts:
     fail("decoded %d pictures at %s..., the movie's frames are at %s..." % (

@@ -5,8 +5,9 @@ own H.264 decoder (not the encoder's library) as the oracles.
 check-h264.py MOVIE WIDTH HEIGHT INTERVAL_MS PSNR_DB (--wall MS --held MS | --killed MS)
 --wall/--held: a finished recording, as check-movie.py takes them: WALL_MS a
 time the recording lies within, HELD_MS one that lies within it;
---killed MS: Skelby was killed that long after its status read "Grabbing!":
-the movie plays up to at most 2 s before that, its last frame perhaps
+--killed MS [--wall MS]: Skelby was killed that long after its status read
+"Grabbing!" (and WALL_MS after Grab was pressed): the movie plays up to at
+most 2 s before that (and no longer than that), its last frame perhaps
 without a duration of its own.
 
 The pattern window has a client area of 640 x 480 recorded at half its size:
@@ -67,6 +68,11 @@ if count < 2:
     fail("only %d frames" % count)
 pts = [int(p["pts"]) for p in packets]
 durations = [int(p["duration"]) if str(p.get("duration", "")).isdigit() else None for p in packets]
+if killed is not None:
+    # ffprobe reads the durations of frames in fragments as nothing, or as
+    # nonsense, while their times come right from the same durations: they
+    # are taken from the times, the last frame having none of its own.
+    durations = [b - a for a, b in zip(pts, pts[1:])] + [None]
 keys = ["K" in p.get("flags", "") for p in packets]
 # Without B-frames decode order is display order, and each frame starts
 # where the one before ended: its time is the sum of the recorded durations.
@@ -92,6 +98,8 @@ if killed is None:
     ok("the movie lasts as long as the recording (%d ms held, %d ms wall)" % (held, wall))
 elif plays < killed - 2000:
     fail("killed after %d ms, the movie plays only %d ms" % (killed, plays))
+elif wall is not None and plays > wall + 50:
+    fail("killed %d ms after Grab, the movie plays %d ms" % (wall, plays))
 else:
     ok("killed after %d ms, the movie plays %d ms" % (killed, plays))
 

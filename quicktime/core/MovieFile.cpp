@@ -249,7 +249,7 @@ void stss(ByteWriter& w, const SampleTable& s) {
   FullAtom a(w, fourCC("stss"), 0, 0);
   std::vector<uint32_t> syncs;
   s.syncSamples(syncs);
-  w.be32(uint32_t(syncs.size()));  // number of entries
+  w.be32(uint32_t(syncs.size()));          // number of entries
   for (uint32_t n : syncs) w.be32(n + 1);  // sample number
 }
 
@@ -388,8 +388,8 @@ void trun(ByteWriter& w, const SampleTable& s, uint32_t first, uint32_t count, c
   w.be32(count);                                               // sample count
   w.be32(uint32_t(int32_t(s.offsets()[first] - baseOffset)));  // data offset from the base
   for (uint32_t i = 0; i < count; ++i) {
-    w.be32(durations[i]);          // sample duration
-    w.be32(s.sizes()[first + i]);  // sample size
+    w.be32(durations[i]);                                                                // sample duration
+    w.be32(s.sizes()[first + i]);                                                        // sample size
     if (!allSync) w.be32(s.isSync(first + i) ? kSyncSampleFlags : kNotSyncSampleFlags);  // sample flags
   }
 }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -24,6 +25,7 @@
 #include "AvDemux.h"
 #include "CodecTestSupport.h"
 #include "Handles.h"
+#include "MovieH264Fixture.h"
 #include "Movies.h"
 #include "TestSupport.h"
 
@@ -497,6 +499,66 @@ TEST(MovieKeeper, EightHoursLoseAtMostASecondAtAnyMomentAndCostTheSameEachHour) 
 
 namespace {
 
+// What readers say of an H.264 movie file: per packet, whether it is a key
+// frame ("K" or "_"), and each decoded frame's MD5.
+struct H264Reading {
+  std::string keys;
+  std::vector<std::string> frames;
+};
+
+H264Reading readH264(const std::string& path) {
+  H264Reading r;
+  // Without its parser, which would key IDRs from the bitstream whatever
+  // the file says.
+  const std::string flags = test::run(
+      "ffprobe -v error -fflags +noparse+nofillin -select_streams v -show_entries packet=flags -of csv=p=0 " +
+      path);
+  for (const std::string& k : test::csvColumn(flags, 0)) r.keys += k == "K_" ? "K" : k == "__" ? "_" : "?";
+  r.frames = test::csvColumn(test::run("ffmpeg -nostdin -v error -i " + path + " -f framemd5 -"), 5);
+  return r;
+}
+
+// The same as GStreamer's qtdemux says it: "K" for a buffer without the
+// delta-unit flag, "_" for one with it.
+std::string gstreamerKeys(const std::string& path) {
+  const std::string log = test::run("timeout 60 gst-launch-1.0 -v filesrc location=" + path +
+                                    " ! qtdemux ! identity silent=false ! fakesink 2>&1");
+  std::string keys;
+  for (size_t at = log.find("chain "); at != std::string::npos; at = log.find("chain ", at + 1)) {
+    const size_t flags = log.find("flags: ", at);
+    const size_t end = log.find(')', flags);
+    if (flags == std::string::npos || end == std::string::npos) break;
+    keys += log.substr(flags, end - flags).find("delta-unit") == std::string::npos ? "K" : "_";
+  }
+  return keys;
+}
+
+// How many frames GStreamer's own H.264 decoder (libav's, in gst-libav)
+// gives from the file through qtdemux.
+size_t gstreamerDecodedFrames(const std::string& path) {
+  const std::string log = test::run("timeout 60 gst-launch-1.0 -v filesrc location=" + path +
+                                    " ! qtdemux ! avdec_h264 ! identity silent=false ! fakesink 2>&1");
+  size_t frames = 0;
+  for (size_t at = log.find("chain "); at != std::string::npos; at = log.find("chain ", at + 1)) ++frames;
+  return frames;
+}
+
+// The duration (ms) of each frame VLC's mp4 reader takes from the file,
+// played to its end, as its stream statistics list them. VLC refuses to
+// run as root, so then it runs as nobody on a copy in a folder of its own.
+std::vector<std::string> vlcDurations(const std::string& path) {
+  char dir[] = "/tmp/skelby-vlc-XXXXXX";
+  if (!mkdtemp(dir)) return {"no folder"};
+  const std::string d = dir;
+  const std::string as = geteuid() == 0 ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+  const std::string out = test::run(
+      "chmod 777 " + d + " && cp " + path + " " + d + "/movie.mov && chmod 644 " + d +
+      "/movie.mov && timeout 60 " + as + "cvlc --play-and-exit --intf dummy --vout dummy --aout dummy " + d +
+      "/movie.mov --sout '#stats{output=" + d + "/stats.txt}' >" + d + "/vlc.log 2>&1; grep -v '^#' " + d +
+      "/stats.txt | cut -f6 | sed 's/000$//'; rm -rf " + d);
+  return test::csvColumn(out, 0);
+}
+
 // A disk whose flushes wait until the test lets them go, written from the
 // recording thread and flushed from the keeper's.
 // Writes of a MiB or more (samples) are only logged, not kept.
@@ -728,7 +790,8 @@ class SparseFile : public qt::Sink {
 
 // 70 samples of 64 MiB, a second apart, so each gets its fragment and the
 // later ones lie past 4 GiB: at each fragment ffprobe reads the file as it
-// stands for every sample covered; the finished file has them all.
+// stands for every sample covered; the finished file has them all; their
+// key frames stay flagged on either side of 2 and 4 GiB.
 TEST(MovieKeeper, ARecordingAcrossFourGiBReadsBackAtEachFragment) {
   const std::string path = test::outputPath("across-4-gib.mov");
   auto sink = std::make_shared<SparseFile>(path);
@@ -740,18 +803,54 @@ TEST(MovieKeeper, ARecordingAcrossFourGiBReadsBackAtEachFragment) {
   const std::string probe =
       "ffprobe -v error -select_streams v -show_entries stream=duration_ts -of csv=p=0 " + path;
   uint32_t checked = 0;
+  // A key frame every fifth sample; ffprobe reads the flags of the
+  // fragments on either side of the mdat closed short of 2 GiB, past 4 GiB,
+  // and of the finished file (64-bit offsets and stss).
+  // (GStreamer refuses samples this large.)
+  // The flags of the samples from about `from` on (a seek there lands on
+  // the key frame before it, so only a few samples are read), each at its
+  // place: "." before the first read.
+  const auto keysRead = [&](int from) {
+    const std::string out =
+        test::run("ffprobe -v error -fflags +noparse+nofillin -read_intervals " + std::to_string(from * 40) +
+                  "ms% -show_entries packet=pts,flags -of csv=p=0 " + path);
+    const std::vector<std::string> pts = test::csvColumn(out, 0), flags = test::csvColumn(out, 1);
+    std::string read(pts.empty() ? 0 : size_t(std::stoi(pts.front()) / 40), '.');
+    for (size_t i = 0; i < pts.size() && i < flags.size(); ++i) {
+      EXPECT_EQ(std::stoi(pts[i]), int(read.size()) * 40) << out;
+      read += flags[i] == "K_" ? "K" : flags[i] == "__" ? "_" : "?";
+    }
+    return read;
+  };
+  // What keysRead says when the flags are right.
+  const auto keysFrom = [](const std::string& keys, int from) {
+    const size_t key = keys.rfind('K', size_t(from));
+    return std::string(key, '.') + keys.substr(key);
+  };
+  std::string keys;
+  for (int i = 0; i < 70; ++i) keys += i % 5 == 0 ? "K" : "_";
+  std::vector<uint32_t> keysChecked;
   for (int i = 0; i < 70; ++i) {
     clock.advance(1000);
-    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 40, desc, 1, 0, nullptr), noErr) << i;
+    const int16_t flags = i % 5 == 0 ? int16_t(0) : int16_t(mediaSampleNotSync);
+    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, kSample, 40, desc, 1, flags, nullptr), noErr) << i;
     const uint32_t covered = coveredNow(p.media);
     if (covered == checked) continue;
     checked = covered;
     EXPECT_EQ(test::run(probe), std::to_string(covered * 40) + "\n") << covered << " samples covered";
+    if ((covered > 31 && keysChecked.empty()) || covered == 69) {
+      EXPECT_EQ(keysRead(int(covered) - 9), keysFrom(keys.substr(0, covered), int(covered) - 9))
+          << covered << " samples covered";
+      keysChecked.push_back(covered);
+    }
   }
   EXPECT_GE(checked, 69u);
+  EXPECT_EQ(keysChecked.size(), 2u);
   ASSERT_EQ(test::finishMovie(p), noErr);
   qt::DisposeMovie(p.movie);
   sink.reset();
+  EXPECT_EQ(keysRead(0).substr(0, 12), keys.substr(0, 12));
+  EXPECT_EQ(keysRead(58), keysFrom(keys, 58));
   EXPECT_EQ(test::run("ffprobe -v error -show_entries stream=nb_frames,duration_ts "
                       "-of csv=p=0 " +
                       path),
@@ -887,6 +986,174 @@ TEST(MovieKeeper, AFileClosedWithoutItsMovieAtomShowsEveryFragmentWritten) {
   EXPECT_EQ(left.packets.size(), 5u) << "the first fragment was left half revealed";
   qt::DisposeHandle(data);
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+}
+
+// An H.264 recording through the program's calls, each sample added when
+// its duration has passed on the keeper's clock; the samples that are not
+// IDRs marked as such when `markNonSync`.
+struct H264Recording {
+  std::shared_ptr<test::JournalSink> sink = std::make_shared<test::JournalSink>();
+  std::vector<TimeValue> durations;
+  // After each sample: the journal's length and the samples a reader was promised.
+  std::vector<size_t> callEnds;
+  std::vector<uint32_t> covered;
+};
+
+H264Recording recordH264(const test::H264Stream& h, bool markNonSync) {
+  H264Recording r;
+  test::ManualClock clock;
+  test::MovieParts p = test::makeMovie(r.sink, h.width, h.height, 1000, test::drivenOptions(clock));
+  ImageDescriptionHandle desc = test::makeH264Description(h);
+  for (size_t i = 0; i < h.samples.size(); ++i) {
+    const TimeValue duration = TimeValue(90 + (i * 37) % 40);
+    r.durations.push_back(duration);
+    clock.advance(uint64_t(duration));
+    Handle data = qt::NewHandle(int32_t(h.samples[i].size()));
+    std::memcpy(*data, h.samples[i].data(), h.samples[i].size());
+    const int16_t flags = markNonSync && !h.idr[i] ? int16_t(mediaSampleNotSync) : int16_t(0);
+    EXPECT_EQ(qt::AddMediaSample(p.media, data, 0, uint32_t(h.samples[i].size()), duration, desc, 1, flags,
+                                 nullptr),
+              noErr)
+        << i;
+    qt::DisposeHandle(data);
+    qt::CheckpointReport report;
+    EXPECT_EQ(qt::GetCheckpointReport(p.media, &report), noErr);
+    r.callEnds.push_back(r.sink->journal.size());
+    r.covered.push_back(report.coveredSamples);
+  }
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+  EXPECT_EQ(test::finishMovie(p), noErr);
+  qt::DisposeMovie(p.movie);
+  return r;
+}
+
+// Every track run in `file` (the finished file keeps its fragments' bytes
+// inside its mdat): its flags, and whether its size is that of its samples
+// with (true) or without per-sample flags.
+std::vector<std::pair<uint32_t, bool>> trackRuns(const std::vector<uint8_t>& file) {
+  std::vector<std::pair<uint32_t, bool>> runs;
+  for (size_t at = 4; at + 16 <= file.size(); ++at) {
+    if (std::memcmp(file.data() + at, "trun", 4) != 0) continue;
+    const uint32_t size = test::be32At(file, at - 4);
+    const uint32_t flags = test::be32At(file, at + 4) & 0xFFFFFF;
+    const uint32_t count = test::be32At(file, at + 8);
+    if (size == 20 + 12 * count)
+      runs.emplace_back(flags, true);
+    else if (size == 20 + 8 * count)
+      runs.emplace_back(flags, false);
+  }
+  return runs;
+}
+
+// An H.264 recording with an IDR every 12 frames and a fragment about every
+// ten: fragments that begin with a key frame, hold one in their middle, or
+// hold none. The file as it stands after each fragment reached the disk, and
+// cut in the middle of a sample's write after it, reads in ffprobe with key
+// flags exactly on the IDRs of the samples it holds (at least those
+// promised), and ffmpeg decodes the frames the raw stream gives; so does the
+// finished file, with every sample.
+TEST(MovieKeeper, FragmentsFlagTheKeyFramesOfH264AtEveryCut) {
+  const test::H264Stream h = test::makeH264Stream("keeper-keys", 60, 12);
+  ASSERT_EQ(h.samples.size(), 60u);
+  std::string idrs;
+  for (bool k : h.idr) idrs += k ? "K" : "_";
+  const std::vector<std::string> rawFrames =
+      test::csvColumn(test::run("ffmpeg -nostdin -v error -i " + h.rawPath + " -f framemd5 -"), 5);
+  ASSERT_EQ(rawFrames.size(), 60u);
+
+  const H264Recording rec = recordH264(h, true);
+  if (HasFatalFailure()) return;
+  const auto& sink = rec.sink;
+  const std::vector<size_t>& callEnds = rec.callEnds;
+  const std::vector<uint32_t>& covered = rec.covered;
+  const std::vector<TimeValue>& durations = rec.durations;
+
+  // The file after `entries` calls of the journal and `partial` bytes of the next.
+  const auto fileAt = [&](size_t entries, size_t partial) {
+    test::JournalSink file;
+    for (size_t e = 0; e < entries; ++e) {
+      const auto& j = sink->journal[e];
+      if (j.kind == test::JournalSink::Entry::kWrite) file.write(j.offset, j.bytes.data(), j.bytes.size());
+      if (j.kind == test::JournalSink::Entry::kLength) file.setLength(j.offset);
+    }
+    if (partial > 0) file.write(sink->journal[entries].offset, sink->journal[entries].bytes.data(), partial);
+    return file.bytes;
+  };
+  const auto check = [&](const std::vector<uint8_t>& bytes, uint32_t promised, const std::string& name) {
+    const std::string path = test::saveFile(name + ".mov", bytes);
+    const H264Reading r = readH264(path);
+    ASSERT_GE(r.keys.size(), promised) << name;
+    ASSERT_LE(r.keys.size(), idrs.size()) << name;
+    EXPECT_EQ(r.keys, idrs.substr(0, r.keys.size())) << name;
+    ASSERT_EQ(r.frames.size(), r.keys.size()) << name;
+    EXPECT_TRUE(std::equal(r.frames.begin(), r.frames.end(), rawFrames.begin())) << name;
+    EXPECT_EQ(gstreamerKeys(path), r.keys) << name;
+    EXPECT_EQ(gstreamerDecodedFrames(path), r.keys.size()) << name;
+    const std::vector<std::string> vlc = vlcDurations(path);
+    ASSERT_EQ(vlc.size(), r.keys.size()) << name;
+    for (size_t i = 0; i < vlc.size(); ++i)
+      EXPECT_EQ(vlc[i], std::to_string(durations[i])) << name << " frame " << i;
+  };
+  int cuts = 0, midFragment = 0;
+  std::string fragmentsSeen;
+  for (size_t c = 1; c < callEnds.size(); ++c) {
+    if (covered[c] == covered[c - 1]) continue;
+    // Right after the fragment reached the disk, then half of the next
+    // sample written.
+    check(fileAt(callEnds[c], 0), covered[c], "keeper-keys-cut-" + std::to_string(c));
+    fragmentsSeen += idrs.substr(covered[c - 1], covered[c] - covered[c - 1]) + " ";
+    ++cuts;
+    if (c + 1 < callEnds.size()) {
+      size_t entry = callEnds[c];
+      while (sink->journal[entry].kind != test::JournalSink::Entry::kWrite ||
+             sink->journal[entry].bytes.size() < 64)
+        ++entry;
+      check(fileAt(entry, sink->journal[entry].bytes.size() / 2), covered[c],
+            "keeper-keys-mid-" + std::to_string(c));
+      ++midFragment;
+    }
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GE(cuts, 5);
+  EXPECT_GE(midFragment, 4);
+  // The fragments cover every kind of run: one without a key frame, one
+  // that starts with one, and one with a key frame inside.
+  EXPECT_NE(fragmentsSeen.find(" _________"), std::string::npos) << fragmentsSeen;
+  EXPECT_NE(fragmentsSeen.find(" K_"), std::string::npos) << fragmentsSeen;
+  EXPECT_NE(fragmentsSeen.find("_K_"), std::string::npos) << fragmentsSeen;
+  check(sink->bytes, 60, "keeper-keys-finished");
+  const H264Reading finished = readH264(test::outputPath("keeper-keys-finished.mov"));
+  EXPECT_EQ(finished.keys, idrs);
+}
+
+// Fragments whose samples are all key frames keep the runs they had before
+// key frames were told apart: no per-sample flags, the track's default
+// (sync) for every sample; runs with a frame that is not one flag each.
+TEST(MovieKeeper, RunsOfKeyFramesOnlyKeepTheTrackDefaultAndOthersFlagEachSample) {
+  const test::H264Stream h = test::makeH264Stream("keeper-runs", 30, 12);
+  ASSERT_EQ(h.samples.size(), 30u);
+  const H264Recording all = recordH264(h, false);
+  const std::vector<std::pair<uint32_t, bool>> plain = trackRuns(all.sink->bytes);
+  ASSERT_GE(plain.size(), 2u);
+  for (const auto& run : plain) {
+    EXPECT_EQ(run.first, 0x000301u);
+    EXPECT_FALSE(run.second);
+  }
+  // The track's default in 'trex': a sync sample.
+  const std::vector<uint8_t>& f = all.sink->bytes;
+  size_t trex = 0;
+  for (size_t at = 0; at + 4 <= f.size() && !trex; ++at)
+    if (std::memcmp(f.data() + at, "trex", 4) == 0 && test::be32At(f, at + 8) == 1) trex = at;
+  ASSERT_NE(trex, 0u);
+  EXPECT_EQ(test::be32At(f, trex + 24), 0x02000000u) << "default sample flags";
+
+  const H264Recording marked = recordH264(h, true);
+  const std::vector<std::pair<uint32_t, bool>> flagged = trackRuns(marked.sink->bytes);
+  ASSERT_EQ(flagged.size(), plain.size());
+  for (const auto& run : flagged) {
+    EXPECT_EQ(run.first, 0x000701u);
+    EXPECT_TRUE(run.second);
+  }
 }
 
 }  // namespace

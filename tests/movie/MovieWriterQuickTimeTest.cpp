@@ -123,6 +123,75 @@ TEST(MovieWriterWithOurQuickTime, GdiFramesBecomeAnAnimationMovieOfTheirDuration
   std::fclose(f);
 }
 
+// H.264 through the library's compression sequence: frames of a mark that
+// moves, with uneven durations, which check-movies.sh decodes with
+// libavcodec's own decoder and compares with what was drawn. The build puts
+// the OpenH264 DLL beside QuickTime.qts, so H.264 must be listed.
+TEST(MovieWriterWithOurQuickTime, GdiFramesBecomeAnH264MovieOfKeyAndOtherFrames) {
+  OffscreenFrame frame;
+  ASSERT_TRUE(startQuickTime());
+  constexpr int16_t kSide = 64;  // whole macroblocks: the picture needs no cropping
+  ASSERT_TRUE(frame.create(kSide, kSide, true));
+  const std::string movie = outPath("h264.mov");
+  const std::string expected = outPath("h264.rgb");
+  std::remove(movie.c_str());
+  std::remove(expected.c_str());
+
+  const CompressionSettings saved = compressionSettings;
+  compressionSettings = CompressionSettings();
+  std::strcpy(compressionSettings.codecName, "H.264");
+  compressionSettings.qualityIndex = 3;  // Normal
+  MovieWriter writer;
+  MessageBoxWatcher watcher;
+  const bool opened = writer.open(movie.c_str(), &frame);
+  EXPECT_FALSE(watcher.waitForBox(200)) << watcher.text;
+  ASSERT_TRUE(opened);
+  ASSERT_EQ(compressionSettings.codecType, kH264CodecType) << "H.264 is not listed beside the OpenH264 DLL";
+  ASSERT_NE(writer.sequence, 0);
+
+  std::vector<uint8_t> all;
+  std::string durationsText;
+  for (int n = 0; n < 30; ++n) {
+    // The mark moves two pixels a frame across a still ground (its edges
+    // stay on the two-pixel grid of the colour planes, which blur an edge
+    // between them whatever the quality); from frame 10 it stays, so the
+    // encoder has frames that do not differ.
+    const int shift = 2 * std::min(n, 10);
+    std::vector<Box> boxes = {{{0, 0, kSide, kSide}, RGB(10, 20, 90)},
+                              {{8 + shift, 10, 30 + shift, 40}, RGB(230, 30, 40)},
+                              {{0, 0, 4, 4}, RGB(0, 200, 0)}};
+    draw(frame.dc, boxes);
+    const std::vector<uint8_t> rgb = [&] {
+      std::vector<uint8_t> out(size_t(kSide) * kSide * 3);
+      for (const Box& b : boxes)
+        for (LONG y = b.rect.top; y < b.rect.bottom; ++y)
+          for (LONG x = b.rect.left; x < b.rect.right; ++x) {
+            uint8_t* p = &out[(size_t(y) * kSide + size_t(x)) * 3];
+            p[0] = GetRValue(b.colour);
+            p[1] = GetGValue(b.colour);
+            p[2] = GetBValue(b.colour);
+          }
+      return out;
+    }();
+    all.insert(all.end(), rgb.begin(), rgb.end());
+    const int32_t duration = 90 + (n * 37) % 50;
+    durationsText += std::to_string(duration) + " ";
+    EXPECT_TRUE(writer.addFrame(&frame, duration)) << "frame " << n << ": " << writer.lastError;
+  }
+  EXPECT_TRUE(writer.finish());
+  EXPECT_EQ(writer.sequence, 0);
+  compressionSettings = saved;
+
+  FILE* f = std::fopen(expected.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(all.data(), 1, all.size(), f);
+  std::fclose(f);
+  f = std::fopen(outPath("h264.durations").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fprintf(f, "%s\n", durationsText.c_str());
+  std::fclose(f);
+}
+
 TEST(MovieWriterWithOurQuickTime, TheDialogListsOurCodecsSorted) {
   ASSERT_TRUE(startQuickTime());
   CodecNameSpecListPtr list = nullptr;
@@ -140,7 +209,8 @@ TEST(MovieWriterWithOurQuickTime, TheDialogListsOurCodecsSorted) {
     return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) ==
            CSTR_LESS_THAN;
   });
-  for (const char* ours : {"Animation", "None", "PNG", "Photo - JPEG"})
+  // H.264 too: every build puts the OpenH264 DLL beside QuickTime.qts.
+  for (const char* ours : {"Animation", "None", "PNG", "Photo - JPEG", "H.264"})
     EXPECT_NE(std::find(names.begin(), names.end(), ours), names.end()) << ours;
 
   std::vector<std::string> shown;

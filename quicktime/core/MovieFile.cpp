@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace qt {
 namespace {
@@ -13,14 +14,20 @@ constexpr OSType kVendor = fourCC("SKLB");
 
 // Track header flags: enabled, in movie, in preview, in poster.
 constexpr uint32_t kTrackFlags = 0xF;
-// A fragment's sample flags: depends on no other sample, so every one is a
-// sync sample, as in the sample tables (which have no 'stss').
+// A fragment's sample flags. A sync sample depends on no other; any other
+// depends on those before it and is marked as no sync sample, so readers
+// start playback and seek only at key frames.
 constexpr uint32_t kSyncSampleFlags = 0x02000000;
+constexpr uint32_t kNotSyncSampleFlags = 0x01010000;
 // tfhd flags: a 64-bit base data offset follows, so a fragment can point
 // back at samples written before it.
 constexpr uint32_t kBaseDataOffsetPresent = 0x000001;
 // trun flags: data offset, then each sample's duration and size.
 constexpr uint32_t kTrunFlags = 0x000001 | 0x000100 | 0x000200;
+// trun flag: each sample's flags follow its size. Only runs with a sample
+// that is not a sync sample carry them; the others take the track's default
+// (sync), and so keep the bytes they had before key frames were told apart.
+constexpr uint32_t kTrunSampleFlagsPresent = 0x000400;
 
 // The description written for a media that never received a sample, so that
 // its sample table still holds the one entry readers require.
@@ -236,6 +243,16 @@ void stts(ByteWriter& w, const SampleTable& s) {
   }
 }
 
+// stss: sync samples, the 1-based numbers of the key frames; only for a
+// media with a sample that is not one (no stss: every sample is)
+void stss(ByteWriter& w, const SampleTable& s) {
+  FullAtom a(w, fourCC("stss"), 0, 0);
+  std::vector<uint32_t> syncs;
+  s.syncSamples(syncs);
+  w.be32(uint32_t(syncs.size()));  // number of entries
+  for (uint32_t n : syncs) w.be32(n + 1);  // sample number
+}
+
 // stsc: sample to chunk; every chunk holds one sample
 void stsc(ByteWriter& w, const SampleTable& s) {
   FullAtom a(w, fourCC("stsc"), 0, 0);
@@ -271,11 +288,12 @@ void co64(ByteWriter& w, const SampleTable& s) {
   for (uint64_t o : s.offsets()) w.be64(o);
 }
 
-// stbl: sample table. Every sample is a sync sample, so there is no stss.
+// stbl: sample table
 void stbl(ByteWriter& w, const TrackRecord& t, const SampleTable& s) {
   Atom a(w, fourCC("stbl"));
   stsd(w, t);
   stts(w, s);
+  if (!s.allSync()) stss(w, s);
   stsc(w, s);
   stsz(w, s);
   if (s.needsLargeOffsets())
@@ -364,12 +382,15 @@ void tfdt(ByteWriter& w, uint64_t decodeTime) {
 // trun: track run, samples that lie one after the other in the file
 void trun(ByteWriter& w, const SampleTable& s, uint32_t first, uint32_t count, const uint32_t* durations,
           uint64_t baseOffset) {
-  FullAtom a(w, fourCC("trun"), 0, kTrunFlags);
+  bool allSync = true;
+  for (uint32_t i = 0; i < count && allSync; ++i) allSync = s.isSync(first + i);
+  FullAtom a(w, fourCC("trun"), 0, allSync ? kTrunFlags : kTrunFlags | kTrunSampleFlagsPresent);
   w.be32(count);                                               // sample count
   w.be32(uint32_t(int32_t(s.offsets()[first] - baseOffset)));  // data offset from the base
   for (uint32_t i = 0; i < count; ++i) {
     w.be32(durations[i]);          // sample duration
     w.be32(s.sizes()[first + i]);  // sample size
+    if (!allSync) w.be32(s.isSync(first + i) ? kSyncSampleFlags : kNotSyncSampleFlags);  // sample flags
   }
 }
 

@@ -15,7 +15,7 @@
 namespace qt {
 namespace {
 
-constexpr int16_t kSyncSampleFlags = 0;
+constexpr int16_t kSyncSampleFlags = 0;  // a key frame: decodes on its own
 constexpr uint32_t kSecondsFrom1904To1970 = 2082844800u;
 
 // Every live record, so that a disposed or foreign reference is refused
@@ -91,7 +91,12 @@ OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeVal
   if (offset < 0 || size == 0 || size > uint32_t(INT32_MAX)) return paramErr;
   if (int64_t(offset) + int64_t(size) > int64_t(GetHandleSize(data))) return paramErr;
   if (duration <= 0) return invalidDuration;
-  if (numberOfSamples != 1 || sampleFlags != kSyncSampleFlags) return paramErr;
+  if (numberOfSamples != 1) return paramErr;
+  if (sampleFlags != kSyncSampleFlags && sampleFlags != mediaSampleNotSync) return paramErr;
+  const bool sync = sampleFlags == kSyncSampleFlags;
+  // Playback starts at a key frame: a media cannot begin with a sample
+  // that needs one before it.
+  if (!sync && media->samples.count() == 0) return paramErr;
   const ImageDescription* d = nullptr;
   if (OSErr err = checkDescription(description, &d)) return err;
   if (!media->description.empty() && !sameFormat(media->description, *d)) return invalidSampleDescription;
@@ -111,7 +116,7 @@ OSErr addSample(Media media, Handle data, int32_t offset, uint32_t size, TimeVal
     media->description.assign(bytes, bytes + d->idSize);
   }
   if (sampleTime) *sampleTime = TimeValue(table.totalDuration());
-  table.add(at, size, uint32_t(duration));
+  table.add(at, size, uint32_t(duration), sync);
   movie.end = at + size;
   sampleAdded(movie, *media);
   return noErr;

@@ -54,7 +54,10 @@ OSErr BeginMediaEdits(Media media);
 OSErr EndMediaEdits(Media media);
 
 // Writes `size` bytes of `data` from `offset` to the file and records one
-// sample of `duration`. One sample per call, sync samples only (flags 0).
+// sample of `duration`. One sample per call; flags 0 for a sync sample (a key
+// frame) or mediaSampleNotSync for one that needs the samples before it,
+// anything else paramErr. The first sample of a media must be a sync sample
+// (paramErr otherwise, nothing added).
 // A failure of the keeper thread since the last call is reported here, once,
 // and the sample is then not added; so is any failure of the work that must
 // go before the sample.

@@ -9,6 +9,7 @@
 #include "Handles.h"
 #include "Movies.h"
 #include "AvDemux.h"
+#include "MovieH264Fixture.h"
 #include "TestSupport.h"
 
 namespace {
@@ -254,6 +255,81 @@ TEST(MovieFile, FailedMovieAtomLeavesTheLastFragmentAndCanBeRetried) {
   ASSERT_EQ(read.packets.size(), 2u);
   EXPECT_EQ(read.packets[1].duration, 100);
   EXPECT_EQ(read.packets[1].bytes, std::vector<uint8_t>(12, 0x40));
+}
+
+// Each decoded frame's MD5 (ffmpeg's framemd5), in order.
+std::vector<std::string> frameHashes(const std::string& path) {
+  return test::csvColumn(test::run("ffmpeg -nostdin -v error -i " + path + " -f framemd5 -"), 5);
+}
+
+// An H.264 movie with an IDR every 12 frames, each sample with its own
+// duration: the finished file lists exactly the IDRs in stss (between stts
+// and stsc), ffprobe keys exactly those packets and keeps every duration,
+// and ffmpeg decodes the frames the raw stream gives. With every sample a
+// key frame the same samples give no stss.
+TEST(MovieFile, KeyFramesOfH264AreListedInStssAndDecodeAsTheRawStream) {
+  const test::H264Stream h = test::makeH264Stream("movie-file-keys", 40, 12);
+  ASSERT_EQ(h.samples.size(), 40u);
+  std::string idrs;
+  for (size_t i = 0; i < h.idr.size(); ++i) idrs += h.idr[i] ? "K" : "_";
+  ASSERT_EQ(idrs, "K___________K___________K___________K___");
+  const std::vector<std::string> rawFrames = frameHashes(h.rawPath);
+  ASSERT_EQ(rawFrames.size(), 40u);
+
+  for (const bool marked : {true, false}) {
+    auto sink = std::make_shared<test::MemorySink>();
+    test::MovieParts p = test::makeMovie(sink, h.width, h.height);
+    ImageDescriptionHandle desc = test::makeH264Description(h);
+    std::vector<TimeValue> durations;
+    for (size_t i = 0; i < h.samples.size(); ++i) {
+      const std::vector<uint8_t>& sample = h.samples[i];
+      Handle data = qt::NewHandle(int32_t(sample.size()));
+      std::memcpy(*data, sample.data(), sample.size());
+      durations.push_back(TimeValue(90 + (i * 37) % 40));
+      const int16_t flags = marked && !h.idr[i] ? int16_t(mediaSampleNotSync) : int16_t(0);
+      ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, uint32_t(sample.size()), durations.back(), desc, 1,
+                                   flags, nullptr),
+                noErr)
+          << i;
+      qt::DisposeHandle(data);
+    }
+    qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+    ASSERT_EQ(test::finishMovie(p), noErr);
+    qt::DisposeMovie(p.movie);
+    const std::vector<uint8_t>& f = sink->bytes;
+    ASSERT_EQ(test::atomLayout(f), "ftyp wide mdat moov");
+
+    const test::AtomRef stss = findAtom(f, "moov/trak/mdia/minf/stbl/stss");
+    if (!marked) {
+      EXPECT_FALSE(stss.found) << "every sample is a key frame";
+      continue;
+    }
+    ASSERT_TRUE(stss.found);
+    ASSERT_EQ(stss.size, 16u + 4 * 4);
+    EXPECT_EQ(be32At(f, stss.offset + 8), 0u) << "version and flags";
+    EXPECT_EQ(be32At(f, stss.offset + 12), 4u) << "number of entries";
+    const uint32_t numbers[4] = {1, 13, 25, 37};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(be32At(f, stss.offset + 16 + 4 * i), numbers[i]) << i;
+    EXPECT_EQ(findAtom(f, "moov/trak/mdia/minf/stbl/stts").offset + findAtom(f, "moov/trak/mdia/minf/stbl/stts").size,
+              stss.offset);
+    EXPECT_EQ(stss.offset + stss.size, findAtom(f, "moov/trak/mdia/minf/stbl/stsc").offset);
+
+    const std::string path = test::saveFile("movie-file-keys.mov", f);
+    // ffprobe without its parser, which would key IDRs from the bitstream
+    // whatever the file says.
+    const std::string packets = test::run("ffprobe -v error -fflags +noparse+nofillin -select_streams v "
+                                          "-show_entries packet=duration,flags -of csv=p=0 " + path);
+    const std::vector<std::string> packetDurations = test::csvColumn(packets, 0);
+    const std::vector<std::string> keys = test::csvColumn(packets, 1);
+    std::string keyed;
+    for (const std::string& k : keys) keyed += k == "K_" ? "K" : k == "__" ? "_" : "?";
+    EXPECT_EQ(keyed, idrs) << packets;
+    ASSERT_EQ(packetDurations.size(), durations.size());
+    for (size_t i = 0; i < durations.size(); ++i)
+      EXPECT_EQ(packetDurations[i], std::to_string(durations[i])) << "packet " << i;
+    EXPECT_EQ(test::run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + path), "h264\n");
+    EXPECT_EQ(frameHashes(path), rawFrames);
+  }
 }
 
 }  // namespace

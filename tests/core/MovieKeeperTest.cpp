@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -24,6 +25,7 @@
 #include "AvDemux.h"
 #include "CodecTestSupport.h"
 #include "Handles.h"
+#include "MovieH264Fixture.h"
 #include "Movies.h"
 #include "TestSupport.h"
 
@@ -887,6 +889,155 @@ TEST(MovieKeeper, AFileClosedWithoutItsMovieAtomShowsEveryFragmentWritten) {
   EXPECT_EQ(left.packets.size(), 5u) << "the first fragment was left half revealed";
   qt::DisposeHandle(data);
   qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+}
+
+// What readers say of an H.264 movie file: per packet, whether it is a key
+// frame ("K" or "_"), and each decoded frame's MD5.
+struct H264Reading {
+  std::string keys;
+  std::vector<std::string> frames;
+};
+
+H264Reading readH264(const std::string& path) {
+  H264Reading r;
+  // Without its parser, which would key IDRs from the bitstream whatever
+  // the file says.
+  const std::string flags = test::run(
+      "ffprobe -v error -fflags +noparse+nofillin -select_streams v -show_entries packet=flags -of csv=p=0 " +
+      path);
+  for (const std::string& k : test::csvColumn(flags, 0)) r.keys += k == "K_" ? "K" : k == "__" ? "_" : "?";
+  r.frames = test::csvColumn(test::run("ffmpeg -nostdin -v error -i " + path + " -f framemd5 -"), 5);
+  return r;
+}
+
+// The same as GStreamer's qtdemux says it: "K" for a buffer without the
+// delta-unit flag, "_" for one with it.
+std::string gstreamerKeys(const std::string& path) {
+  const std::string log = test::run("timeout 60 gst-launch-1.0 -v filesrc location=" + path +
+                                    " ! qtdemux ! identity silent=false ! fakesink 2>&1");
+  std::string keys;
+  for (size_t at = log.find("chain "); at != std::string::npos; at = log.find("chain ", at + 1)) {
+    const size_t flags = log.find("flags: ", at);
+    const size_t end = log.find(')', flags);
+    if (flags == std::string::npos || end == std::string::npos) break;
+    keys += log.substr(flags, end - flags).find("delta-unit") == std::string::npos ? "K" : "_";
+  }
+  return keys;
+}
+
+// The duration (ms) of each frame VLC's mp4 reader takes from the file,
+// played to its end, as its stream statistics list them. VLC refuses to
+// run as root, so then it runs as nobody on a copy in a folder of its own.
+std::vector<std::string> vlcDurations(const std::string& path) {
+  char dir[] = "/tmp/skelby-vlc-XXXXXX";
+  if (!mkdtemp(dir)) return {"no folder"};
+  const std::string d = dir;
+  const std::string as = geteuid() == 0 ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+  const std::string out = test::run(
+      "chmod 777 " + d + " && cp " + path + " " + d + "/movie.mov && chmod 644 " + d + "/movie.mov && timeout 60 " +
+      as + "cvlc --play-and-exit --intf dummy --vout dummy --aout dummy " + d + "/movie.mov --sout '#stats{output=" +
+      d + "/stats.txt}' >" + d + "/vlc.log 2>&1; grep -v '^#' " + d + "/stats.txt | cut -f6 | sed 's/000$//'; rm -rf " +
+      d);
+  return test::csvColumn(out, 0);
+}
+
+// An H.264 recording with an IDR every 12 frames and a fragment about every
+// ten: fragments that begin with a key frame, hold one in their middle, or
+// hold none. The file as it stands after each fragment reached the disk, and
+// cut in the middle of a sample's write after it, reads in ffprobe with key
+// flags exactly on the IDRs of the samples it holds (at least those
+// promised), and ffmpeg decodes the frames the raw stream gives; so does the
+// finished file, with every sample.
+TEST(MovieKeeper, FragmentsFlagTheKeyFramesOfH264AtEveryCut) {
+  const test::H264Stream h = test::makeH264Stream("keeper-keys", 60, 12);
+  ASSERT_EQ(h.samples.size(), 60u);
+  std::string idrs;
+  for (bool k : h.idr) idrs += k ? "K" : "_";
+  const std::vector<std::string> rawFrames =
+      test::csvColumn(test::run("ffmpeg -nostdin -v error -i " + h.rawPath + " -f framemd5 -"), 5);
+  ASSERT_EQ(rawFrames.size(), 60u);
+
+  auto sink = std::make_shared<test::JournalSink>();
+  test::ManualClock clock;
+  test::MovieParts p = test::makeMovie(sink, h.width, h.height, 1000, test::drivenOptions(clock));
+  ImageDescriptionHandle desc = test::makeH264Description(h);
+  std::vector<size_t> callEnds;
+  std::vector<uint32_t> covered;
+  std::vector<TimeValue> durations;
+  for (size_t i = 0; i < h.samples.size(); ++i) {
+    const TimeValue duration = TimeValue(90 + (i * 37) % 40);
+    durations.push_back(duration);
+    clock.advance(uint64_t(duration));
+    Handle data = qt::NewHandle(int32_t(h.samples[i].size()));
+    std::memcpy(*data, h.samples[i].data(), h.samples[i].size());
+    ASSERT_EQ(qt::AddMediaSample(p.media, data, 0, uint32_t(h.samples[i].size()), duration, desc, 1,
+                                 h.idr[i] ? int16_t(0) : int16_t(mediaSampleNotSync), nullptr),
+              noErr)
+        << i;
+    qt::DisposeHandle(data);
+    qt::CheckpointReport report;
+    ASSERT_EQ(qt::GetCheckpointReport(p.media, &report), noErr);
+    callEnds.push_back(sink->journal.size());
+    covered.push_back(report.coveredSamples);
+  }
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+  ASSERT_EQ(test::finishMovie(p), noErr);
+  qt::DisposeMovie(p.movie);
+
+  // The file after `entries` calls of the journal and `partial` bytes of the next.
+  const auto fileAt = [&](size_t entries, size_t partial) {
+    test::JournalSink file;
+    for (size_t e = 0; e < entries; ++e) {
+      const auto& j = sink->journal[e];
+      if (j.kind == test::JournalSink::Entry::kWrite) file.write(j.offset, j.bytes.data(), j.bytes.size());
+      if (j.kind == test::JournalSink::Entry::kLength) file.setLength(j.offset);
+    }
+    if (partial > 0) file.write(sink->journal[entries].offset, sink->journal[entries].bytes.data(), partial);
+    return file.bytes;
+  };
+  const auto check = [&](const std::vector<uint8_t>& bytes, uint32_t promised, const std::string& name) {
+    const std::string path = test::saveFile(name + ".mov", bytes);
+    const H264Reading r = readH264(path);
+    ASSERT_GE(r.keys.size(), promised) << name;
+    ASSERT_LE(r.keys.size(), idrs.size()) << name;
+    EXPECT_EQ(r.keys, idrs.substr(0, r.keys.size())) << name;
+    ASSERT_EQ(r.frames.size(), r.keys.size()) << name;
+    EXPECT_TRUE(std::equal(r.frames.begin(), r.frames.end(), rawFrames.begin())) << name;
+    EXPECT_EQ(gstreamerKeys(path), r.keys) << name;
+    const std::vector<std::string> vlc = vlcDurations(path);
+    ASSERT_EQ(vlc.size(), r.keys.size()) << name;
+    for (size_t i = 0; i < vlc.size(); ++i) EXPECT_EQ(vlc[i], std::to_string(durations[i])) << name << " frame " << i;
+  };
+  int cuts = 0, midFragment = 0;
+  std::string fragmentsSeen;
+  for (size_t c = 1; c < callEnds.size(); ++c) {
+    if (covered[c] == covered[c - 1]) continue;
+    // Right after the fragment reached the disk, then half of the next
+    // sample written.
+    check(fileAt(callEnds[c], 0), covered[c], "keeper-keys-cut-" + std::to_string(c));
+    fragmentsSeen += idrs.substr(covered[c - 1], covered[c] - covered[c - 1]) + " ";
+    ++cuts;
+    if (c + 1 < callEnds.size()) {
+      size_t entry = callEnds[c];
+      while (sink->journal[entry].kind != test::JournalSink::Entry::kWrite ||
+             sink->journal[entry].bytes.size() < 64)
+        ++entry;
+      check(fileAt(entry, sink->journal[entry].bytes.size() / 2), covered[c],
+            "keeper-keys-mid-" + std::to_string(c));
+      ++midFragment;
+    }
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_GE(cuts, 5);
+  EXPECT_GE(midFragment, 4);
+  // The fragments cover every kind of run: one without a key frame, one
+  // that starts with one, and one with a key frame inside.
+  EXPECT_NE(fragmentsSeen.find(" _________"), std::string::npos) << fragmentsSeen;
+  EXPECT_NE(fragmentsSeen.find(" K_"), std::string::npos) << fragmentsSeen;
+  EXPECT_NE(fragmentsSeen.find("_K_"), std::string::npos) << fragmentsSeen;
+  check(sink->bytes, 60, "keeper-keys-finished");
+  const H264Reading finished = readH264(test::outputPath("keeper-keys-finished.mov"));
+  EXPECT_EQ(finished.keys, idrs);
 }
 
 }  // namespace

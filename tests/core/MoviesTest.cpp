@@ -128,8 +128,10 @@ TEST_F(MovieTest, BadSampleArgumentsAreRefusedAndAddNothing) {
   EXPECT_EQ(add(0), invalidDuration);
   EXPECT_EQ(add(-5), invalidDuration);
   EXPECT_EQ(qt::AddMediaSample(parts.media, frame, 0, 12, 10, desc, 2, 0, nullptr), paramErr);
-  EXPECT_EQ(qt::AddMediaSample(parts.media, frame, 0, 12, 10, desc, 1, 1, nullptr), paramErr)
-      << "non-sync samples are not written";
+  EXPECT_EQ(qt::AddMediaSample(parts.media, frame, 0, 12, 10, desc, 1, mediaSampleNotSync, nullptr), paramErr)
+      << "the first sample must be a key frame";
+  for (const int16_t flags : {2, 3, -1, 0x100})
+    EXPECT_EQ(qt::AddMediaSample(parts.media, frame, 0, 12, 10, desc, 1, flags, nullptr), paramErr) << flags;
   EXPECT_EQ(qt::AddMediaSample(parts.media, frame, 0, 12, 10, nullptr, 1, 0, nullptr), nilHandleErr);
 
   Handle small = qt::NewHandle(4);  // what the writer starts with before any compression
@@ -146,6 +148,35 @@ TEST_F(MovieTest, BadSampleArgumentsAreRefusedAndAddNothing) {
 
   EXPECT_EQ(sink->bytes.size(), before) << "nothing written";
   EXPECT_EQ(qt::GetMediaDuration(parts.media), 0);
+}
+
+// After a key frame, samples that are not one are taken; other flags never
+// are; the media's tables grow by nothing per sample for them.
+TEST_F(MovieTest, SamplesAfterTheFirstMayBeNonSyncAndOtherFlagsAreRefused) {
+  ASSERT_EQ(add(10), noErr);
+  const size_t tableBytes = qt::MediaTableBytes(parts.media);
+  const auto addFlagged = [&](int16_t flags) {
+    return qt::AddMediaSample(parts.media, frame, 0, 12, 10, desc, 1, flags, nullptr);
+  };
+  EXPECT_EQ(addFlagged(mediaSampleNotSync), noErr);
+  EXPECT_EQ(addFlagged(mediaSampleNotSync), noErr);
+  EXPECT_EQ(addFlagged(0), noErr);
+  EXPECT_EQ(addFlagged(mediaSampleNotSync), noErr);
+  const size_t before = sink->bytes.size();
+  for (const int16_t flags : {2, 3, -1, 0x100}) EXPECT_EQ(addFlagged(flags), paramErr) << flags;
+  EXPECT_EQ(qt::GetMoviesError(), paramErr);
+  EXPECT_EQ(sink->bytes.size(), before) << "nothing written";
+  EXPECT_EQ(qt::GetMediaDuration(parts.media), 50);
+  EXPECT_GT(qt::MediaTableBytes(parts.media), tableBytes) << "the sync samples are counted";
+  finishAndSave("non-sync.mov");
+  // (ffprobe keys every packet of an intra-only codec whatever the file
+  // says, so the list itself is read here.)
+  const test::AtomRef stss = test::findAtom(sink->bytes, "moov/trak/mdia/minf/stbl/stss");
+  ASSERT_TRUE(stss.found);
+  ASSERT_EQ(stss.size, 16u + 2 * 4);
+  EXPECT_EQ(test::be32At(sink->bytes, stss.offset + 12), 2u) << "number of entries";
+  EXPECT_EQ(test::be32At(sink->bytes, stss.offset + 16), 1u);
+  EXPECT_EQ(test::be32At(sink->bytes, stss.offset + 20), 4u);
 }
 
 TEST_F(MovieTest, LaterSamplesMustMatchTheFirstDescription) {

@@ -41,4 +41,46 @@ TEST(SampleTable, MemoryPerSampleStaysSmall) {
   EXPECT_LT(double(t.memoryBytes()) / n, 64.0);
 }
 
+TEST(SampleTable, SyncSamplesAreTheLeadingOnesAndThoseNamedAfterTheFirstNonSync) {
+  qt::SampleTable t;
+  const bool sync[] = {true, true, false, false, true, false, true, true, false};
+  for (uint32_t i = 0; i < 9; ++i) {
+    t.add(i * 10, 10, 40 + i % 2, sync[i]);
+    EXPECT_EQ(t.allSync(), i < 2) << i;
+  }
+  std::vector<uint32_t> numbers;
+  t.syncSamples(numbers);
+  EXPECT_EQ(numbers, (std::vector<uint32_t>{0, 1, 4, 6, 7}));
+  for (uint32_t i = 0; i < 9; ++i) EXPECT_EQ(t.isSync(i), sync[i]) << i;
+  std::vector<uint32_t> durations;
+  t.durationsFrom(3, durations);
+  EXPECT_EQ(durations, (std::vector<uint32_t>{41, 40, 41, 40, 41, 40})) << "durations kept per sample";
+
+  qt::SampleTable all;
+  for (uint32_t i = 0; i < 1000; ++i) all.add(i, 1, 33);
+  EXPECT_TRUE(all.allSync());
+  all.syncSamples(numbers);
+  EXPECT_EQ(numbers.size(), 1000u);
+}
+
+// Eight hours at 30 frames a second with a key frame every 2 seconds: the
+// sync samples add a few bytes per key frame, nothing per other frame; all
+// key frames add nothing at all.
+TEST(SampleTable, KeyFramesOfEightHoursCostBytesPerKeyFrameOnly) {
+  const uint32_t frames = 8 * 3600 * 30;
+  qt::SampleTable keyed, allSync;
+  for (uint32_t i = 0; i < frames; ++i) {
+    keyed.add(uint64_t(i) * 500, 500, 33, i % 60 == 0);
+    allSync.add(uint64_t(i) * 500, 500, 33);
+  }
+  std::vector<uint32_t> numbers;
+  keyed.syncSamples(numbers);
+  EXPECT_EQ(numbers.size(), frames / 60);
+  EXPECT_EQ(numbers.back(), frames - 60);
+  const size_t extra = keyed.memoryBytes() - allSync.memoryBytes();
+  // 4 bytes a key frame, doubled at worst by spare capacity.
+  EXPECT_LE(extra, size_t(frames / 60) * 8) << extra;
+  EXPECT_LT(double(extra) / frames, 0.15);
+}
+
 }  // namespace

@@ -523,7 +523,8 @@ void stopAfterFailedFrame(GrabResult failure) {
   // The first frame makes the movie file: a file that could not be made
   // gets the words of any other file that cannot be made.
   snprintf(cause, sizeof cause,
-           !failure.inFile       ? "Recording stopped: a frame could not be recorded : Error %d"
+           failure.inEncoder     ? "Recording stopped: the encoder failed on a frame : Error %d"
+           : !failure.inFile     ? "Recording stopped: a frame could not be recorded : Error %d"
            : !recordingHasFile() ? "Impossible To Create Movie File : Error %d"
                                  : "Recording stopped: the movie file could not take more frames : Error %d",
            int(failure.error));

@@ -121,5 +121,5 @@ GrabResult grabFrame(HWND targetWindow) {
   }
   if (movieWriter.addFrame(frame, static_cast<int32_t>(elapsed))) return {noErr, false};
   const OSErr error = movieWriter.lastError != noErr ? movieWriter.lastError : OSErr(paramErr);
-  return {error, movieWriter.frameCompressed};
+  return {error, movieWriter.frameCompressed, movieWriter.encoderFailed};
 }

@@ -8,10 +8,12 @@
 // What a grab ran into. error is noErr while the recording can go on;
 // otherwise no more frames can be kept, and inFile says where: the movie file
 // took no more (a full disk, a write error), or the frame itself could not be
-// made or compressed (a codec short of memory).
+// made or compressed (a codec short of memory); inEncoder, that it was the
+// encoder of a codec that compresses frames over time that failed.
 struct GrabResult {
   OSErr error;
   bool inFile;
+  bool inEncoder = false;
 };
 
 // The per-turn work of a recording: take a frame when one is due. The

@@ -36,6 +36,14 @@ void tellCodecRefused(OSErr error) {
   MessageBoxA(captureState.mainWindow, text, "error", MB_OK);
 }
 
+// The codec's encoder for a sequence could not be made: a library without
+// the codec's own DLL, or one that refused the size or ran out of memory.
+void tellEncoderNotStarted(OSErr error) {
+  char text[96];
+  std::snprintf(text, sizeof text, "The codec could not start compressing : Error %d", int(error));
+  MessageBoxA(captureState.mainWindow, text, "error", MB_OK);
+}
+
 void tellCannotAllocate() {
   MessageBoxA(captureState.mainWindow, "Could not allocate handle", nullptr, MB_OK);
 }
@@ -43,6 +51,14 @@ void tellCannotAllocate() {
 PixMapHandle pixMapOf(const OffscreenFrame& frame) { return frame.gworld->portPixMap; }
 
 }  // namespace
+
+bool compressesOverTime(CodecType type) { return type == kH264CodecType; }
+
+int32_t keyFrameRateFor(int32_t frameDurationMs) {
+  if (frameDurationMs < 1) return 1;
+  const int32_t frames = kLongestKeyFrameDistanceMs / frameDurationMs;
+  return frames < 1 ? 1 : frames;
+}
 
 MovieWriter::MovieWriter()
     : movie(nullptr),
@@ -58,12 +74,16 @@ MovieWriter::MovieWriter()
       pendingDuration(0),
       lastError(noErr),
       frameCompressed(false),
+      encoderFailed(false),
+      sequence(0),
       appendedDuration(0),
       appendedBytes(0),
       width_(0),
       height_(0),
       editing_(false),
-      inserted_(false) {}
+      inserted_(false),
+      forceKeyFrame_(false),
+      lastKeyFrameTime_(0) {}
 
 // Runs at process exit, after QuickTime has been stopped: no call would reach
 // it. The shutdown path finishes or abandons the movie before that.
@@ -80,6 +100,8 @@ bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
     abandon();
   }
   pendingDuration = 0;
+  forceKeyFrame_ = false;
+  lastKeyFrameTime_ = 0;
   appendedDuration = 0;
   appendedBytes = 0;
   lastError = noErr;
@@ -120,7 +142,57 @@ bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
     finish();  // lets go of the data block; there is no movie yet
     return false;
   }
+  if (compressesOverTime(compressionSettings.codecType) && !beginSequence(pixMapOf(*frame), quality)) {
+    finish();  // lets go of the blocks; there is no movie yet
+    return false;
+  }
   return true;
+}
+
+// The sequence fills the image description at once, so the first frame's
+// sample description is complete whichever frame comes first.
+bool MovieWriter::beginSequence(PixMapHandle pixels, CodecQ quality) {
+  ImageSequence made = 0;
+  const OSErr began = CompressSequenceBegin(&made, pixels, nullptr, &bounds, nullptr, 0,
+                                            compressionSettings.codecType, anyCodec, quality, quality,
+                                            keyFrameRateFor(compressionSettings.frameDurationMs), nullptr, 0,
+                                            imageDescription);
+  if (began != noErr || made == 0) {
+    tellEncoderNotStarted(began != noErr ? began : OSErr(codecErr));
+    return false;
+  }
+  sequence = made;
+  return true;
+}
+
+// A failure to end is of no use to anyone: the frames are in the movie
+// already, and the sequence is gone either way.
+void MovieWriter::endSequence() {
+  if (sequence == 0) return;
+  CDSequenceEnd(sequence);
+  sequence = 0;
+}
+
+OSErr MovieWriter::compress(PixMapHandle pixels, CodecQ quality, int32_t sampleDuration, int16_t& sampleFlags) {
+  sampleFlags = 0;
+  if (sequence == 0)
+    return CompressImage(pixels, &bounds, quality, compressionSettings.codecType, imageDescription, data);
+  // Whatever the library's own count and clock decide, the movie gets a key
+  // frame at least every two seconds of its own time, so a player seeking
+  // anywhere decodes from at most that far back, however unevenly frames
+  // came (a slow copy, a long frame after a pause).
+  CodecFlags flags = 0;
+  if (forceKeyFrame_ || appendedDuration + sampleDuration - lastKeyFrameTime_ > kLongestKeyFrameDistanceMs)
+    flags |= codecFlagForceKeyFrame;
+  int32_t size = 0;
+  uint8_t similarity = 0;
+  const OSErr error = CompressSequenceFrame(sequence, pixels, &bounds, flags, data, &size, &similarity, nullptr);
+  if (error != noErr) return error;
+  // A sample of nothing would be a lost frame reported as kept.
+  if (size <= 0 || size > maxCompressedSize) return codecErr;
+  (*imageDescription)->dataSize = size;
+  sampleFlags = similarity != 0 ? int16_t(mediaSampleNotSync) : int16_t(0);
+  return noErr;
 }
 
 // The file is made only once a frame is ready to go into it. Whatever fails
@@ -145,7 +217,8 @@ bool MovieWriter::createFile() {
   if (!createTrackAndMedia(width_, height_)) {
     const OSErr error = GetMoviesError();
     lastError = error != noErr ? error : OSErr(memFullErr);
-    abandon();
+    // The sequence stays: the next frame, a key frame, may make the file.
+    releaseMovie();
     return false;
   }
   return true;
@@ -166,6 +239,7 @@ bool MovieWriter::createTrackAndMedia(int16_t width, int16_t height) {
 bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
   const CodecQ quality = qualityLevels[clampQualityIndex()].value;
   frameCompressed = false;
+  encoderFailed = false;
   // Only an open writer has somewhere to put the frame.
   if (!frame || !frame->gworld || !data || !imageDescription) {
     lastError = paramErr;
@@ -176,20 +250,26 @@ bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
   const int32_t sampleDuration = total > INT32_MAX ? INT32_MAX : int32_t(total);
   const PixMapHandle pixels = pixMapOf(*frame);
   LockPixels(pixels);
-  // Every frame is compressed by itself; until one compression succeeded the
-  // description holds no size, and a failed one leaves a stale size, so a
-  // failed frame is not appended: its time goes to the next one.
-  lastError = CompressImage(pixels, &bounds, quality, compressionSettings.codecType, imageDescription, data);
+  // Until one compression succeeded the description holds no size, and a
+  // failed one leaves a stale size, so a failed frame is not appended: its
+  // time goes to the next one.
+  int16_t sampleFlags = 0;
+  lastError = compress(pixels, quality, sampleDuration, sampleFlags);
   frameCompressed = lastError == noErr;
+  encoderFailed = !frameCompressed && sequence != 0;
   if (frameCompressed && (movie || createFile())) {
     const int32_t size = (*imageDescription)->dataSize;
-    lastError =
-        AddMediaSample(media, dataHandle, 0, uint32_t(size), sampleDuration, imageDescription, 1, 0, nullptr);
+    lastError = AddMediaSample(media, dataHandle, 0, uint32_t(size), sampleDuration, imageDescription, 1,
+                               sampleFlags, nullptr);
   }
   UnlockPixels(pixels);
   const bool appended = lastError == noErr;
   pendingDuration = appended ? 0 : sampleDuration;
+  // The encoder codes the next frame against this one: if this one is not
+  // in the movie, the next must stand alone.
+  forceKeyFrame_ = !appended;
   if (appended) {
+    if (sampleFlags == 0) lastKeyFrameTime_ = appendedDuration;
     appendedDuration += sampleDuration;
     appendedBytes += uint32_t((*imageDescription)->dataSize);
   }
@@ -197,6 +277,8 @@ bool MovieWriter::addFrame(OffscreenFrame* frame, int32_t duration) {
 }
 
 bool MovieWriter::finish() {
+  // Before the description goes: the sequence writes into it.
+  endSequence();
   if (imageDescription) {
     DisposeHandle(reinterpret_cast<Handle>(imageDescription));
     imageDescription = nullptr;
@@ -234,6 +316,11 @@ bool MovieWriter::finish() {
 }
 
 void MovieWriter::abandon() {
+  endSequence();
+  releaseMovie();
+}
+
+void MovieWriter::releaseMovie() {
   if (fileRefNum != 0) CloseMovieFile(fileRefNum);
   if (movie) DisposeMovie(movie);
   fileRefNum = 0;

@@ -6,8 +6,10 @@
 class OffscreenFrame;
 
 // The one movie file writer: a QuickTime movie with one video track whose
-// samples are the recorded frames, each compressed by itself and lasting the
-// milliseconds it was shown for.
+// samples are the recorded frames, each lasting the milliseconds it was shown
+// for. A codec that compresses frames over time (H.264) is run as one
+// compression sequence from open to finish, and only its key frames are
+// sync samples; every other codec compresses each frame by itself.
 class MovieWriter {
  public:
   MovieWriter();
@@ -19,7 +21,8 @@ class MovieWriter {
   // file: the codec's answer to the frame and the blocks a frame is
   // compressed into. True when it is ready to take frames; a failure is
   // told (all but a caller's mistake: no path, or a frame never made), and
-  // leaves nothing held. The file at path is not touched: the
+  // leaves nothing held. A sequence codec's encoder is made here, so an
+  // encoder that cannot start is told now, with no file made. The file at path is not touched: the
   // first frame that is appended creates it (replacing any file there), so a
   // recording that never gets a frame leaves the destination as it was.
   bool open(const char* path, OffscreenFrame* frame);
@@ -31,15 +34,19 @@ class MovieWriter {
   // movie; lastError then says why (paramErr when there is no frame or no
   // open movie), and frameCompressed whether it was the file that failed
   // (it could not be created, or takes no more frames) or what came before
-  // it. A file that could not be created is let go of at once.
+  // it; encoderFailed says that it was a sequence's encoder. A file that
+  // could not be created is let go of at once. A sequence frame that was
+  // compressed but not appended leaves no later frame referring to it: the
+  // next one is made a key frame.
   bool addFrame(OffscreenFrame* frame, int32_t duration);
-  // Writes the movie into its file and closes it; false when nothing is open
+  // Ends the compression sequence, if any, then writes the movie into its
+  // file and closes it; false when nothing is open
   // or when it fails. After a failure (lastError says why) the movie and its
   // file stay held, playable up to the last fragment, and the next finish
   // tries again.
   bool finish();
-  // Lets go of a movie that finish could not write: the file keeps what its
-  // last fragment holds.
+  // Lets go of a movie that finish could not write (and of a compression
+  // sequence still running): the file keeps what its last fragment holds.
   void abandon();
   // The frame duration of the compression settings, in milliseconds.
   int32_t frameDuration() const;
@@ -60,6 +67,11 @@ class MovieWriter {
   OSErr lastError;
   // Whether the last addFrame got as far as a compressed frame.
   bool frameCompressed;
+  // Whether the last addFrame failed in the sequence's encoder.
+  bool encoderFailed;
+  // The running compression sequence; 0 when the codec compresses each
+  // frame by itself, or none is open.
+  ImageSequence sequence;
   // What the movie holds so far: the milliseconds and the compressed bytes
   // of the frames appended since open.
   int64_t appendedDuration;
@@ -67,6 +79,10 @@ class MovieWriter {
 
  private:
   bool createFile();
+  bool beginSequence(PixMapHandle pixels, CodecQ quality);
+  void endSequence();
+  void releaseMovie();
+  OSErr compress(PixMapHandle pixels, CodecQ quality, int32_t sampleDuration, int16_t& sampleFlags);
   bool createTrackAndMedia(int16_t width, int16_t height);
 
   int16_t width_;
@@ -74,6 +90,20 @@ class MovieWriter {
   // How far finish got, so that trying again does not repeat a step.
   bool editing_;
   bool inserted_;
+  // The next sequence frame must be a key frame: the one before it was not
+  // stored, so nothing may refer to it.
+  bool forceKeyFrame_;
+  // Media time at which the last key frame starts.
+  int64_t lastKeyFrameTime_;
 };
+
+// Whether frames of this codec are compressed as a sequence, each possibly
+// referring to the ones before it.
+bool compressesOverTime(CodecType type);
+// The key frame distance asked of a sequence: the frames of two seconds at
+// the frame interval, at least 1.
+int32_t keyFrameRateFor(int32_t frameDurationMs);
+// The longest media time from one key frame to the next.
+constexpr int32_t kLongestKeyFrameDistanceMs = 2000;
 
 extern MovieWriter movieWriter;

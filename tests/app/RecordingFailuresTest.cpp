@@ -132,6 +132,46 @@ TEST_F(RecordingFailuresTest, ACodecShortOfMemoryStopsTheRecordingOnceAndTheMovi
   }
 }
 
+// An H.264 encoder that fails mid-recording: the same single stop, in words
+// that name the encoder, the frames before it saved, and the sequence ended
+// once. One that cannot start is told at Grab, before any file is made.
+TEST_F(RecordingFailuresTest, AnEncoderThatFailsStopsTheRecordingOnceWithItsOwnWords) {
+  const auto offerH264 = [&] {
+    qt->codecs[qt->codecCount++] = FakeCodec{kH264CodecType, 5, "H.264"};
+    std::strcpy(compressionSettings.codecName, "H.264");
+  };
+  offerH264();
+  recordFrames(3);
+  EXPECT_EQ(qt->sequencesBegun, 1);
+  qt->sequenceFrameResult = codecErr;
+  MessageBoxWatcher told;
+  ASSERT_TRUE(turnUntil([&] { return captureState.grabbing == 0; })) << "the recording went on";
+  ASSERT_TRUE(told.waitForBox()) << "nobody was told";
+  EXPECT_EQ(told.text.rfind("Recording stopped: the encoder failed on a frame : Error -8960", 0), 0u)
+      << told.text;
+  EXPECT_NE(told.text.find("The movie keeps everything recorded up to then."), std::string::npos) << told.text;
+  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1);
+  EXPECT_EQ(qt->sequencesEnded, 1);
+  EXPECT_EQ(qt->liveSequences, 0);
+  EXPECT_EQ(qt->brokenReferences, 0);
+  EXPECT_EQ(status(), "idle.");
+  MessageBoxWatcher again;
+  turnUntil([] { return false; }, 200);
+  EXPECT_FALSE(again.waitForBox(300)) << "told again: " << again.text;
+
+  qt = resetFakeQuickTime();
+  offerH264();
+  qt->sequenceBeginResult = codecErr;
+  Sleep(GetDoubleClickTime() + 20);
+  MessageBoxWatcher atGrab;
+  command(IDC_GRAB);
+  ASSERT_TRUE(atGrab.waitForBox());
+  EXPECT_EQ(atGrab.text, "The codec could not start compressing : Error -8960");
+  EXPECT_EQ(captureState.grabbing, 0);
+  EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0);
+  EXPECT_EQ(qt->liveSequences, 0);
+}
+
 TEST_F(RecordingFailuresTest, AFileThatDoesNotCloseIsNotReportedSaved) {
   recordFrames(2);
   qt->closeMovieFileResult = ioErr;

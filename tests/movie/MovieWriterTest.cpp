@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "FakeQuickTime.h"
 #include "MovieTestSupport.h"
@@ -448,6 +451,285 @@ TEST_F(MovieWriterTest, TheProcessWriterStartsClosedWithDefaults) {
   EXPECT_TRUE(movieWriter.finish());
   EXPECT_FALSE(movieWriter.finish());
   expectNothingHeld(movieWriter);
+}
+
+
+// --- H.264: one compression sequence per movie
+
+class MovieWriterSequenceTest : public MovieWriterTest {
+ protected:
+  void SetUp() override {
+    MovieWriterTest::SetUp();
+    if (HasFatalFailure()) return;
+    offerH264();
+    std::strcpy(compressionSettings.codecName, "H.264");
+    compressionSettings.qualityIndex = 3;  // Normal
+  }
+  void offerH264() {
+    qt->codecs[qt->codecCount++] = FakeCodec{kH264CodecType, 5, "H.264"};
+  }
+  // For each sample that is not a key frame, how long after the start of
+  // the key frame it depends on it ends: what a player seeking into it must
+  // decode first. Empty when the first sample is not a key frame.
+  std::vector<int64_t> reachFromKeyFrames(int32_t& keyFrames) const {
+    std::vector<int64_t> reach;
+    int64_t at = 0;
+    int64_t key = -1;
+    keyFrames = 0;
+    for (int32_t i = 0; i < qt->samples && i < 32; ++i) {
+      const int64_t end = at + qt->sampleDurations[i];
+      if (!(qt->sampleFlags[i] & mediaSampleNotSync)) {
+        key = at;
+        ++keyFrames;
+      } else if (key < 0) {
+        return {};
+      } else {
+        reach.push_back(end - key);
+      }
+      at = end;
+    }
+    return reach;
+  }
+  void expectSequenceEndedOnce() {
+    EXPECT_EQ(qt->sequencesBegun, 1);
+    EXPECT_EQ(qt->sequencesEnded, 1);
+    EXPECT_EQ(qt->liveSequences, 0);
+    EXPECT_EQ(qt->doubleReleases, 0);
+  }
+};
+
+TEST_F(MovieWriterSequenceTest, BeginsAtOpenAddsEachFrameWithItsSyncFlagAndEndsAtFinish) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\h264.mov", &frame));
+  EXPECT_NE(std::strstr(qt->log, "GetMaxCompressionSize NewHandle MoveHHi HLock NewHandle CompressSequenceBegin"),
+            nullptr)
+      << qt->log;
+  EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0) << "the encoder is made before any file";
+  EXPECT_EQ(qt->sequenceType, kH264CodecType);
+  EXPECT_EQ(qt->maxSizeType, kH264CodecType);
+  EXPECT_EQ(qt->spatialQuality, 0x200u);
+  EXPECT_EQ(qt->temporalQuality, 0x200u);
+  EXPECT_EQ(qt->keyFrameRate, 20) << "two seconds of frames at 100 ms";
+  EXPECT_EQ(qt->sequenceBounds.right, 64);
+  EXPECT_EQ(qt->sequenceBounds.bottom, 48);
+  EXPECT_FALSE(qt->sequenceGotPrevious);
+
+  for (int i = 0; i < 25; ++i) ASSERT_TRUE(writer.addFrame(&frame, 100)) << i;
+  EXPECT_EQ(occurrences(qt->log, "CompressImage"), 0);
+  EXPECT_EQ(occurrences(qt->log, "CompressSequenceFrame"), 25);
+  ASSERT_EQ(qt->samples, 25);
+  for (int i = 0; i < 25; ++i) {
+    const bool key = i == 0 || i == 20;
+    EXPECT_EQ(qt->sampleFlags[i], key ? 0 : mediaSampleNotSync) << i;
+    EXPECT_EQ(qt->frameKey[i], key) << i;
+    EXPECT_EQ(qt->sampleDurations[i], 100) << i;
+  }
+  // Only the frame two seconds on is forced; none before it.
+  for (int i = 0; i < 25; ++i)
+    EXPECT_EQ(qt->frameFlags[i] & codecFlagForceKeyFrame, i == 20 ? codecFlagForceKeyFrame : 0) << i;
+  EXPECT_EQ(qt->lastSampleSize, 100u) << "the size the frame reported, not the last key frame's";
+  EXPECT_EQ(writer.appendedBytes, 2u * 1000 + 23u * 100);
+  EXPECT_EQ(qt->brokenReferences, 0);
+  EXPECT_EQ(qt->flagMismatches, 0);
+  EXPECT_EQ(qt->lockedPixels, 0);
+  EXPECT_EQ(occurrences(qt->log, "NewHandle"), 2) << "adding frames allocates nothing";
+
+  qt->log[0] = 0;
+  ASSERT_TRUE(writer.finish());
+  EXPECT_EQ(std::string(qt->log).rfind("CDSequenceEnd DisposeHandle HUnlock DisposeHandle EndMediaEdits", 0), 0u)
+      << "the sequence ends before its description goes: " << qt->log;
+  EXPECT_EQ(qt->insertedDuration, 2500);
+  EXPECT_FALSE(writer.finish());
+  writer.abandon();
+  expectSequenceEndedOnce();
+  expectNothingHeld(writer);
+}
+
+TEST_F(MovieWriterSequenceTest, TheKeyFrameRateIsTwoSecondsOfFramesAndAtLeastOne) {
+  for (const auto& [ms, rate] : std::vector<std::pair<int32_t, int32_t>>{
+           {1, 2000}, {33, 60}, {40, 50}, {100, 20}, {1999, 1}, {2000, 1}, {60000, 1}}) {
+    qt = resetFakeQuickTime();
+    offerH264();
+    compressionSettings.frameDurationMs = ms;
+    MovieWriter writer;
+    ASSERT_TRUE(writer.open("c:\\rate.mov", &frame)) << ms;
+    EXPECT_EQ(qt->keyFrameRate, rate) << ms;
+    writer.finish();
+    expectSequenceEndedOnce();
+  }
+}
+
+// However unevenly frames come (a slow copy, the first frame after a pause),
+// a frame that is not a key frame ends at most two seconds of movie time
+// after the key frame it depends on, even when the library's own count would
+// wait longer. (A single frame longer than that is a key frame itself.)
+TEST_F(MovieWriterSequenceTest, KeyFramesAreAtMostTwoSecondsOfMovieTimeApart) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\uneven.mov", &frame));
+  qt->keyFrameRate = 1000;  // the library's count alone would never force one
+  const int32_t durations[] = {100, 900, 50, 700, 300, 2500, 100, 100, 1900, 40, 60, 1990, 10, 100, 100, 100};
+  for (int32_t ms : durations) ASSERT_TRUE(writer.addFrame(&frame, ms)) << ms;
+  ASSERT_EQ(qt->samples, int32_t(std::size(durations)));
+  int32_t keyFrames = 0;
+  const std::vector<int64_t> reach = reachFromKeyFrames(keyFrames);
+  ASSERT_FALSE(reach.empty()) << "the first sample is a key frame, and not every one is";
+  for (size_t i = 0; i < reach.size(); ++i) EXPECT_LE(reach[i], 2000) << "frame " << i;
+  EXPECT_LT(keyFrames, int32_t(std::size(durations)) / 2) << "not every frame made a key frame";
+  EXPECT_EQ(qt->brokenReferences, 0);
+  EXPECT_TRUE(writer.finish());
+}
+
+// A frame compressed but not stored: the encoder would code the next one
+// against it, and the movie would hold a frame referring to nothing.
+TEST_F(MovieWriterSequenceTest, TheFrameAfterOneNotStoredIsAKeyFrame) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\gap.mov", &frame));
+  ASSERT_TRUE(writer.addFrame(&frame, 100));
+  ASSERT_TRUE(writer.addFrame(&frame, 100));
+  qt->addMediaSampleResult = dskFulErr;
+  EXPECT_FALSE(writer.addFrame(&frame, 70));
+  EXPECT_EQ(writer.lastError, dskFulErr);
+  EXPECT_TRUE(writer.frameCompressed);
+  EXPECT_FALSE(writer.encoderFailed) << "the file failed, not the encoder";
+  qt->addMediaSampleResult = noErr;
+  ASSERT_TRUE(writer.addFrame(&frame, 30)) << "room made: the recording goes on";
+  ASSERT_TRUE(writer.addFrame(&frame, 100));
+  ASSERT_EQ(qt->samples, 4);
+  EXPECT_EQ(qt->frameFlags[3] & codecFlagForceKeyFrame, codecFlagForceKeyFrame);
+  EXPECT_EQ(qt->sampleFlags[2], 0) << "the frame after the gap stands alone";
+  EXPECT_EQ(qt->sampleDurations[2], 100) << "70 + 30";
+  EXPECT_EQ(qt->sampleFlags[3], mediaSampleNotSync) << "and the one after it refers to it again";
+  EXPECT_EQ(qt->frameFlags[4] & codecFlagForceKeyFrame, 0);
+  EXPECT_EQ(qt->brokenReferences, 0);
+  EXPECT_EQ(qt->flagMismatches, 0);
+  EXPECT_TRUE(writer.finish());
+  expectSequenceEndedOnce();
+}
+
+// The first frame makes the file; when that fails the sequence goes on, and
+// the frame that does make it is a key frame: a media starts with one.
+TEST_F(MovieWriterSequenceTest, AFileMadeOnlyAtTheSecondFrameStartsWithAKeyFrame) {
+  qt->createMovieFileResult = fBsyErr;
+  qt->moviesErrorAfterCreateFailure = fBsyErr;
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\busy.mov", &frame));
+  EXPECT_FALSE(writer.addFrame(&frame, 100));
+  EXPECT_EQ(writer.lastError, fBsyErr);
+  EXPECT_EQ(qt->liveSequences, 1) << "the sequence outlives a file that could not be made";
+  qt->createMovieFileResult = noErr;
+  qt->moviesErrorAfterCreateFailure = noErr;
+  ASSERT_TRUE(writer.addFrame(&frame, 100)) << writer.lastError;
+  EXPECT_EQ(occurrences(qt->log, "CompressImage"), 0);
+  EXPECT_EQ(qt->sampleFlags[0], 0);
+  EXPECT_EQ(qt->sampleDurations[0], 200);
+  EXPECT_TRUE(writer.finish());
+  expectSequenceEndedOnce();
+  expectNothingHeld(writer);
+}
+
+TEST_F(MovieWriterSequenceTest, AnEncoderThatFailsIsReportedAndTheNextFrameIsAKeyFrame) {
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\enc.mov", &frame));
+  ASSERT_TRUE(writer.addFrame(&frame, 100));
+  for (OSErr failure : {OSErr(codecErr), OSErr(memFullErr)}) {
+    qt->sequenceFrameResult = failure;
+    MessageBoxWatcher watcher;
+    EXPECT_FALSE(writer.addFrame(&frame, 100));
+    EXPECT_EQ(writer.lastError, failure);
+    EXPECT_FALSE(writer.frameCompressed);
+    EXPECT_TRUE(writer.encoderFailed);
+    EXPECT_FALSE(watcher.waitForBox(200)) << "the window tells it, not the writer: " << watcher.text;
+  }
+  EXPECT_EQ(occurrences(qt->log, "AddMediaSample"), 1) << "nothing of a failed frame is appended";
+  qt->sequenceFrameResult = noErr;
+  ASSERT_TRUE(writer.addFrame(&frame, 100));
+  EXPECT_FALSE(writer.encoderFailed);
+  EXPECT_EQ(qt->sampleFlags[1], 0);
+  EXPECT_EQ(qt->sampleDurations[1], 300);
+  EXPECT_EQ(qt->brokenReferences, 0);
+  EXPECT_TRUE(writer.finish());
+  expectSequenceEndedOnce();
+}
+
+TEST_F(MovieWriterSequenceTest, AnEncoderThatCannotStartIsToldAtOpenWithNoFile) {
+  for (int failing = 0; failing < 3; ++failing) {
+    qt = resetFakeQuickTime();
+    offerH264();
+    const OSErr error = failing == 0 ? OSErr(codecErr) : failing == 1 ? OSErr(memFullErr) : OSErr(noErr);
+    qt->sequenceBeginResult = error;
+    qt->sequenceBeginGivesNone = failing == 2;
+    MovieWriter writer;
+    MessageBoxWatcher watcher;
+    EXPECT_FALSE(writer.open("c:\\nostart.mov", &frame)) << failing;
+    ASSERT_TRUE(watcher.waitForBox()) << failing;
+    EXPECT_EQ(watcher.text, "The codec could not start compressing : Error " +
+                                std::to_string(failing == 2 ? int(codecErr) : int(error)));
+    EXPECT_EQ(watcher.caption, "error");
+    EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0);
+    EXPECT_EQ(occurrences(qt->log, "CDSequenceEnd"), 0) << "no sequence to end";
+    EXPECT_FALSE(writer.addFrame(&frame, 100));
+    EXPECT_EQ(occurrences(qt->log, "CompressImage"), 0) << "no H.264 frame without its sequence";
+    EXPECT_FALSE(writer.finish());
+    expectNothingHeld(writer);
+  }
+}
+
+// Every way out ends the sequence, once: a finish that fails and is tried
+// again, an abandon, and a new open over a movie left unwritten.
+TEST_F(MovieWriterSequenceTest, TheSequenceEndsOnceOnEveryPath) {
+  for (int path = 0; path < 3; ++path) {
+    qt = resetFakeQuickTime();
+    offerH264();
+    MovieWriter writer;
+    ASSERT_TRUE(writer.open("c:\\paths.mov", &frame));
+    ASSERT_TRUE(writer.addFrame(&frame, 100));
+    qt->addMovieResourceResult = dskFulErr;
+    EXPECT_FALSE(writer.finish()) << path;
+    EXPECT_EQ(qt->sequencesEnded, 1) << path;
+    EXPECT_FALSE(writer.addFrame(&frame, 100)) << "no frame after finish";
+    qt->addMovieResourceResult = noErr;
+    if (path == 0) {
+      EXPECT_TRUE(writer.finish());
+    } else if (path == 1) {
+      writer.abandon();
+    } else {
+      ASSERT_TRUE(writer.open("c:\\next.mov", &frame));
+      EXPECT_EQ(qt->sequencesBegun, 2);
+      writer.finish();
+      EXPECT_EQ(qt->sequencesEnded, 2);
+      continue;
+    }
+    expectSequenceEndedOnce();
+    expectNothingHeld(writer);
+  }
+  // Never a frame: the sequence ends all the same.
+  qt = resetFakeQuickTime();
+  offerH264();
+  MovieWriter writer;
+  ASSERT_TRUE(writer.open("c:\\none.mov", &frame));
+  EXPECT_FALSE(writer.finish());
+  expectSequenceEndedOnce();
+  expectNothingHeld(writer);
+}
+
+// The four codecs that compress each frame by itself keep their calls: one
+// CompressImage a frame, every sample a key frame, no sequence.
+TEST_F(MovieWriterSequenceTest, TheOtherCodecsCompressEachFrameByItself) {
+  for (const char* name : {"Animation", "None", "Photo - JPEG", "PNG"}) {
+    qt = resetFakeQuickTime();
+    offerH264();
+    std::strcpy(compressionSettings.codecName, name);
+    MovieWriter writer;
+    ASSERT_TRUE(writer.open("c:\\spatial.mov", &frame)) << name;
+    for (int i = 0; i < 25; ++i) ASSERT_TRUE(writer.addFrame(&frame, 100)) << name;
+    ASSERT_TRUE(writer.finish()) << name;
+    EXPECT_EQ(occurrences(qt->log, "CompressImage"), 25) << name;
+    EXPECT_EQ(std::strstr(qt->log, "Sequence"), nullptr) << name << ": " << qt->log;
+    ASSERT_EQ(qt->samples, 25);
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(qt->sampleFlags[i], 0) << name << " " << i;
+    EXPECT_EQ(qt->lastSampleSize, 1000u);
+    expectNothingHeld(writer);
+  }
 }
 
 }  // namespace

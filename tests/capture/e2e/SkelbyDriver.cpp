@@ -10,7 +10,8 @@
 //   text ID                print a control's text (1000: status bar)
 //   checked ID             print 1 or 0
 //   enabled ID             print 1 or 0
-//   settings CODEC MS      choose the codec and frame duration in Settings
+//   settings CODEC MS [Q]  choose the codec, frame duration and quality row
+//                          (0 Lossless ... 5 Maximum; Lossless unless given)
 //   destination PATH       choose PATH through Skelby's save dialog
 //                          (both return once the dialog has closed, or after 5 s)
 //   box MS                 print the text of a message box of Skelby, then OK it
@@ -422,6 +423,8 @@ int main(int argc, char** argv) {
     if (codec == CB_ERR) return fail("codec not listed");
     SendDlgItemMessageA(dialog, 220, CB_SETCURSEL, codec, 0);
     SendDlgItemMessageA(dialog, 222, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[3]));
+    // The dialog opens on "Lossless" whatever was chosen before.
+    if (argc > 4) SendDlgItemMessageA(dialog, 221, CB_SETCURSEL, static_cast<WPARAM>(atoi(argv[4])), 0);
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(223, BN_CLICKED), 0);
     waitUntilClosed(dialog, 5000);
     return 0;

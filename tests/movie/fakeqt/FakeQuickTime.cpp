@@ -15,6 +15,17 @@ namespace {
 FakeQuickTimeState state;
 std::set<void*> liveHandles, liveMovies, liveLists, liveWorlds;
 int16_t nextRefNum = 1;
+std::set<ImageSequence> liveSequences;
+ImageSequence nextSequence = 1;
+
+// The frames of the running sequences, numbered in compression order, and
+// what the media holds of them.
+struct FrameTrail {
+  int32_t sinceKey = 0;
+  int32_t lastCompressed = -1;
+  int32_t refersTo = -1;  // -1: a key frame
+  int32_t lastStored = -1;
+} trail;
 
 struct Token {
   int kind;
@@ -34,6 +45,10 @@ void reset() {
   state.maxCompressionSize = 4096;
   state.failNewHandleOfSize = -1;
   state.compressedSize = 1000;
+  state.nonKeySimilarity = 1;
+  state.deltaFrameSize = 100;
+  trail = FrameTrail();
+  state.liveSequences = int32_t(liveSequences.size());
   const FakeCodec codecs[] = {
       {fourCC("rle "), 9, "Animation"},
       {fourCC("raw "), 4, "None"},
@@ -114,7 +129,19 @@ OSErr AddMediaSample(Media, Handle data, int32_t offset, uint32_t size, TimeValu
   note("AddMediaSample");
   if (!liveHandles.count(data) || offset != 0) return paramErr;
   if (state.addMediaSampleResult != noErr) return state.addMediaSampleResult;
-  if (state.samples < 32) state.sampleDurations[state.samples] = duration;
+  // As the library: a media starts with a key frame.
+  if ((flags & mediaSampleNotSync) && state.samplesInMedia == 0) return paramErr;
+  if (trail.lastCompressed >= 0) {
+    const bool notSync = (flags & mediaSampleNotSync) != 0;
+    if (notSync != (trail.refersTo >= 0)) ++state.flagMismatches;
+    if (notSync && trail.refersTo != trail.lastStored) ++state.brokenReferences;
+    trail.lastStored = trail.lastCompressed;
+  }
+  ++state.samplesInMedia;
+  if (state.samples < 32) {
+    state.sampleDurations[state.samples] = duration;
+    state.sampleFlags[state.samples] = flags;
+  }
   ++state.samples;
   state.lastSampleSize = size;
   state.lastSampleCount = count;
@@ -158,6 +185,7 @@ Media NewTrackMedia(Track, OSType type, TimeScale scale, Handle, OSType) {
   note("NewTrackMedia");
   state.mediaType = type;
   state.timeScale = scale;
+  state.samplesInMedia = 0;
   static Token media;
   return state.newTrackMediaFails ? nullptr : reinterpret_cast<Media>(&media);
 }
@@ -217,6 +245,7 @@ OSErr GetMaxCompressionSize(PixMapHandle, const Rect* bounds, int16_t, CodecQ qu
 OSErr CompressImage(PixMapHandle, const Rect* bounds, CodecQ quality, CodecType type,
                     ImageDescriptionHandle description, Ptr data) {
   note("CompressImage");
+  trail.lastCompressed = -1;  // a frame by itself refers to nothing
   state.compressQuality = quality;
   state.compressType = type;
   if (state.compressImageResult != noErr) return state.compressImageResult;
@@ -234,23 +263,86 @@ OSErr CompressImage(PixMapHandle, const Rect* bounds, CodecQ quality, CodecType 
   return noErr;
 }
 
-OSErr CompressSequenceBegin(ImageSequence* seq, PixMapHandle, PixMapHandle, const Rect*, const Rect*, int16_t,
-                            CodecType, CompressorComponent, CodecQ, CodecQ, int32_t, CTabHandle, CodecFlags,
-                            ImageDescriptionHandle) {
+namespace {
+
+// The description a sequence of this type and size gets, as CompressImage
+// gives it.
+void describe(ImageDescriptionHandle description, CodecType type, const Rect* bounds, int32_t size) {
+  Handle h = reinterpret_cast<Handle>(description);
+  *h = static_cast<Ptr>(std::realloc(*h, sizeof(ImageDescription)));
+  ImageDescription* d = *description;
+  std::memset(d, 0, sizeof *d);
+  d->idSize = sizeof(ImageDescription);
+  d->cType = type;
+  d->width = int16_t(bounds->right - bounds->left);
+  d->height = int16_t(bounds->bottom - bounds->top);
+  d->dataSize = size;
+}
+
+// The description the running sequence fills; the program keeps it alive
+// until it ends the sequence.
+ImageDescriptionHandle sequenceDescription;
+
+}  // namespace
+
+OSErr CompressSequenceBegin(ImageSequence* seq, PixMapHandle source, PixMapHandle previous, const Rect* bounds,
+                            const Rect* previousBounds, int16_t, CodecType type, CompressorComponent,
+                            CodecQ spatialQuality, CodecQ temporalQuality, int32_t keyFrameRate, CTabHandle,
+                            CodecFlags, ImageDescriptionHandle description) {
   note("CompressSequenceBegin");
-  if (seq) *seq = 0;
-  return unimpErr;
+  if (!seq || !source || !bounds || !liveHandles.count(reinterpret_cast<Handle>(description))) return paramErr;
+  *seq = 0;
+  state.sequenceType = type;
+  state.spatialQuality = spatialQuality;
+  state.temporalQuality = temporalQuality;
+  state.keyFrameRate = keyFrameRate;
+  state.sequenceBounds = *bounds;
+  state.sequenceGotPrevious = previous || previousBounds;
+  if (state.sequenceBeginResult != noErr) return state.sequenceBeginResult;
+  if (state.sequenceBeginGivesNone) return noErr;
+  describe(description, type, bounds, 0);
+  sequenceDescription = description;
+  *seq = nextSequence++;
+  liveSequences.insert(*seq);
+  ++state.liveSequences;
+  ++state.sequencesBegun;
+  trail.sinceKey = 0;
+  trail.lastCompressed = trail.refersTo = -1;
+  return noErr;
 }
 
-OSErr CompressSequenceFrame(ImageSequence, PixMapHandle, const Rect*, CodecFlags, Ptr, int32_t*, uint8_t*,
-                            ICMCompletionProcRecordPtr) {
+OSErr CompressSequenceFrame(ImageSequence seq, PixMapHandle source, const Rect*, CodecFlags flags, Ptr data,
+                            int32_t* dataSize, uint8_t* similarity, ICMCompletionProcRecordPtr) {
   note("CompressSequenceFrame");
-  return unimpErr;
+  if (!liveSequences.count(seq) || !source || !data || !dataSize || !similarity ||
+      !liveHandles.count(reinterpret_cast<Handle>(sequenceDescription)))
+    return paramErr;
+  const int32_t index = state.sequenceFrames++;
+  if (index < 32) state.frameFlags[index] = flags;
+  if (state.sequenceFrameResult != noErr) return state.sequenceFrameResult;
+  const bool key = trail.lastCompressed < 0 || (flags & codecFlagForceKeyFrame) || state.nonKeySimilarity == 0 ||
+                   (state.keyFrameRate > 0 && trail.sinceKey >= state.keyFrameRate);
+  if (index < 32) state.frameKey[index] = key;
+  trail.refersTo = key ? -1 : trail.lastCompressed;
+  trail.lastCompressed = index;
+  trail.sinceKey = key ? 1 : trail.sinceKey + 1;
+  const int32_t size = key ? state.compressedSize : state.deltaFrameSize;
+  std::memset(data, key ? 0x4B : 0x44, size_t(size));
+  *dataSize = size;
+  (*sequenceDescription)->dataSize = size;
+  *similarity = key ? 0 : state.nonKeySimilarity;
+  return noErr;
 }
 
-OSErr CDSequenceEnd(ImageSequence) {
+OSErr CDSequenceEnd(ImageSequence seq) {
   note("CDSequenceEnd");
-  return unimpErr;
+  if (!liveSequences.erase(seq)) {
+    ++state.doubleReleases;
+    return paramErr;
+  }
+  --state.liveSequences;
+  ++state.sequencesEnded;
+  return noErr;
 }
 
 OSErr QTNewGWorld(GWorldPtr* out, OSType format, const Rect* bounds, CTabHandle, void*, uint32_t) {

@@ -40,6 +40,15 @@ struct FakeQuickTimeState {
   OSErr codecNameListResult;
   int16_t codecCount;
   FakeCodec codecs[8];
+  // Compression sequences. A frame is a key frame when it is the first of
+  // its sequence, when it is forced, or when keyFrameRate frames have passed
+  // since the last one; every other frame refers to the frame compressed
+  // just before it and reports nonKeySimilarity (0 makes it a key frame).
+  OSErr sequenceBeginResult;
+  bool sequenceBeginGivesNone;  // noErr, but no sequence
+  OSErr sequenceFrameResult;
+  uint8_t nonKeySimilarity;
+  int32_t deltaFrameSize;  // bytes of a frame that is not a key frame
 
   // --- what the library saw
   char log[8192];          // operation names in call order, each followed by a blank
@@ -77,6 +86,25 @@ struct FakeQuickTimeState {
   OSType worldPixelFormat;
   Rect worldBounds;
   int32_t lockedPixels;  // LockPixels not yet matched by UnlockPixels
+  int16_t sampleFlags[32];
+  int32_t samplesInMedia;  // since the last NewTrackMedia
+  // What the sequences were given and did.
+  int32_t sequencesBegun;
+  int32_t sequencesEnded;
+  int32_t liveSequences;
+  CodecType sequenceType;
+  CodecQ spatialQuality;
+  CodecQ temporalQuality;
+  int32_t keyFrameRate;
+  Rect sequenceBounds;
+  bool sequenceGotPrevious;  // a previous pixel map or rectangle was passed
+  int32_t sequenceFrames;
+  CodecFlags frameFlags[32];
+  bool frameKey[32];
+  // Samples appended as not sync whose frame refers to a frame that is not
+  // in the media, and samples whose sync flag contradicts their frame.
+  int32_t brokenReferences;
+  int32_t flagMismatches;
 };
 
 // Exported by the fake library under this name.

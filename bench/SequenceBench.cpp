@@ -34,6 +34,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -559,10 +560,15 @@ int main(int argc, char** argv) {
     rows.push_back(x264Row(seq, target, &crf));
     rows.push_back(x264AllThreads(seq, crf));
   }
+  // Processor time over wall time during the passes: how much of the
+  // machine this run really had (libx264's and OpenH264's threads count).
+  const std::clock_t cpu0 = std::clock();
+  const double wall0 = now();
   for (int pass = 0; pass < kTimedPasses; ++pass)
     for (std::vector<Row>& rows : tables)
       for (Row& r : rows)
         if (r.pass && pass < r.wantPasses && !r.failed) r.timePass();
+  const double processors = double(std::clock() - cpu0) / CLOCKS_PER_SEC / (now() - wall0);
 
   const Frame& f0 = sequences[0].frames[0];
   std::printf(
@@ -589,7 +595,7 @@ int main(int argc, char** argv) {
     return nullptr;
   };
   std::printf("\nH.264 at Normal against Photo - JPEG at Normal and libx264 at the same PSNR:\n");
-  double worstMs = 0;
+  double worstMs = 0, worstJpegMs = 0;
   for (size_t s = 0; s < sequences.size(); ++s) {
     const Row* jpeg = find(tables[s], "Photo - JPEG", "Normal");
     const Row* ours = find(tables[s], "H.264", "Normal");
@@ -606,12 +612,17 @@ int main(int argc, char** argv) {
                 : ratio >= 10 && ours->psnr >= jpeg->psnr - 0.005 ? ": ten times smaller at equal or better PSNR, yes"
                                                                   : ": ten times smaller at equal or better PSNR, NO",
                 x264 && x264->bytes ? double(ours->bytes) / double(x264->bytes) : 0.0);
-    worstMs = std::max(worstMs, ours->msPerFrame());
+    if (ours->msPerFrame() > worstMs) {
+      worstMs = ours->msPerFrame();
+      worstJpegMs = jpeg->msPerFrame();
+    }
   }
   if (worstMs > 0)
     std::printf(
         "H.264 at Normal, %dx%d, conversion and encoding on the threads OpenH264 chooses: %.1f ms a frame\n"
-        "in the slowest sequence, %.2f of a frame's time at 30 frames a second (%.1f ms; goal below 1)\n",
-        f0.width, f0.height, worstMs, worstMs / kFrameBudgetMs, kFrameBudgetMs);
+        "in the slowest sequence, %.2f of a frame's time at 30 frames a second (%.1f ms; goal below 1);\n"
+        "%.1f times Photo - JPEG's time on the same sequence in this run.\n",
+        f0.width, f0.height, worstMs, worstMs / kFrameBudgetMs, kFrameBudgetMs, worstMs / worstJpegMs);
+  std::printf("Processors this run had during the timed passes: %.2f (processor time / wall time)\n", processors);
   return 0;
 }

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "AnimationCodec.h"
+#include "H264Codec.h"
 #include "Handles.h"
 #include "JpegCodec.h"
 #include "PngCodec.h"
@@ -36,10 +38,33 @@ const CodecEntry kCodecs[] = {
      [](const PixelRows& s, CodecQ q, uint8_t* o, size_t c) { return png::compress(s, q, o, c); }},
 };
 
+// H.264 is not a function of one frame (H264Codec.h): it is listed, sized
+// and described here, and compressed by an encoder object.
+constexpr const char* kH264Name = "H.264";
+
 const CodecEntry* findCodec(CodecType type) {
   for (const CodecEntry& c : kCodecs)
     if (c.type == type) return &c;
   return nullptr;
+}
+
+const char* codecName(CodecType type) {
+  if (const CodecEntry* c = findCodec(type)) return c->name;
+  return type == kH264CodecType ? kH264Name : nullptr;
+}
+
+// One key frame of H.264 from an encoder of its own: what CompressImage
+// makes of H.264. The description's extension gets the `avcC` atom.
+size_t compressH264Key(const PixelRows& src, CodecQ quality, uint8_t* out, size_t capacity,
+                       std::vector<uint8_t>* avcC) {
+  OSErr err = noErr;
+  std::unique_ptr<h264::Encoder> e = h264::Encoder::create(src.width, src.height, quality, &err);
+  if (!e) return 0;
+  size_t written = 0;
+  bool key = false;
+  if (e->encode(src, true, 0, out, capacity, &written, &key) != noErr || !key) return 0;
+  if (avcC) *avcC = e->avcCAtom();
+  return written;
 }
 
 void setPascal(unsigned char* dst, const char* s) {
@@ -48,8 +73,9 @@ void setPascal(unsigned char* dst, const char* s) {
   std::memcpy(dst + 1, s, n);
 }
 
-// The rows of srcRect inside the pixel map, after checking both.
-OSErr sourceRows(PixMapHandle src, const Rect* r, PixelRows* rows) {
+}  // namespace
+
+OSErr detail::sourceRows(PixMapHandle src, const Rect* r, PixelRows* rows) {
   if (OSErr err = CheckHandle(reinterpret_cast<Handle>(src))) return err;
   if (GetHandleSize(reinterpret_cast<Handle>(src)) < int32_t(sizeof(PixMap))) return paramErr;
   if (!r) return paramErr;
@@ -73,13 +99,15 @@ OSErr sourceRows(PixMapHandle src, const Rect* r, PixelRows* rows) {
   return noErr;
 }
 
+namespace {
+
 OSErr checkQuality(CodecQ quality) { return quality > codecLosslessQuality ? paramErr : noErr; }
 
-void fillDescription(ImageDescription* d, const CodecEntry& c, CodecQ quality, int width, int height,
-                     size_t dataSize) {
+void fillDescription(ImageDescription* d, CodecType type, CodecQ quality, int width, int height,
+                     size_t dataSize, size_t extensionSize) {
   std::memset(d, 0, sizeof *d);
-  d->idSize = sizeof(ImageDescription);
-  d->cType = c.type;
+  d->idSize = int32_t(sizeof(ImageDescription) + extensionSize);
+  d->cType = type;
   d->vendor = kVendor;
   d->spatialQuality = quality;
   d->width = int16_t(width);
@@ -88,21 +116,44 @@ void fillDescription(ImageDescription* d, const CodecEntry& c, CodecQ quality, i
   d->vRes = 72 << 16;
   d->dataSize = int32_t(dataSize);
   d->frameCount = 1;
-  setPascal(d->name, c.name);
+  setPascal(d->name, codecName(type));
   d->depth = kDepth;
   d->clutID = -1;
 }
 
 }  // namespace
 
-bool isKnownCodec(CodecType cType) { return findCodec(cType) != nullptr; }
+OSErr detail::describe(ImageDescriptionHandle desc, CodecType cType, CodecQ quality, int width, int height,
+                       size_t dataSize, const std::vector<uint8_t>& extension) {
+  Handle h = reinterpret_cast<Handle>(desc);
+  if (OSErr err = CheckHandle(h)) return err;
+  if (!codecName(cType) || extension.size() > size_t(INT32_MAX) - sizeof(ImageDescription)) return paramErr;
+  const int32_t size = int32_t(sizeof(ImageDescription) + extension.size());
+  if (GetHandleSize(h) != size) {
+    if (OSErr err = SetHandleSize(h, size)) return err;
+  }
+  fillDescription(*desc, cType, quality, width, height, dataSize, extension.size());
+  if (!extension.empty()) std::memcpy(*h + sizeof(ImageDescription), extension.data(), extension.size());
+  return noErr;
+}
+
+bool isKnownCodec(CodecType cType) {
+  return findCodec(cType) != nullptr || (cType == kH264CodecType && h264::available());
+}
+
+bool isTemporalCodec(CodecType cType) { return cType == kH264CodecType; }
 
 uint64_t maxCompressedSize(CodecType cType, int width, int height, CodecQ quality) {
+  if (cType == kH264CodecType) return h264::available() ? h264::maxSize(width, height) : 0;
   const CodecEntry* c = findCodec(cType);
   return c ? c->maxSize(width, height, quality) : 0;
 }
 
 size_t compressRows(CodecType cType, const PixelRows& src, CodecQ quality, uint8_t* out, size_t capacity) {
+  if (cType == kH264CodecType) {
+    if (!h264::available() || capacity < h264::maxSize(src.width, src.height)) return 0;
+    return compressH264Key(src, quality, out, capacity, nullptr);
+  }
   const CodecEntry* c = findCodec(cType);
   if (!c) return 0;
   const uint64_t bound = c->maxSize(src.width, src.height, quality);
@@ -126,7 +177,8 @@ size_t compressRows(CodecType cType, const PixelRows& src, CodecQ quality, uint8
 OSErr GetCodecNameList(CodecNameSpecListPtr* list, int16_t showAll) {
   (void)showAll;
   if (!list) return paramErr;
-  constexpr size_t kCount = sizeof kCodecs / sizeof kCodecs[0];
+  constexpr size_t kSpatial = sizeof kCodecs / sizeof kCodecs[0];
+  const size_t kCount = kSpatial + (h264::available() ? 1 : 0);
   const size_t bytes = offsetof(CodecNameSpecList, list) + kCount * sizeof(CodecNameSpec);
   char* block = new (std::nothrow) char[bytes]();
   if (!block) {
@@ -139,8 +191,8 @@ OSErr GetCodecNameList(CodecNameSpecListPtr* list, int16_t showAll) {
     CodecNameSpec* e = reinterpret_cast<CodecNameSpec*>(block + offsetof(CodecNameSpecList, list) +
                                                         i * sizeof(CodecNameSpec));
     e->codec = nullptr;
-    e->cType = kCodecs[i].type;
-    setPascal(e->typeName, kCodecs[i].name);
+    e->cType = i < kSpatial ? kCodecs[i].type : kH264CodecType;
+    setPascal(e->typeName, codecName(e->cType));
     e->name = nullptr;
   }
   *list = l;
@@ -159,12 +211,11 @@ OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t color
   if (!size) return paramErr;
   *size = 0;
   PixelRows rows;
-  if (OSErr err = sourceRows(src, srcRect, &rows)) return err;
+  if (OSErr err = detail::sourceRows(src, srcRect, &rows)) return err;
   if (colorDepth != 0 && colorDepth != kDepth) return paramErr;
   if (OSErr err = checkQuality(quality)) return err;
-  const CodecEntry* c = findCodec(cType);
-  if (!c) return noCodecErr;
-  const uint64_t bound = c->maxSize(rows.width, rows.height, quality);
+  if (!isKnownCodec(cType)) return noCodecErr;
+  const uint64_t bound = maxCompressedSize(cType, rows.width, rows.height, quality);
   if (bound > uint64_t(INT32_MAX)) return codecSizeErr;
   *size = int32_t(bound);
   return noErr;
@@ -173,23 +224,32 @@ OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t color
 OSErr CompressImage(PixMapHandle src, const Rect* srcRect, CodecQ quality, CodecType cType,
                     ImageDescriptionHandle desc, Ptr data) {
   PixelRows rows;
-  if (OSErr err = sourceRows(src, srcRect, &rows)) return err;
+  if (OSErr err = detail::sourceRows(src, srcRect, &rows)) return err;
   if (OSErr err = checkQuality(quality)) return err;
-  const CodecEntry* c = findCodec(cType);
-  if (!c) return noCodecErr;
+  if (!isKnownCodec(cType)) return noCodecErr;
   Handle descHandle = reinterpret_cast<Handle>(desc);
   if (OSErr err = CheckHandle(descHandle)) return err;
   if (!data) return paramErr;
-  const uint64_t bound = c->maxSize(rows.width, rows.height, quality);
+  const uint64_t bound = maxCompressedSize(cType, rows.width, rows.height, quality);
   if (bound > uint64_t(INT32_MAX)) return codecSizeErr;
   int32_t capacity = 0;
   if (FindBlockSize(data, &capacity) && uint64_t(capacity) < bound) return paramErr;
+  std::vector<uint8_t> extension;
+  if (cType == kH264CodecType) {
+    const size_t written =
+        compressH264Key(rows, quality, reinterpret_cast<uint8_t*>(data), size_t(bound), &extension);
+    if (written == 0) return codecErr;
+    return detail::describe(desc, cType, quality, h264::codedSize(rows.width), h264::codedSize(rows.height),
+                            written, extension);
+  }
+  // The description is made ready first, so that a handle that cannot
+  // grow fails the call before the frame is compressed.
   if (GetHandleSize(descHandle) < int32_t(sizeof(ImageDescription))) {
     if (OSErr err = SetHandleSize(descHandle, sizeof(ImageDescription))) return err;
   }
   const size_t written = compressRows(cType, rows, quality, reinterpret_cast<uint8_t*>(data), size_t(bound));
   if (written == 0) return codecErr;
-  fillDescription(*desc, *c, quality, rows.width, rows.height, written);
+  fillDescription(*desc, cType, quality, rows.width, rows.height, written, 0);
   return noErr;
 }
 

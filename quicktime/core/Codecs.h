@@ -7,15 +7,16 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "PixelRows.h"
 #include "QuickTimeTypes.h"
 
 namespace qt {
 
-// The four codecs, in this order: Animation, None, Photo - JPEG, PNG. The
-// list is one block from new[]; `showAll` changes nothing (every codec we
-// have is shown).
+// The codecs, in this order: Animation, None, Photo - JPEG, PNG, then
+// H.264 when OpenH264 loads. The list is one block from new[]; `showAll`
+// changes nothing (every codec we have is shown).
 OSErr GetCodecNameList(CodecNameSpecListPtr* list, int16_t showAll);
 OSErr DisposeCodecNameList(CodecNameSpecListPtr list);
 
@@ -28,7 +29,8 @@ OSErr GetMaxCompressionSize(PixMapHandle src, const Rect* srcRect, int16_t color
                             CodecType cType, CodecComponent codec, int32_t* size);
 
 // Compresses srcRect of the pixel map into `data` and fills the image
-// description, growing its handle to 86 bytes. `data` must hold the
+// description, growing its handle to 86 bytes (and, for H.264, the `avcC`
+// atom after them: the frame is a key frame of its own). `data` must hold the
 // worst-case size; when it is the start of one of our handles, its size is
 // checked against that (paramErr if too small).
 OSErr CompressImage(PixMapHandle src, const Rect* srcRect, CodecQ quality, CodecType cType,
@@ -40,5 +42,18 @@ OSErr CompressImage(PixMapHandle src, const Rect* srcRect, CodecQ quality, Codec
 uint64_t maxCompressedSize(CodecType cType, int width, int height, CodecQ quality);
 size_t compressRows(CodecType cType, const PixelRows& src, CodecQ quality, uint8_t* out, size_t capacity);
 bool isKnownCodec(CodecType cType);
+// Whether the codec codes frames against earlier ones (H.264), so that
+// only a compression sequence uses what it can do.
+bool isTemporalCodec(CodecType cType);
+
+// What the compression sequences share with the calls above.
+namespace detail {
+// The rows of srcRect inside the pixel map, after checking both.
+OSErr sourceRows(PixMapHandle src, const Rect* srcRect, PixelRows* rows);
+// Fills `desc` as CompressImage does, with `extension` (image description
+// extensions, whole atoms) after the 86 bytes and counted in idSize.
+OSErr describe(ImageDescriptionHandle desc, CodecType cType, CodecQ quality, int width, int height,
+               size_t dataSize, const std::vector<uint8_t>& extension);
+}  // namespace detail
 
 }  // namespace qt

@@ -1,9 +1,11 @@
-// Image compression: the codec list, the worst-case frame size, compression.
+// Image compression: the codec list, the worst-case frame size, compression
+// of single frames and of sequences.
 // The core checks every argument: the pixel map must be a live handle of
 // ours (a graphics world's), the rectangle inside it, the codec one it has.
 #include <set>
 
 #include "Codecs.h"
+#include "Sequences.h"
 #include "Operations.h"
 
 namespace qtlib {
@@ -35,25 +37,21 @@ OSErr CompressImage(PixMapHandle src, const Rect* srcRect, CodecQ quality, Codec
 }
 
 OSErr CompressSequenceBegin(ImageSequence* seq, PixMapHandle src, PixMapHandle prev, const Rect* srcRect,
-                            const Rect* prevRect, int16_t colorDepth, CodecType cType, CompressorComponent codec,
-                            CodecQ spatialQuality, CodecQ temporalQuality, int32_t keyFrameRate, CTabHandle ctable,
-                            CodecFlags flags, ImageDescriptionHandle desc) {
-  (void)src, (void)prev, (void)srcRect, (void)prevRect, (void)colorDepth, (void)cType, (void)codec;
-  (void)spatialQuality, (void)temporalQuality, (void)keyFrameRate, (void)ctable, (void)flags, (void)desc;
-  if (seq) *seq = 0;
-  return unimpErr;
+                            const Rect* prevRect, int16_t colorDepth, CodecType cType,
+                            CompressorComponent codec, CodecQ spatialQuality, CodecQ temporalQuality,
+                            int32_t keyFrameRate, CTabHandle ctable, CodecFlags flags,
+                            ImageDescriptionHandle desc) {
+  return qt::CompressSequenceBegin(seq, src, prev, srcRect, prevRect, colorDepth, cType, codec,
+                                   spatialQuality, temporalQuality, keyFrameRate, ctable, flags, desc);
 }
 
-OSErr CompressSequenceFrame(ImageSequence seq, PixMapHandle src, const Rect* srcRect, CodecFlags flags, Ptr data,
-                            int32_t* dataSize, uint8_t* similarity, ICMCompletionProcRecordPtr completion) {
-  (void)seq, (void)src, (void)srcRect, (void)flags, (void)data, (void)dataSize, (void)similarity, (void)completion;
-  return unimpErr;
+OSErr CompressSequenceFrame(ImageSequence seq, PixMapHandle src, const Rect* srcRect, CodecFlags flags,
+                            Ptr data, int32_t* dataSize, uint8_t* similarity,
+                            ICMCompletionProcRecordPtr completion) {
+  return qt::CompressSequenceFrame(seq, src, srcRect, flags, data, dataSize, similarity, completion);
 }
 
-OSErr CDSequenceEnd(ImageSequence seq) {
-  (void)seq;
-  return unimpErr;
-}
+OSErr CDSequenceEnd(ImageSequence seq) { return qt::CDSequenceEnd(seq); }
 
 OSErr DisposeCodecNameList(CodecNameSpecListPtr list) {
   if (liveLists().erase(list) == 0) return paramErr;

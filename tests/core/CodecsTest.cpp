@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "AvDecode.h"
 #include "CodecTestSupport.h"
 #include "Handles.h"
 #include "Movies.h"
+#include "OpenH264Library.h"
+#include "Sequences.h"
 #include "TestSupport.h"
 
 namespace {
@@ -18,23 +23,66 @@ namespace {
 using test::Image;
 using test::PixMapFixture;
 
-TEST(Codecs, NameListHasTheFourCodecsIn44ByteEntries) {
+// The entries of a list, as the program reads them: 44-byte records after
+// the 16-bit count.
+std::vector<std::pair<OSType, std::string>> entries(CodecNameSpecListPtr list) {
+  std::vector<std::pair<OSType, std::string>> out;
+  const char* base = reinterpret_cast<const char*>(list) + 2;
+  for (int i = 0; i < list->count; ++i) {
+    const CodecNameSpec* e = reinterpret_cast<const CodecNameSpec*>(base + i * sizeof(CodecNameSpec));
+    const OSType type = e->cType;  // a copy: packed fields cannot bind to references
+    out.emplace_back(type, std::string(reinterpret_cast<const char*>(e->typeName + 1), e->typeName[0]));
+  }
+  return out;
+}
+
+const std::vector<std::pair<OSType, std::string>> kFourCodecs = {{kAnimationCodecType, "Animation"},
+                                                                 {kRawCodecType, "None"},
+                                                                 {kJPEGCodecType, "Photo - JPEG"},
+                                                                 {kPNGCodecType, "PNG"}};
+
+TEST(Codecs, NameListHasTheFourCodecsThenH264In44ByteEntries) {
+  ASSERT_NE(qt::openh264::library(), nullptr) << qt::openh264::lastLoadFailure();
   CodecNameSpecListPtr list = nullptr;
   ASSERT_EQ(qt::GetCodecNameList(&list, 0), noErr);
   ASSERT_NE(list, nullptr);
-  ASSERT_EQ(list->count, 4);
-  const char* names[4] = {"Animation", "None", "Photo - JPEG", "PNG"};
-  const OSType types[4] = {kAnimationCodecType, kRawCodecType, kJPEGCodecType, kPNGCodecType};
-  const char* base = reinterpret_cast<const char*>(list) + 2;
-  for (int i = 0; i < 4; ++i) {
-    const CodecNameSpec* e = reinterpret_cast<const CodecNameSpec*>(base + i * sizeof(CodecNameSpec));
-    const OSType type = e->cType;  // a copy: packed fields cannot bind to references
-    EXPECT_EQ(type, types[i]);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(e->typeName + 1), e->typeName[0]), names[i]);
-  }
+  auto expected = kFourCodecs;
+  expected.emplace_back(kH264CodecType, "H.264");
+  EXPECT_EQ(entries(list), expected);
   EXPECT_EQ(qt::DisposeCodecNameList(list), noErr);
   EXPECT_EQ(qt::GetCodecNameList(nullptr, 0), paramErr);
   EXPECT_EQ(qt::DisposeCodecNameList(nullptr), paramErr);
+}
+
+// Without OpenH264 there is no H.264 anywhere: not in the list, and every
+// call naming it answers as for a codec that does not exist.
+TEST(Codecs, WithoutOpenH264TheListHasTheFourCodecsAndH264IsUnknown) {
+  qt::openh264::reloadForTests("libopenh264-not-there.so.7");
+  CodecNameSpecListPtr list = nullptr;
+  ASSERT_EQ(qt::GetCodecNameList(&list, 0), noErr);
+  EXPECT_EQ(entries(list), kFourCodecs);
+  qt::DisposeCodecNameList(list);
+  EXPECT_NE(qt::openh264::lastLoadFailure(), "");
+  PixMapFixture pm(test::letterF());
+  Rect r = pm.all();
+  int32_t max = 0;
+  EXPECT_EQ(qt::GetMaxCompressionSize(pm.handle, &r, 0, codecNormalQuality, kH264CodecType, anyCodec, &max),
+            noCodecErr);
+  std::vector<char> data(1 << 16);
+  ImageDescriptionHandle desc = reinterpret_cast<ImageDescriptionHandle>(qt::NewHandle(4));
+  EXPECT_EQ(qt::CompressImage(pm.handle, &r, codecNormalQuality, kH264CodecType, desc, data.data()),
+            noCodecErr);
+  ImageSequence seq = 0;
+  EXPECT_EQ(qt::CompressSequenceBegin(&seq, pm.handle, nullptr, &r, nullptr, 0, kH264CodecType, anyCodec,
+                                      codecNormalQuality, codecNormalQuality, 0, nullptr, 0, desc),
+            noCodecErr);
+  EXPECT_EQ(seq, 0);
+  qt::DisposeHandle(reinterpret_cast<Handle>(desc));
+  // Back to the real library: H.264 is listed again.
+  qt::openh264::reloadForTests(nullptr);
+  ASSERT_EQ(qt::GetCodecNameList(&list, 0), noErr);
+  EXPECT_EQ(list->count, 5);
+  qt::DisposeCodecNameList(list);
 }
 
 TEST(Codecs, CompressImageFillsTheDescriptionAndGrowsItsHandle) {

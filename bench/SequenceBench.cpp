@@ -59,11 +59,11 @@ namespace {
 using bench::Frame;
 using bench::now;
 
-constexpr int kFrames = 60;                 // two seconds at 30 frames a second
+constexpr int kFrames = 60;  // two seconds at 30 frames a second
 constexpr double kFrameBudgetMs = 1000.0 / 30;
-constexpr int kScrollRows = 4;              // rows the text moves each frame
-constexpr int kBlinkFrames = 5;             // the caret shows, then hides, this many frames
-constexpr int kTimedPasses = 3;             // passes over a sequence for a row's time
+constexpr int kScrollRows = 4;   // rows the text moves each frame
+constexpr int kBlinkFrames = 5;  // the caret shows, then hides, this many frames
+constexpr int kTimedPasses = 3;  // passes over a sequence for a row's time
 
 struct Sequence {
   const char* name;
@@ -201,8 +201,7 @@ double h264Psnr(const std::vector<std::vector<uint8_t>>& samples, const std::vec
     AVFrame* frame = av_frame_alloc();
     auto drain = [&] {
       while (avcodec_receive_frame(ctx, frame) == 0) {
-        if (error.frames < int(seq.frames.size()))
-          error.add(yuvToRgb(frame), seq.rgb[size_t(error.frames)]);
+        if (error.frames < int(seq.frames.size())) error.add(yuvToRgb(frame), seq.rgb[size_t(error.frames)]);
         av_frame_unref(frame);
       }
     };
@@ -268,7 +267,8 @@ Row jpegRow(const Sequence& seq) {
       qt::maxCompressedSize(kJPEGCodecType, first.width, first.height, codecNormalQuality));
   ErrorSum error;
   for (const Frame& f : seq.frames) {
-    const size_t n = qt::compressRows(kJPEGCodecType, bench::rowsOf(f), codecNormalQuality, out->data(), out->size());
+    const size_t n =
+        qt::compressRows(kJPEGCodecType, bench::rowsOf(f), codecNormalQuality, out->data(), out->size());
     row.bytes += n;
     ++row.keyFrames;
     test::Decoded d = test::avDecode(kJPEGCodecType, f.width, f.height, 24, out->data(), n);
@@ -328,8 +328,8 @@ OursPass oursPass(const Sequence& seq, CodecQ quality) {
   ImageSequence id = 0;
   r.err = qt::GetMaxCompressionSize(pixels, &rect, 0, quality, kH264CodecType, anyCodec, &max);
   if (r.err == noErr)
-    r.err = qt::CompressSequenceBegin(&id, pixels, nullptr, &rect, nullptr, 0, kH264CodecType, anyCodec, quality,
-                                      quality, kFrames, nullptr, 0, desc, options);
+    r.err = qt::CompressSequenceBegin(&id, pixels, nullptr, &rect, nullptr, 0, kH264CodecType, anyCodec,
+                                      quality, quality, kFrames, nullptr, 0, desc, options);
   std::vector<uint8_t> data(size_t(std::max(max, 0)));
   for (size_t i = 0; r.err == noErr && i < seq.frames.size(); ++i) {
     frameIndex = i;
@@ -461,7 +461,7 @@ X264Pass x264Pass(const Sequence& seq, double crf, int threads) {
 // libx264 at the highest constant rate factor (the fewest bytes) whose PSNR
 // is still at least `target`, found by halving the interval, one thread.
 Row x264Row(const Sequence& seq, double target, double* crfFound) {
-  double good = 10, bad = 42;  // PSNRs of screen content at Photo - JPEG's Normal and up lie between
+  double good = 10, bad = 42;  // rate factors around the PSNRs of our qualities on these sequences
   X264Pass best;
   double bestPsnr = 0;
   int bestDecoded = 0;
@@ -529,7 +529,8 @@ void printRow(const Row& r) {
 int main(int argc, char** argv) {
   const std::string dir = argc > 1 ? argv[1] : "bench/fixtures";
   Frame editor, dialog, sheet;
-  for (auto [name, frame] : {std::pair<const char*, Frame*>{"editor.png", &editor}, {"dialog.png", &dialog},
+  for (auto [name, frame] : {std::pair<const char*, Frame*>{"editor.png", &editor},
+                             {"dialog.png", &dialog},
                              {"sheet.png", &sheet}}) {
     if (!bench::loadFixture(dir + "/" + name, frame)) {
       std::fprintf(stderr, "cannot load %s/%s\n", dir.c_str(), name);
@@ -581,8 +582,10 @@ int main(int argc, char** argv) {
       kFrames, f0.width, f0.height, kTimedPasses);
   for (size_t s = 0; s < sequences.size(); ++s) {
     std::printf("\n%s\n", sequences[s].name);
-    std::printf("| coder        | setting                  | KiB/frame | ms/frame | PSNR dB |  key | dec |\n");
-    std::printf("|--------------|--------------------------|----------:|---------:|--------:|-----:|----:|\n");
+    std::printf(
+        "| coder        | setting                  | KiB/frame | ms/frame | PSNR dB |  key | dec |\n");
+    std::printf(
+        "|--------------|--------------------------|----------:|---------:|--------:|-----:|----:|\n");
     for (const Row& r : tables[s]) printRow(r);
   }
 
@@ -608,9 +611,10 @@ int main(int argc, char** argv) {
     const bool still = std::string(sequences[s].name) != "dragging";
     std::printf("  %-9s  Photo - JPEG / H.264 size %.1fx, PSNR %.2f / %.2f dB%s; H.264 / libx264 size %.2f\n",
                 sequences[s].name, ratio, jpeg->psnr, ours->psnr,
-                !still                                           ? ""
-                : ratio >= 10 && ours->psnr >= jpeg->psnr - 0.005 ? ": ten times smaller at equal or better PSNR, yes"
-                                                                  : ": ten times smaller at equal or better PSNR, NO",
+                !still ? ""
+                : ratio >= 10 && ours->psnr >= jpeg->psnr - 0.005
+                    ? ": ten times smaller at equal or better PSNR, yes"
+                    : ": ten times smaller at equal or better PSNR, NO",
                 x264 && x264->bytes ? double(ours->bytes) / double(x264->bytes) : 0.0);
     if (ours->msPerFrame() > worstMs) {
       worstMs = ours->msPerFrame();
@@ -623,6 +627,7 @@ int main(int argc, char** argv) {
         "in the slowest sequence, %.2f of a frame's time at 30 frames a second (%.1f ms; goal below 1);\n"
         "%.1f times Photo - JPEG's time on the same sequence in this run.\n",
         f0.width, f0.height, worstMs, worstMs / kFrameBudgetMs, kFrameBudgetMs, worstMs / worstJpegMs);
-  std::printf("Processors this run had during the timed passes: %.2f (processor time / wall time)\n", processors);
+  std::printf("Processors this run had during the timed passes: %.2f (processor time / wall time)\n",
+              processors);
   return 0;
 }

@@ -97,6 +97,11 @@ cost() {  # TITLE W H CODEC OUT
 run() {  # WIDTH HEIGHT CODEC INTERVAL
   local w=$1 h=$2 codec=$3 interval=$4 title t0 x k target
   [[ "${w}x$h $codec $interval" =~ $only ]] || return 0
+  # H.264 is in the codec list only when OpenH264's DLL lies beside QuickTime.qts.
+  if [ "$codec" = H.264 ] && ! compgen -G "$bin/openh264-2.3.1-win*.dll" >/dev/null; then
+    echo "| ${w}x$h | $codec | $interval | no openh264-2.3.1 DLL in $bin |"
+    return 0
+  fi
   row=$((row + 1))
   title="Stamp $row ${w}x${h}"
   # At the right edge of the screen, clear of Skelby's window on the left.

@@ -151,12 +151,14 @@ class H264Sequences : public ::testing::Test {
 
 TEST_F(H264Sequences, EveryFrameDecodesAboveTheFloorOfItsQuality) {
   // Floors (dB, RGB, worst frame) of scrolling text at each level; the
-  // measured values sit above them.
+  // measured values sit about a dB above them (33.6, 33.3, 32.9, 32.0,
+  // 30.2, 28.1). Coloured text this small keeps even Lossless near the
+  // 36 dB that 4:2:0 colour allows it.
   const struct {
     CodecQ quality;
     double floor;
-  } rows[] = {{codecLosslessQuality, 32.5}, {codecMaxQuality, 32}, {codecHighQuality, 31},
-              {codecNormalQuality, 29},     {codecLowQuality, 27}, {codecMinQuality, 23.5}};
+  } rows[] = {{codecLosslessQuality, 32.5}, {codecMaxQuality, 32}, {codecHighQuality, 31.5},
+              {codecNormalQuality, 30.5},   {codecLowQuality, 29}, {codecMinQuality, 26.5}};
   const std::vector<Image> frames = scrolling(6, 7, 640, 360);
   ASSERT_EQ(frames.size(), 6u);
   size_t previousBytes = SIZE_MAX;

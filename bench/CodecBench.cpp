@@ -18,12 +18,10 @@
 // Usage: codec_bench [fixtures folder] [codec label, e.g. JPEG: only its rows]
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,52 +38,16 @@ extern "C" {
 }
 
 #include "AvDecode.h"
+#include "BenchFrames.h"
 #include "Codecs.h"
 #include "JpegCodec.h"
 #include "Workers.h"
 
 namespace {
 
-struct Frame {
-  int width = 0, height = 0;
-  std::vector<uint8_t> bgrx;
-  std::vector<uint8_t> rgb() const {
-    std::vector<uint8_t> out(size_t(width) * size_t(height) * 3);
-    for (size_t i = 0, j = 0; i < bgrx.size(); i += 4, j += 3) {
-      out[j] = bgrx[i + 2];
-      out[j + 1] = bgrx[i + 1];
-      out[j + 2] = bgrx[i];
-    }
-    return out;
-  }
-};
-
-double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-// Decodes a fixture PNG (RGB) with libavcodec into a BGRX frame.
-bool loadFixture(const std::string& path, Frame* out) {
-  std::vector<uint8_t> png = readFile(path);
-  if (png.empty()) return false;
-  test::Decoded d = test::avDecode(kPNGCodecType, 0, 0, 24, png.data(), png.size());
-  if (!d.ok) return false;
-  out->width = d.width;
-  out->height = d.height;
-  out->bgrx.resize(size_t(d.width) * size_t(d.height) * 4);
-  for (size_t i = 0, j = 0; j < d.rgb.size(); i += 4, j += 3) {
-    out->bgrx[i] = d.rgb[j + 2];
-    out->bgrx[i + 1] = d.rgb[j + 1];
-    out->bgrx[i + 2] = d.rgb[j];
-    out->bgrx[i + 3] = 0;  // GDI leaves it undefined; zero here
-  }
-  return true;
-}
+using bench::Frame;
+using bench::now;
+using bench::rowsOf;
 
 Frame crop(const Frame& src, int width, int height, int scrollRows = 0) {
   Frame f{width, height, std::vector<uint8_t>(size_t(width) * size_t(height) * 4)};
@@ -95,15 +57,6 @@ Frame crop(const Frame& src, int width, int height, int scrollRows = 0) {
                 src.bgrx.data() + size_t(sy) * size_t(src.width) * 4, size_t(width) * 4);
   }
   return f;
-}
-
-qt::PixelRows rowsOf(const Frame& f) {
-  qt::PixelRows r;
-  r.base = f.bgrx.data();
-  r.stride = ptrdiff_t(f.width) * 4;
-  r.width = f.width;
-  r.height = f.height;
-  return r;
 }
 
 // Speed is the sum of each frame's fastest time over the rounds: on a shared
@@ -475,7 +428,7 @@ int main(int argc, char** argv) {
   std::vector<Frame> fixtures;
   for (const char* name : {"editor.png", "dialog.png", "sheet.png"}) {
     Frame f;
-    if (!loadFixture(dir + "/" + name, &f)) {
+    if (!bench::loadFixture(dir + "/" + name, &f)) {
       std::fprintf(stderr, "cannot load %s/%s\n", dir.c_str(), name);
       return 1;
     }

@@ -19,7 +19,10 @@
 #    the frame to a scratch movie with the row's codec, 60 times: the median
 #    of copy and addFrame together is what one frame costs the recorder's one
 #    thread with that codec, and the rate it allows (again from the median of
-#    the measures) is the most a recording with that codec can reach.
+#    the measures) is the most a recording with that codec can reach. Its
+#    addFrame alone (compression and append; for H.264 the conversion to
+#    I420 too) is also given as a ratio to the copy alone measured in the
+#    same run: the codec's cost in the platform's own unit.
 #  - skelby.exe, started for each recording alone, records the window for a
 #    third of SECONDS. RecordingTarget.exe draws its own millisecond clock
 #    into a strip of large black and white blocks, so every decoded frame
@@ -28,7 +31,7 @@
 #    whose two rows disagree is a torn copy.
 # After the table, NonePathBench.exe times the None codec's path to the file.
 # Columns: copy-alone ms and fps limit; copy + addFrame ms and the codec's
-# limit; frames and fps (frames over the sum of their durations); fps over
+# limit; addFrame over the copy alone; frames and fps (frames over the sum of their durations); fps over
 # each limit; fresh frames; stamps forward; torn frames; durations min /
 # median / max; the durations after the first against the target's clock
 # from the first frame to the last; the whole sum against the wall clock from
@@ -94,6 +97,11 @@ cost() {  # TITLE W H CODEC OUT
 run() {  # WIDTH HEIGHT CODEC INTERVAL
   local w=$1 h=$2 codec=$3 interval=$4 title t0 x k target
   [[ "${w}x$h $codec $interval" =~ $only ]] || return 0
+  # H.264 is in the codec list only when OpenH264's DLL lies beside QuickTime.qts.
+  if [ "$codec" = H.264 ] && ! compgen -G "$bin/openh264-2.3.1-win*.dll" >/dev/null; then
+    echo "| ${w}x$h | $codec | $interval | no openh264-2.3.1 DLL in $bin |"
+    return 0
+  fi
   row=$((row + 1))
   title="Stamp $row ${w}x${h}"
   # At the right edge of the screen, clear of Skelby's window on the left.
@@ -139,7 +147,7 @@ scratch, recordings, w, h, codec, interval = sys.argv[1], int(sys.argv[2]), int(
 # moved by a few copies that another program's work made slow), alone and
 # followed by the codec's addFrame. The row's limits come from the median of
 # those medians; the range shows how much the machine moved meanwhile.
-copies, frames, client = [], [], "?"
+copies, frames, adds, client = [], [], [], "?"
 for k in range(recordings + 1):
     try:
         figures = dict(line.split(None, 1) for line in open("%s/cost.%d" % (scratch, k)) if " " in line)
@@ -149,14 +157,17 @@ for k in range(recordings + 1):
         copies.append(float(figures["median_ms"]))
     if "frame_ms" in figures:
         frames.append(float(figures["frame_ms"]))
+    if "add_ms" in figures:
+        adds.append(float(figures["add_ms"]))
     client = figures.get("client", client).strip()
 copy_ms = statistics.median(copies)
 limit = 1000.0 / copy_ms
 frame_ms = statistics.median(frames) if frames else float("nan")
 codec_limit = 1000.0 / frame_ms
-head = "| %s | %s | %d | %.1f (%.1f-%.1f) | %.1f | %.1f (%.1f-%.1f) | %.1f |" % (
+add_ms = statistics.median(adds) if adds else float("nan")
+head = "| %s | %s | %d | %.1f (%.1f-%.1f) | %.1f | %.1f (%.1f-%.1f) | %.1f | %.2f |" % (
     client, codec, interval, copy_ms, min(copies), max(copies), limit, frame_ms,
-    min(frames or [0]), max(frames or [0]), codec_limit)
+    min(frames or [0]), max(frames or [0]), codec_limit, add_ms / copy_ms)
 durations, fresh, pairs, torn, forward, after_first, span, wall = [], 0, 0, 0, True, 0, 0, 0
 for k in range(1, recordings + 1):
     movie = "%s/movie.%d" % (scratch, k)
@@ -208,11 +219,11 @@ print(head + " %d | %.1f | %.2f | %.2f | %.1f%% | %s | %d | %d / %d / %d | %d / 
 PY
 }
 
-echo "| client size read back | codec | interval ms | copy ms (range) | limit fps | copy + addFrame ms (range) | codec limit fps | frames | fps | fps / limit | fps / codec limit | fresh | forward | torn | duration min / median / max ms | sum after first / first-to-last ms | sum / wall ms |"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+echo "| client size read back | codec | interval ms | copy ms (range) | limit fps | copy + addFrame ms (range) | codec limit fps | addFrame / copy | frames | fps | fps / limit | fps / codec limit | fresh | forward | torn | duration min / median / max ms | sum after first / first-to-last ms | sum / wall ms |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 run 1280 720 Animation 33
 for size in "1280 720" "1920 1080"; do
-  for codec in Animation None "Photo - JPEG" PNG; do
+  for codec in Animation None "Photo - JPEG" PNG H.264; do
     run $size "$codec" 1
   done
 done

@@ -69,10 +69,16 @@ DWORD WINAPI MessageBoxWatcher::watch(void* param) {
     BoxSearch search = {GetCurrentProcessId(), nullptr};
     EnumWindows(findDialogOfProcess, reinterpret_cast<LPARAM>(&search));
     if (search.found) {
-      Sleep(50);  // let the box finish laying itself out
+      // The box may be found before it has made its text and buttons; on a
+      // loaded machine that takes more than a moment, so wait for its text
+      // (every box the program shows has some) for up to two seconds.
+      Sleep(50);
+      for (int tries = 0; tries < 100 && self->text.empty(); ++tries) {
+        EnumChildWindows(search.found, readBoxText, reinterpret_cast<LPARAM>(self));
+        if (self->text.empty()) Sleep(20);
+      }
       self->caption = windowText(search.found);
       self->owner = GetWindow(search.found, GW_OWNER);
-      EnumChildWindows(search.found, readBoxText, reinterpret_cast<LPARAM>(self));
       HWND ok = GetDlgItem(search.found, IDOK);
       self->hasOkButton = ok && windowText(ok) == "OK";
       PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));

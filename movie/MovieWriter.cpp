@@ -153,10 +153,9 @@ bool MovieWriter::open(const char* path, OffscreenFrame* frame) {
 // sample description is complete whichever frame comes first.
 bool MovieWriter::beginSequence(PixMapHandle pixels, CodecQ quality) {
   ImageSequence made = 0;
-  const OSErr began = CompressSequenceBegin(&made, pixels, nullptr, &bounds, nullptr, 0,
-                                            compressionSettings.codecType, anyCodec, quality, quality,
-                                            keyFrameRateFor(compressionSettings.frameDurationMs), nullptr, 0,
-                                            imageDescription);
+  const OSErr began = CompressSequenceBegin(
+      &made, pixels, nullptr, &bounds, nullptr, 0, compressionSettings.codecType, anyCodec, quality, quality,
+      keyFrameRateFor(compressionSettings.frameDurationMs), nullptr, 0, imageDescription);
   if (began != noErr || made == 0) {
     tellEncoderNotStarted(began != noErr ? began : OSErr(codecErr));
     return false;
@@ -173,7 +172,8 @@ void MovieWriter::endSequence() {
   sequence = 0;
 }
 
-OSErr MovieWriter::compress(PixMapHandle pixels, CodecQ quality, int32_t sampleDuration, int16_t& sampleFlags) {
+OSErr MovieWriter::compress(PixMapHandle pixels, CodecQ quality, int32_t sampleDuration,
+                            int16_t& sampleFlags) {
   sampleFlags = 0;
   if (sequence == 0)
     return CompressImage(pixels, &bounds, quality, compressionSettings.codecType, imageDescription, data);
@@ -186,7 +186,8 @@ OSErr MovieWriter::compress(PixMapHandle pixels, CodecQ quality, int32_t sampleD
     flags |= codecFlagForceKeyFrame;
   int32_t size = 0;
   uint8_t similarity = 0;
-  const OSErr error = CompressSequenceFrame(sequence, pixels, &bounds, flags, data, &size, &similarity, nullptr);
+  const OSErr error =
+      CompressSequenceFrame(sequence, pixels, &bounds, flags, data, &size, &similarity, nullptr);
   if (error != noErr) return error;
   // A sample of nothing would be a lost frame reported as kept.
   if (size <= 0 || size > maxCompressedSize) return codecErr;

@@ -149,7 +149,8 @@ TEST_F(RecordingFailuresTest, AnEncoderThatFailsStopsTheRecordingOnceWithItsOwnW
   ASSERT_TRUE(told.waitForBox()) << "nobody was told";
   EXPECT_EQ(told.text.rfind("Recording stopped: the encoder failed on a frame : Error -8960", 0), 0u)
       << told.text;
-  EXPECT_NE(told.text.find("The movie keeps everything recorded up to then."), std::string::npos) << told.text;
+  EXPECT_NE(told.text.find("The movie keeps everything recorded up to then."), std::string::npos)
+      << told.text;
   EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1);
   EXPECT_EQ(qt->sequencesEnded, 1);
   EXPECT_EQ(qt->liveSequences, 0);

@@ -453,7 +453,6 @@ TEST_F(MovieWriterTest, TheProcessWriterStartsClosedWithDefaults) {
   expectNothingHeld(movieWriter);
 }
 
-
 // --- H.264: one compression sequence per movie
 
 class MovieWriterSequenceTest : public MovieWriterTest {
@@ -465,9 +464,7 @@ class MovieWriterSequenceTest : public MovieWriterTest {
     std::strcpy(compressionSettings.codecName, "H.264");
     compressionSettings.qualityIndex = 3;  // Normal
   }
-  void offerH264() {
-    qt->codecs[qt->codecCount++] = FakeCodec{kH264CodecType, 5, "H.264"};
-  }
+  void offerH264() { qt->codecs[qt->codecCount++] = FakeCodec{kH264CodecType, 5, "H.264"}; }
   // For each sample that is not a key frame, how long after the start of
   // the key frame it depends on it ends: what a player seeking into it must
   // decode first. Empty when the first sample is not a key frame.
@@ -501,8 +498,9 @@ class MovieWriterSequenceTest : public MovieWriterTest {
 TEST_F(MovieWriterSequenceTest, BeginsAtOpenAddsEachFrameWithItsSyncFlagAndEndsAtFinish) {
   MovieWriter writer;
   ASSERT_TRUE(writer.open("c:\\h264.mov", &frame));
-  EXPECT_NE(std::strstr(qt->log, "GetMaxCompressionSize NewHandle MoveHHi HLock NewHandle CompressSequenceBegin"),
-            nullptr)
+  EXPECT_NE(
+      std::strstr(qt->log, "GetMaxCompressionSize NewHandle MoveHHi HLock NewHandle CompressSequenceBegin"),
+      nullptr)
       << qt->log;
   EXPECT_EQ(occurrences(qt->log, "CreateMovieFile"), 0) << "the encoder is made before any file";
   EXPECT_EQ(qt->sequenceType, kH264CodecType);
@@ -536,7 +534,8 @@ TEST_F(MovieWriterSequenceTest, BeginsAtOpenAddsEachFrameWithItsSyncFlagAndEndsA
 
   qt->log[0] = 0;
   ASSERT_TRUE(writer.finish());
-  EXPECT_EQ(std::string(qt->log).rfind("CDSequenceEnd DisposeHandle HUnlock DisposeHandle EndMediaEdits", 0), 0u)
+  EXPECT_EQ(std::string(qt->log).rfind("CDSequenceEnd DisposeHandle HUnlock DisposeHandle EndMediaEdits", 0),
+            0u)
       << "the sequence ends before its description goes: " << qt->log;
   EXPECT_EQ(qt->insertedDuration, 2500);
   EXPECT_FALSE(writer.finish());

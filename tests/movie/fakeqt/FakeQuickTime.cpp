@@ -285,12 +285,14 @@ ImageDescriptionHandle sequenceDescription;
 
 }  // namespace
 
-OSErr CompressSequenceBegin(ImageSequence* seq, PixMapHandle source, PixMapHandle previous, const Rect* bounds,
-                            const Rect* previousBounds, int16_t, CodecType type, CompressorComponent,
-                            CodecQ spatialQuality, CodecQ temporalQuality, int32_t keyFrameRate, CTabHandle,
-                            CodecFlags, ImageDescriptionHandle description) {
+OSErr CompressSequenceBegin(ImageSequence* seq, PixMapHandle source, PixMapHandle previous,
+                            const Rect* bounds, const Rect* previousBounds, int16_t, CodecType type,
+                            CompressorComponent, CodecQ spatialQuality, CodecQ temporalQuality,
+                            int32_t keyFrameRate, CTabHandle, CodecFlags,
+                            ImageDescriptionHandle description) {
   note("CompressSequenceBegin");
-  if (!seq || !source || !bounds || !liveHandles.count(reinterpret_cast<Handle>(description))) return paramErr;
+  if (!seq || !source || !bounds || !liveHandles.count(reinterpret_cast<Handle>(description)))
+    return paramErr;
   *seq = 0;
   state.sequenceType = type;
   state.spatialQuality = spatialQuality;
@@ -320,7 +322,8 @@ OSErr CompressSequenceFrame(ImageSequence seq, PixMapHandle source, const Rect*,
   const int32_t index = state.sequenceFrames++;
   if (index < 32) state.frameFlags[index] = flags;
   if (state.sequenceFrameResult != noErr) return state.sequenceFrameResult;
-  const bool key = trail.lastCompressed < 0 || (flags & codecFlagForceKeyFrame) || state.nonKeySimilarity == 0 ||
+  const bool key = trail.lastCompressed < 0 || (flags & codecFlagForceKeyFrame) ||
+                   state.nonKeySimilarity == 0 ||
                    (state.keyFrameRate > 0 && trail.sinceKey >= state.keyFrameRate);
   if (index < 32) state.frameKey[index] = key;
   trail.refersTo = key ? -1 : trail.lastCompressed;

@@ -140,25 +140,29 @@ TEST_F(RecordingFailuresTest, AnEncoderThatFailsStopsTheRecordingOnceWithItsOwnW
     qt->codecs[qt->codecCount++] = FakeCodec{kH264CodecType, 5, "H.264"};
     std::strcpy(compressionSettings.codecName, "H.264");
   };
-  offerH264();
-  recordFrames(3);
-  EXPECT_EQ(qt->sequencesBegun, 1);
-  qt->sequenceFrameResult = codecErr;
-  MessageBoxWatcher told;
-  ASSERT_TRUE(turnUntil([&] { return captureState.grabbing == 0; })) << "the recording went on";
-  ASSERT_TRUE(told.waitForBox()) << "nobody was told";
-  EXPECT_EQ(told.text.rfind("Recording stopped: the encoder failed on a frame : Error -8960", 0), 0u)
-      << told.text;
-  EXPECT_NE(told.text.find("The movie keeps everything recorded up to then."), std::string::npos)
-      << told.text;
-  EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1);
-  EXPECT_EQ(qt->sequencesEnded, 1);
-  EXPECT_EQ(qt->liveSequences, 0);
-  EXPECT_EQ(qt->brokenReferences, 0);
-  EXPECT_EQ(status(), "idle.");
-  MessageBoxWatcher again;
-  turnUntil([] { return false; }, 200);
-  EXPECT_FALSE(again.waitForBox(300)) << "told again: " << again.text;
+  {
+    // A scope of its own: a watcher still alive would race the next part's
+    // watcher for its box and dismiss it first.
+    offerH264();
+    recordFrames(3);
+    EXPECT_EQ(qt->sequencesBegun, 1);
+    qt->sequenceFrameResult = codecErr;
+    MessageBoxWatcher told;
+    ASSERT_TRUE(turnUntil([&] { return captureState.grabbing == 0; })) << "the recording went on";
+    ASSERT_TRUE(told.waitForBox()) << "nobody was told";
+    EXPECT_EQ(told.text.rfind("Recording stopped: the encoder failed on a frame : Error -8960", 0), 0u)
+        << told.text;
+    EXPECT_NE(told.text.find("The movie keeps everything recorded up to then."), std::string::npos)
+        << told.text;
+    EXPECT_EQ(occurrences(qt->log, "AddMovieResource"), 1);
+    EXPECT_EQ(qt->sequencesEnded, 1);
+    EXPECT_EQ(qt->liveSequences, 0);
+    EXPECT_EQ(qt->brokenReferences, 0);
+    EXPECT_EQ(status(), "idle.");
+    MessageBoxWatcher again;
+    turnUntil([] { return false; }, 200);
+    EXPECT_FALSE(again.waitForBox(300)) << "told again: " << again.text;
+  }
 
   qt = resetFakeQuickTime();
   offerH264();

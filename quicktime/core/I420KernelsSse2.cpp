@@ -8,29 +8,14 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
+#include "PixelLanesSse2.h"
+
 namespace qt::i420 {
 namespace {
 
-// Eight pixels' B, G and R as 16-bit lanes, from two loads of four pixels.
-struct Lanes {
-  __m128i b, g, r;
-};
-inline Lanes lanes(const uint8_t* p) {
-  const __m128i byte = _mm_set1_epi32(0xFF);
-  const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-  Lanes out;
-  out.b = _mm_packs_epi32(_mm_and_si128(v0, byte), _mm_and_si128(v1, byte));
-  out.g =
-      _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(v0, 8), byte), _mm_and_si128(_mm_srli_epi32(v1, 8), byte));
-  out.r = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(v0, 16), byte),
-                          _mm_and_si128(_mm_srli_epi32(v1, 16), byte));
-  return out;
-}
-
-inline __m128i pairOf(int low, int high) {
-  return _mm_set1_epi32(int(uint32_t(low & 0xFFFF) | uint32_t(high) << 16));
-}
+using Lanes = sse2::PixelLanes;
+constexpr auto lanes = sse2::pixelLanes;
+constexpr auto pairOf = sse2::weightPair;
 
 // (b x cb + g x cg + r x cr + round) >> bits on eight lanes, through 32
 // bits, then `offset` added: the scalar formula lane by lane.

@@ -7,8 +7,14 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
+#include "PixelLanesSse2.h"
+
 namespace qt::jpeg {
 namespace {
+
+using Planes = sse2::PixelLanes;
+constexpr auto planes = sse2::pixelLanes;
+constexpr auto pairs = sse2::weightPair;
 
 // Eight lanes of the transform (see forwardDct8).
 struct Vec {
@@ -17,27 +23,6 @@ struct Vec {
 inline Vec operator+(Vec a, Vec b) { return Vec{_mm_add_epi16(a.v, b.v)}; }
 inline Vec operator-(Vec a, Vec b) { return Vec{_mm_sub_epi16(a.v, b.v)}; }
 inline Vec mulhi(Vec a, int c) { return Vec{_mm_mulhi_epi16(a.v, _mm_set1_epi16(int16_t(c)))}; }
-
-inline __m128i pairs(int low, int high) {
-  return _mm_set1_epi32(int(uint32_t(low & 0xFFFF) | uint32_t(high) << 16));
-}
-
-// Eight pixels' B, G and R as 16-bit lanes, from two loads of four pixels.
-struct Planes {
-  __m128i b, g, r;
-};
-inline Planes planes(const uint8_t* p) {
-  const __m128i byte = _mm_set1_epi32(0xFF);
-  const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-  Planes out;
-  out.b = _mm_packs_epi32(_mm_and_si128(v0, byte), _mm_and_si128(v1, byte));
-  out.g =
-      _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(v0, 8), byte), _mm_and_si128(_mm_srli_epi32(v1, 8), byte));
-  out.r = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(v0, 16), byte),
-                          _mm_and_si128(_mm_srli_epi32(v1, 16), byte));
-  return out;
-}
 
 // (b x cb + g x cg + r x cr + round) >> bits on eight lanes, through 32 bits.
 template <int bits>

@@ -16,7 +16,7 @@
 #include "PixelRows.h"
 #include "QuickTimeTypes.h"
 
-struct ISVCEncoder;
+class ISVCEncoder;  // codec_api.h declares it a class in C++
 
 namespace qt::h264 {
 

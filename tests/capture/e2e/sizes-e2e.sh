@@ -40,7 +40,7 @@ drv set 137 16
 drv set 136 0
 record_for 1.2
 [ "$(fields)" = "320x240" ] || fail "after 16 x 0 the fields should show 320 x 240, they show $(fields)"
-check "$movie" 320 240 100 "$wall" --no-pattern
+check "$movie" 320 240 100 "$wall" --held "$held" --no-pattern
 ok "16 x 0 records 320 x 240 and the fields say so"
 
 # A double-click while grabbing fills the fields; the next Grab uses them.
@@ -53,7 +53,7 @@ drv press 989
 wait_status "idle." || fail "Stop did not go back to idle"
 after_stop
 record_for 1.2
-check "$movie" 400 300 100 "$wall"
+check "$movie" 400 300 100 "$wall" --held "$held"
 ok "after a double-click while grabbing, the next Grab records the 400 x 300 shown"
 
 # 2. Sizes that cannot be recorded are refused with a message; no file.
@@ -86,7 +86,7 @@ ok "a typed 4294967297 shows whole and is refused"
 # The largest side that can be recorded is recorded.
 drv set 137 32767
 record_for 1.2
-check "$movie" 32767 17 100 "$wall" --no-pattern
+check "$movie" 32767 17 100 "$wall" --held "$held" --no-pattern
 ok "32767 x 17 records at 32767 x 17"
 
 # 3. The recorded rectangle holds under a click in the list and a click on
@@ -115,7 +115,7 @@ esac
 read -r ow oh < <(echo "$label" | sed 's/.*: *\([0-9]*\)x\([0-9]*\)/\1 \2/')
 [ "$ow" -gt 400 ] && [ "$oh" -gt 300 ] || fail "the label's size $ow x $oh is not the whole window"
 record_for 1.2
-check "$movie" 320 240 100 "$wall" --no-pattern
+check "$movie" 320 240 100 "$wall" --held "$held" --no-pattern
 ok "the next recording takes the other window with its borders"
 click 1003  # borders off again
 

@@ -1,5 +1,6 @@
 #include "H264Codec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -44,6 +45,13 @@ const QualityRow kQuantizers[] = {
 // 30 frames a second. The encoder's rate control is off, so this decides
 // nothing else.
 constexpr float kFrameRate = 30.0f;
+
+// Slices a picture is cut into (see Encoder::open), and how the quantiser
+// climbs for a frame too detailed to code at its own: six steps, half the
+// precision each time, up to H.264's coarsest.
+constexpr int kSlices = 4;
+constexpr int kCoarserStep = 6;
+constexpr int kMaxQuantizer = 51;
 
 // Worst-case sizes. H.264 bounds a coded macroblock to its raw size (384
 // bytes of 4:2:0 samples) plus 128 bits; emulation prevention may add one
@@ -161,21 +169,18 @@ std::unique_ptr<Encoder> Encoder::create(int width, int height, CodecQ quality, 
   return e;
 }
 
-Encoder::~Encoder() {
+Encoder::~Encoder() { close(); }
+
+void Encoder::close() {
   if (encoder_) {
     encoder_->Uninitialize();
     destroy_(encoder_);
   }
+  encoder_ = nullptr;
+  usable_ = false;
 }
 
 OSErr Encoder::start(int width, int height, CodecQ quality) {
-  const openh264::Library* lib = openh264::library();
-  if (!lib) return noCodecErr;
-  if (lib->createEncoder(&encoder_) != 0 || !encoder_) {
-    encoder_ = nullptr;
-    return codecErr;
-  }
-  destroy_ = lib->destroyEncoder;
   width_ = width;
   height_ = height;
   const int w = codedSize(width), h = codedSize(height);
@@ -184,10 +189,29 @@ OSErr Encoder::start(int width, int height, CodecQ quality) {
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
+  levelQp_ = quantizerOf(quality);
+  const OSErr err = open(levelQp_);
+  if (err != noErr) return err;
+  if (!appendAvcCAtom(sps_, pps_, &avcC_)) return codecErr;
+  needKey_ = true;
+  return noErr;
+}
+
+OSErr Encoder::open(int qp) {
+  close();
+  const openh264::Library* lib = openh264::library();
+  if (!lib) return noCodecErr;
+  if (lib->createEncoder(&encoder_) != 0 || !encoder_) {
+    encoder_ = nullptr;
+    return codecErr;
+  }
+  destroy_ = lib->destroyEncoder;
+  qp_ = qp;
 
   int quiet = WELS_LOG_QUIET;  // the library's own messages would go to stderr
   encoder_->SetOption(ENCODER_OPTION_TRACE_LEVEL, &quiet);
 
+  const int w = codedSize(width_), h = codedSize(height_);
   SEncParamExt p;
   std::memset(&p, 0, sizeof p);
   if (encoder_->GetDefaultParams(&p) != 0) return codecErr;
@@ -198,7 +222,6 @@ OSErr Encoder::start(int width, int height, CodecQ quality) {
   // the encoder takes from the layer's iDLayerQp in this mode (the QP range
   // matters only to the rate-controlled modes).
   p.iRCMode = RC_OFF_MODE;
-  const int qp = quantizerOf(quality);
   p.iMinQp = qp;
   p.iMaxQp = qp;
   p.fMaxFrameRate = kFrameRate;
@@ -211,20 +234,26 @@ OSErr Encoder::start(int width, int height, CodecQ quality) {
   p.bEnableAdaptiveQuant = false;
   p.bEnableDenoise = false;
   p.bEnableFrameCroppingFlag = true;
-  // CABAC (Main profile): on screen content a third to half the size of
-  // CAVLC at the same quantiser, for little time.
-  p.iEntropyCodingModeFlag = 1;
-  // Threads and slices are the library's: one slice per processor, each
-  // slice on its own thread.
-  p.iMultipleThreadIdc = 0;
-  p.bUseLoadBalancing = false;  // slicing that changes between runs would change the bytes
+  // OpenH264 2.3 sizes its bitstream buffers to the raw frame and trusts
+  // that a frame codes smaller. Detailed enough content at a fine quantiser
+  // (noise, dithering) codes larger: its CABAC writer and its slice threads
+  // then write past their buffers and corrupt the heap. CAVLC on one thread
+  // checks the room left before every macroblock and fails the frame
+  // instead (encode then codes it coarser), so those are the settings, at
+  // about a tenth more bytes than CABAC on screen content. Four slices give
+  // each slice twice its share of the buffer, and fix the bytes of a frame
+  // on every machine (the library's own choice follows the processor count
+  // the CPU reports, which in a virtual machine can be in the hundreds).
+  p.iEntropyCodingModeFlag = 0;
+  p.iMultipleThreadIdc = 1;
+  p.bUseLoadBalancing = false;
   SSpatialLayerConfig& layer = p.sSpatialLayers[0];
   layer.iVideoWidth = w;
   layer.iVideoHeight = h;
   layer.fFrameRate = kFrameRate;
   layer.iDLayerQp = qp;
   layer.sSliceArgument.uiSliceMode = SM_FIXEDSLCNUM_SLICE;
-  layer.sSliceArgument.uiSliceNum = 0;  // the processors' count
+  layer.sSliceArgument.uiSliceNum = kSlices;  // fewer on pictures too small for them
   // sRGB pixels through the BT.601 matrix in limited range (I420Kernels.h).
   layer.bVideoSignalTypePresent = true;
   layer.uiVideoFormat = 5;  // unspecified
@@ -247,13 +276,21 @@ OSErr Encoder::start(int width, int height, CodecQ quality) {
     if (type == kNalPps && pps.empty()) pps.assign(nal, nal + n);
     return true;
   });
-  if (!parsed || !appendAvcCAtom(sps, pps, &avcC_)) return codecErr;
-  needKey_ = true;
+  if (!parsed || sps.empty() || pps.empty()) return codecErr;
+  if (sps_.empty()) {
+    sps_ = std::move(sps);
+    pps_ = std::move(pps);
+  } else if (sps != sps_ || pps != pps_) {
+    // The movie has one sample description: an encoder opened again (at
+    // another quantiser) must code against the parameter sets in avcC.
+    return codecErr;
+  }
+  usable_ = true;
   return noErr;
 }
 
-bool Encoder::encodeOnce(uint64_t timeMs, uint8_t* out, size_t capacity, size_t* written, bool* isKey,
-                         bool* skipped) {
+Encoder::Outcome Encoder::encodeOnce(uint64_t timeMs, uint8_t* out, size_t capacity, size_t* written,
+                                     bool* isKey) {
   SSourcePicture pic;
   std::memset(&pic, 0, sizeof pic);
   const int w = codedSize(width_), h = codedSize(height_);
@@ -268,12 +305,14 @@ bool Encoder::encodeOnce(uint64_t timeMs, uint8_t* out, size_t capacity, size_t*
   pic.uiTimeStamp = (long long)timeMs;
   SFrameBSInfo info;
   std::memset(&info, 0, sizeof info);
-  *skipped = false;
-  if (encoder_->EncodeFrame(&pic, &info) != cmResultSuccess) return false;
-  if (info.eFrameType == videoFrameTypeSkip || info.eFrameType == videoFrameTypeInvalid) {
-    *skipped = true;
-    return false;
+  if (encoder_->EncodeFrame(&pic, &info) != cmResultSuccess) {
+    // OpenH264 fails every frame after one it failed: only a new encoder
+    // codes again.
+    usable_ = false;
+    return Outcome::Failed;
   }
+  if (info.eFrameType == videoFrameTypeSkip || info.eFrameType == videoFrameTypeInvalid)
+    return Outcome::Skipped;
   size_t at = 0;
   const bool fits = forEachNal(info, [&](const uint8_t* nal, size_t n) {
     if (n > capacity || capacity - n < 4 + at || n > UINT32_MAX) return false;
@@ -282,10 +321,10 @@ bool Encoder::encodeOnce(uint64_t timeMs, uint8_t* out, size_t capacity, size_t*
     at += 4 + n;
     return true;
   });
-  if (!fits || at == 0) return false;
+  if (!fits || at == 0) return Outcome::DoesNotFit;
   *written = at;
   *isKey = info.eFrameType == videoFrameTypeIDR;
-  return true;
+  return Outcome::Coded;
 }
 
 OSErr Encoder::encode(const PixelRows& src, bool key, uint64_t timeMs, uint8_t* out, size_t capacity,
@@ -303,19 +342,42 @@ OSErr Encoder::encode(const PixelRows& src, bool key, uint64_t timeMs, uint8_t* 
   i420::convert(src, planes);
   padToCodedSize(src.width, src.height, w, h, planes);
 
-  if (key || needKey_) encoder_->ForceIntraFrame(true);
-  needKey_ = false;
-  bool skipped = false;
-  if (encodeOnce(timeMs, out, capacity, written, isKey, &skipped)) return noErr;
-  if (skipped) {
+  key = key || needKey_;
+  needKey_ = true;  // until this frame is coded
+  // A key frame starts afresh: back at the quality level's quantiser if a
+  // frame before had to go coarser, and with a working encoder.
+  if (!usable_ || (key && qp_ != levelQp_)) {
+    if (open(levelQp_) != noErr) {
+      close();
+      return codecErr;
+    }
+    key = true;
+  }
+  if (key) encoder_->ForceIntraFrame(true);
+  Outcome outcome = encodeOnce(timeMs, out, capacity, written, isKey);
+  if (outcome == Outcome::Skipped) {
     // A frame the encoder left out would be an empty sample, or a repeat
     // of the one before with the wrong time: code it again as an IDR,
     // which it always codes.
     encoder_->ForceIntraFrame(true);
-    if (encodeOnce(timeMs, out, capacity, written, isKey, &skipped)) return noErr;
+    outcome = encodeOnce(timeMs, out, capacity, written, isKey);
+  }
+  // A frame that codes larger than the encoder's buffers is coded again,
+  // as an IDR, by an encoder a few steps coarser, and the frames after it
+  // stay there until the next key frame.
+  while (outcome == Outcome::Failed && qp_ < kMaxQuantizer) {
+    if (open(std::min(qp_ + kCoarserStep, kMaxQuantizer)) != noErr) {
+      close();
+      break;
+    }
+    encoder_->ForceIntraFrame(true);
+    outcome = encodeOnce(timeMs, out, capacity, written, isKey);
+  }
+  if (outcome == Outcome::Coded) {
+    needKey_ = false;
+    return noErr;
   }
   *written = 0;
-  needKey_ = true;
   return codecErr;
 }
 

@@ -49,26 +49,37 @@ class Encoder {
   const std::vector<uint8_t>& avcCAtom() const { return avcC_; }
 
   // Encodes one frame of the encoder's size into out[0, capacity): an IDR
-  // when `key` is set, else what the encoder makes of it. Returns noErr
-  // with *written and *isKey, or codecErr (encoder failure, or a sample
-  // that would not fit) having written nothing the caller may use; the
-  // frame after a failure is always an IDR, as the encoder's references
-  // may hold a frame the caller never stored.
+  // when `key` is set, else what the encoder makes of it. A frame too
+  // detailed to code at the quality level's quantiser is coded coarser, as
+  // an IDR, and so are the frames after it up to the next key frame.
+  // Returns noErr with *written and *isKey, or codecErr (encoder failure,
+  // or a sample that would not fit) having written nothing the caller may
+  // use; the frame after a failure is always an IDR, as the encoder's
+  // references may hold a frame the caller never stored.
   OSErr encode(const PixelRows& src, bool key, uint64_t timeMs, uint8_t* out, size_t capacity,
                size_t* written, bool* isKey);
 
  private:
+  enum class Outcome { Coded, Skipped, Failed, DoesNotFit };
+
   Encoder() = default;
   OSErr start(int width, int height, CodecQ quality);
-  bool encodeOnce(uint64_t timeMs, uint8_t* out, size_t capacity, size_t* written, bool* isKey,
-                  bool* skipped);
+  // (Re)opens the library's encoder at quantiser qp; its parameter sets
+  // must be those of avcC.
+  OSErr open(int qp);
+  void close();
+  Outcome encodeOnce(uint64_t timeMs, uint8_t* out, size_t capacity, size_t* written, bool* isKey);
 
   ISVCEncoder* encoder_ = nullptr;
   void (*destroy_)(ISVCEncoder*) = nullptr;
   int width_ = 0;
   int height_ = 0;
   std::vector<uint8_t> planes_;  // the I420 frame handed to the encoder
+  std::vector<uint8_t> sps_, pps_;
   std::vector<uint8_t> avcC_;
+  int levelQp_ = 0;  // the quality level's quantiser
+  int qp_ = 0;       // the open encoder's: coarser after a frame too detailed
+  bool usable_ = false;
   bool needKey_ = true;
 };
 

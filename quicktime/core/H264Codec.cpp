@@ -177,7 +177,6 @@ void Encoder::close() {
     destroy_(encoder_);
   }
   encoder_ = nullptr;
-  usable_ = false;
 }
 
 OSErr Encoder::start(int width, int height, CodecQ quality) {
@@ -190,15 +189,18 @@ OSErr Encoder::start(int width, int height, CodecQ quality) {
     return memFullErr;
   }
   levelQp_ = quantizerOf(quality);
-  const OSErr err = open(levelQp_);
-  if (err != noErr) return err;
-  if (!appendAvcCAtom(sps_, pps_, &avcC_)) return codecErr;
   needKey_ = true;
-  return noErr;
+  return open(levelQp_);
 }
 
 OSErr Encoder::open(int qp) {
   close();
+  const OSErr err = openEncoder(qp);
+  if (err != noErr) close();
+  return err;
+}
+
+OSErr Encoder::openEncoder(int qp) {
   const openh264::Library* lib = openh264::library();
   if (!lib) return noCodecErr;
   if (lib->createEncoder(&encoder_) != 0 || !encoder_) {
@@ -276,17 +278,12 @@ OSErr Encoder::open(int qp) {
     if (type == kNalPps && pps.empty()) pps.assign(nal, nal + n);
     return true;
   });
-  if (!parsed || sps.empty() || pps.empty()) return codecErr;
-  if (sps_.empty()) {
-    sps_ = std::move(sps);
-    pps_ = std::move(pps);
-  } else if (sps != sps_ || pps != pps_) {
-    // The movie has one sample description: an encoder opened again (at
-    // another quantiser) must code against the parameter sets in avcC.
-    return codecErr;
-  }
-  usable_ = true;
-  return noErr;
+  if (!parsed) return codecErr;
+  if (avcC_.empty()) return appendAvcCAtom(sps, pps, &avcC_) ? noErr : codecErr;
+  // The movie has one sample description: an encoder opened again (at
+  // another quantiser) must code against the parameter sets in avcC.
+  std::vector<uint8_t> again;
+  return appendAvcCAtom(sps, pps, &again) && again == avcC_ ? noErr : codecErr;
 }
 
 Encoder::Outcome Encoder::encodeOnce(uint64_t timeMs, uint8_t* out, size_t capacity, size_t* written,
@@ -308,7 +305,7 @@ Encoder::Outcome Encoder::encodeOnce(uint64_t timeMs, uint8_t* out, size_t capac
   if (encoder_->EncodeFrame(&pic, &info) != cmResultSuccess) {
     // OpenH264 fails every frame after one it failed: only a new encoder
     // codes again.
-    usable_ = false;
+    close();
     return Outcome::Failed;
   }
   if (info.eFrameType == videoFrameTypeSkip || info.eFrameType == videoFrameTypeInvalid)
@@ -346,11 +343,8 @@ OSErr Encoder::encode(const PixelRows& src, bool key, uint64_t timeMs, uint8_t* 
   needKey_ = true;  // until this frame is coded
   // A key frame starts afresh: back at the quality level's quantiser if a
   // frame before had to go coarser, and with a working encoder.
-  if (!usable_ || (key && qp_ != levelQp_)) {
-    if (open(levelQp_) != noErr) {
-      close();
-      return codecErr;
-    }
+  if (!encoder_ || (key && qp_ != levelQp_)) {
+    if (open(levelQp_) != noErr) return codecErr;
     key = true;
   }
   if (key) encoder_->ForceIntraFrame(true);
@@ -366,10 +360,7 @@ OSErr Encoder::encode(const PixelRows& src, bool key, uint64_t timeMs, uint8_t* 
   // as an IDR, by an encoder a few steps coarser, and the frames after it
   // stay there until the next key frame.
   while (outcome == Outcome::Failed && qp_ < kMaxQuantizer) {
-    if (open(std::min(qp_ + kCoarserStep, kMaxQuantizer)) != noErr) {
-      close();
-      break;
-    }
+    if (open(std::min(qp_ + kCoarserStep, kMaxQuantizer)) != noErr) break;
     encoder_->ForceIntraFrame(true);
     outcome = encodeOnce(timeMs, out, capacity, written, isKey);
   }

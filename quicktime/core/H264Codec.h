@@ -64,22 +64,21 @@ class Encoder {
 
   Encoder() = default;
   OSErr start(int width, int height, CodecQ quality);
-  // (Re)opens the library's encoder at quantiser qp; its parameter sets
-  // must be those of avcC.
+  // (Re)opens the library's encoder at quantiser qp, or leaves none open;
+  // the first one's parameter sets make avcC, and later ones must match it.
   OSErr open(int qp);
+  OSErr openEncoder(int qp);
   void close();
   Outcome encodeOnce(uint64_t timeMs, uint8_t* out, size_t capacity, size_t* written, bool* isKey);
 
-  ISVCEncoder* encoder_ = nullptr;
+  ISVCEncoder* encoder_ = nullptr;  // none after a frame it failed
   void (*destroy_)(ISVCEncoder*) = nullptr;
   int width_ = 0;
   int height_ = 0;
   std::vector<uint8_t> planes_;  // the I420 frame handed to the encoder
-  std::vector<uint8_t> sps_, pps_;
   std::vector<uint8_t> avcC_;
   int levelQp_ = 0;  // the quality level's quantiser
   int qp_ = 0;       // the open encoder's: coarser after a frame too detailed
-  bool usable_ = false;
   bool needKey_ = true;
 };
 
